@@ -1,0 +1,25 @@
+#ifndef PADMAP_APP_TRANSLATE_H
+#define PADMAP_APP_TRANSLATE_H
+
+#include "driver/strokes.h"
+
+// Sends one key stroke to the device the translated stroke came from. The
+// result (strokes taken) is ignored by the translation.
+struct send_op {
+    int (*send)(void* context, const key_stroke* key);
+    void* context;
+};
+
+enum translate_result { translate_pass_through, translate_consumed };
+
+// Press and release of each modifier bit, in bit order: [2*b] press, [2*b+1]
+// release for bit 1<<b.
+extern const key_stroke modifier_strokes[16];
+
+// Looks the stroke up in the key table. Pass-through leaves the stroke exactly
+// as received for the caller to forward; consumed means its outputs were sent.
+// The log text of the stroke is written to standard output with one write after
+// its last send.
+translate_result translate_stroke(key_stroke* key, send_op send);
+
+#endif

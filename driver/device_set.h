@@ -1,0 +1,38 @@
+#ifndef PADMAP_DRIVER_DEVICE_SET_H
+#define PADMAP_DRIVER_DEVICE_SET_H
+
+#include <cstdint>
+
+#include "driver/os.h"
+
+// Device numbers: 1-10 keyboards, 11-20 mice, 0 none.
+constexpr int device_count = 20;
+constexpr int keyboard_count = 10;
+
+struct device_slot {
+    os_handle device;       // os_invalid_handle when the open failed
+    os_handle input_event;  // os_null_handle when the device was not opened
+};
+
+struct device_set {
+    device_slot slots[device_count];
+};
+
+// Opens the driver's 20 device objects from the process heap. Returns null when
+// the heap, an event or a set-event request fails (after releasing everything
+// it took). A set in which no device opened is still returned.
+device_set* open_device_set();
+
+// Closes every opened device and event and frees the set; null is ignored.
+void close_device_set(device_set* set);
+
+// Sends the capture filter to keyboard slots 0-9 whose device field is not zero;
+// results are ignored; null is ignored.
+void set_keyboard_filter(device_set* set, uint16_t filter);
+
+// Blocks until a device's input event is signalled. Returns its number 1-20,
+// 21 for a wait result that matches no collected event, 0 on failure, with no
+// events, or for a null set.
+int wait_for_device(device_set* set);
+
+#endif

@@ -1,0 +1,52 @@
+#ifndef PADMAP_DRIVER_OS_H
+#define PADMAP_DRIVER_OS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// The operating-system calls the filter-driver client makes, with their Win32
+// meaning. os-win32.cpp binds them to kernel32; os-sim.cpp binds them to the
+// simulated driver. Nothing here names an OS type: a handle is an opaque
+// pointer-sized number.
+
+typedef uintptr_t os_handle;
+
+constexpr os_handle os_null_handle = 0;
+// INVALID_HANDLE_VALUE: what a failed device open gives.
+constexpr os_handle os_invalid_handle = ~static_cast<uintptr_t>(0);
+
+// Results of os_wait_for_any besides "object k signalled" (0..count-1).
+constexpr uint32_t os_wait_timeout = 0x102;
+constexpr uint32_t os_wait_failed = 0xFFFFFFFF;
+
+// CreateFileA(name, GENERIC_READ, no sharing, no security, OPEN_EXISTING, no
+// flags, no template). Returns os_invalid_handle when the open fails.
+os_handle os_open_device(const char* name);
+
+// CreateEventW(no security, manual reset, not signalled, no name). Returns
+// os_null_handle when creation fails.
+os_handle os_create_event();
+
+// DeviceIoControl, synchronous. Returns false when the request fails; *returned
+// (when not null) then holds 0, otherwise the bytes the driver reported.
+bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size,
+                       void* out, uint32_t out_size, uint32_t* returned);
+
+// WaitForMultipleObjects(count, handles, wait for any, INFINITE). Returns the
+// position of the signalled handle (the lowest when several are), or
+// os_wait_failed / os_wait_timeout. Fails with no handles.
+uint32_t os_wait_for_any(uint32_t count, const os_handle* handles);
+
+// CloseHandle. Returns false when the handle was not open.
+bool os_close_handle(os_handle handle);
+
+// HeapAlloc on the process heap (zero-filled when zero is true); null on
+// failure. os_heap_free takes null quietly.
+void* os_heap_alloc(size_t size, bool zero);
+void os_heap_free(void* block);
+
+// SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS). Returns false when
+// refused; callers ignore it.
+bool os_raise_priority();
+
+#endif

@@ -1,0 +1,88 @@
+#ifndef PADMAP_DRIVER_SIM_H
+#define PADMAP_DRIVER_SIM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "driver/strokes.h"
+
+// Control of the simulated filter driver that os-sim.cpp puts behind the
+// platform seam. It models the real driver: devices that exist or not, their
+// hardware ids, per-device queues, the filter, manual-reset input events, and
+// what reaches the rest of the system. Tests and padmap-replay drive it.
+
+// The steps a test can make fail.
+enum sim_step {
+    sim_step_open,         // a device open
+    sim_step_event,        // event creation
+    sim_step_set_event,    // the set-event request
+    sim_step_alloc,        // a heap allocation
+    sim_step_read,         // a read request
+    sim_step_write,        // a write request
+    sim_step_hardware_id,  // a hardware-id request
+    sim_step_wait,         // a wait
+    sim_step_count
+};
+
+// Forgets every device, stroke, failure, counter and sink.
+void sim_reset();
+
+// Device number 1-20 exists. id is UTF-8 text (may be empty); null means the
+// device has no id and its hardware-id request fails. A second declaration of
+// the same number replaces the first. Returns false for a number out of range.
+bool sim_declare_device(int device, const char* id);
+
+// Something typed on the user's side: one stroke on a keyboard.
+struct sim_typed {
+    int device;
+    key_stroke key;
+};
+
+// Appends one stroke to the script. Strokes are typed one at a time in order:
+// the next is typed only when the program waits and no stroke is pending.
+void sim_type(int device, key_stroke key);
+
+// Instead of sim_type: strokes drawn one at a time from a source, so a script of
+// any length takes no memory. The source returns false when it has no more.
+typedef bool (*sim_source)(void* context, sim_typed* next);
+void sim_set_source(sim_source source, void* context);
+
+// Called for every record that reaches the rest of the system, in order: a
+// stroke typed on an unfiltered keyboard, or one the program wrote. Mouse
+// records written are passed with their key-sized prefix fields zeroed.
+typedef void (*sim_sink)(void* context, int device, const key_stroke* key);
+void sim_set_sink(sim_sink sink, void* context);
+
+// The occurrence-th call (1 = the first) of the step fails. Each call adds a
+// failure; sim_reset clears them.
+void sim_fail_at(sim_step step, int occurrence);
+
+// How many times each step was attempted since the reset.
+int sim_step_calls(sim_step step);
+
+// Handles (devices and events) open now, and heap blocks not yet freed.
+int sim_open_handles();
+int sim_live_blocks();
+
+// Every device-control request since the reset, in order, for tests that check
+// what was asked. Only the first sim_max_requests are kept.
+struct sim_request {
+    int device;          // the device the handle names, 0 for a handle that is no open device
+    uint32_t code;
+    uint8_t input[24];   // the first bytes of the input buffer
+    uint32_t input_size;
+    uint32_t output_size;
+};
+constexpr int sim_max_requests = 4096;
+int sim_request_count();
+const sim_request* sim_requests();
+
+// The name each open attempt used, in order (first sim_max_opens kept).
+constexpr int sim_max_opens = 64;
+int sim_open_count();
+const char* sim_opened_name(int index);
+
+// The filter the program last set on a device (0 when none).
+uint16_t sim_filter(int device);
+
+#endif

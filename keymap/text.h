@@ -1,0 +1,16 @@
+#ifndef PADMAP_KEYMAP_TEXT_H
+#define PADMAP_KEYMAP_TEXT_H
+
+#include <cstddef>
+
+// Writes the NUL-terminated UTF-16 text as UTF-8 into out (capacity cap > 0,
+// always NUL-terminated). A lone surrogate becomes U+FFFD. Stops before a
+// character that would not fit. Returns the bytes written, without the NUL.
+size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap);
+
+// Writes the NUL-terminated UTF-8 text as UTF-16 into out (capacity cap > 0 units,
+// always NUL-terminated). Ill-formed bytes become U+FFFD. Returns the units
+// written, without the NUL.
+size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap);
+
+#endif
