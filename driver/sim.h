@@ -53,6 +53,11 @@ void sim_set_source(sim_source source, void* context);
 typedef void (*sim_sink)(void* context, int device, const key_stroke* key);
 void sim_set_sink(sim_sink sink, void* context);
 
+// Something moved on a mouse: queues the driver's raw 24-byte mouse record on
+// mouse device 11-20 as captured input and signals its event. Returns false
+// for a keyboard, an undeclared device or a full queue.
+bool sim_queue_mouse_record(int device, const uint8_t record[mouse_record_size]);
+
 // The occurrence-th call (1 = the first) of the step fails. Each call adds a
 // failure; sim_reset clears them.
 void sim_fail_at(sim_step step, int occurrence);

@@ -1,0 +1,78 @@
+#include "driver/device_set.h"
+
+#include <cstdio>
+
+#include "driver/control_codes.h"
+
+namespace {
+
+bool is_open(os_handle handle) {
+    return handle != os_invalid_handle && handle != os_null_handle;
+}
+
+// The driver takes a 64-bit handle field: the event's value in the low 4 bytes,
+// little-endian, zero-extended. Kernel handle values fit in 32 bits.
+bool register_event(os_handle device, os_handle event) {
+    uint8_t field[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t value = static_cast<uint32_t>(event);
+    for (int i = 0; i < 4; ++i) field[i] = static_cast<uint8_t>(value >> (8 * i));
+    return os_device_control(device, ctl_set_event, field, sizeof field, nullptr, 0, nullptr);
+}
+
+}  // namespace
+
+device_set* open_device_set() {
+    device_set* set = static_cast<device_set*>(os_heap_alloc(sizeof(device_set), true));
+    if (set == nullptr) return nullptr;
+    for (int index = 0; index < device_count; ++index) {
+        device_slot* slot = &set->slots[index];
+        char name[32];
+        std::snprintf(name, sizeof name, "\\\\.\\interception%02d", index);
+        slot->device = os_open_device(name);
+        if (slot->device == os_invalid_handle) continue;
+        slot->input_event = os_create_event();
+        if (slot->input_event == os_null_handle || !register_event(slot->device, slot->input_event)) {
+            close_device_set(set);
+            return nullptr;
+        }
+    }
+    return set;
+}
+
+void close_device_set(device_set* set) {
+    if (set == nullptr) return;
+    for (int index = 0; index < device_count; ++index) {
+        device_slot* slot = &set->slots[index];
+        if (is_open(slot->device)) os_close_handle(slot->device);
+        if (slot->input_event != os_null_handle) os_close_handle(slot->input_event);
+    }
+    os_heap_free(set);
+}
+
+void set_keyboard_filter(device_set* set, uint16_t filter) {
+    if (set == nullptr) return;
+    const uint8_t bytes[2] = {static_cast<uint8_t>(filter & 0xFF), static_cast<uint8_t>(filter >> 8)};
+    for (int index = 0; index < keyboard_count; ++index) {
+        // A slot whose open failed holds the invalid handle, not zero, so the
+        // request goes out for it too and simply fails.
+        os_handle device = set->slots[index].device;
+        if (device != os_null_handle) os_device_control(device, ctl_set_filter, bytes, sizeof bytes, nullptr, 0, nullptr);
+    }
+}
+
+int wait_for_device(device_set* set) {
+    if (set == nullptr) return 0;
+    os_handle events[device_count];
+    int owners[device_count];
+    uint32_t count = 0;
+    for (int index = 0; index < device_count; ++index) {
+        if (set->slots[index].input_event == os_null_handle) continue;
+        events[count] = set->slots[index].input_event;
+        owners[count] = index + 1;
+        ++count;
+    }
+    uint32_t position = os_wait_for_any(count, events);
+    if (position == os_wait_failed || position == os_wait_timeout) return 0;
+    if (position < count) return owners[position];
+    return device_count + 1;
+}

@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/control_codes.h"
+#include "driver/device_set.h"
+#include "driver/os.h"
+#include "driver/sim.h"
+#include "driver/strokes.h"
+
+namespace {
+
+// What happened, in order: "sys D MAKE" reached the system, "got D MAKE" the
+// program read.
+std::vector<std::string> trace;
+
+void note(const char* what, int device, uint16_t make) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%s %d %04x", what, device, make);
+    trace.push_back(line);
+}
+
+void to_trace(void*, int device, const key_stroke* key) {
+    note("sys", device, key->make_code);
+}
+
+class SimulatedDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim_reset();
+        trace.clear();
+        sim_set_sink(to_trace, nullptr);
+    }
+};
+
+key_stroke key(uint16_t make) {
+    return key_stroke{make, 0, 0};
+}
+
+// Reads strokes as the program's loop does until the wait fails.
+void drain(device_set* set) {
+    for (;;) {
+        int device = wait_for_device(set);
+        stroke in = {};
+        if (receive_stroke(set, device, &in) < 1) return;
+        note("got", device, in.key.make_code);
+    }
+}
+
+struct counting_source {
+    int next;
+    int last;
+};
+
+bool count_up(void* context, sim_typed* next) {
+    counting_source* source = static_cast<counting_source*>(context);
+    if (source->next > source->last) return false;
+    *next = sim_typed{1 + source->next % 2, key(static_cast<uint16_t>(source->next))};
+    ++source->next;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(SimulatedDriver, TypesOneStrokeAtATimeAndHonoursEachFilter) {
+    struct row {
+        const char* name;
+        uint16_t filter1;
+        uint16_t filter2;
+        std::vector<std::string> expected;
+    };
+    const row rows[] = {
+        {"only keyboard 1 captured", 3, 0, {"sys 2 0010", "got 1 0011", "sys 2 0012", "got 1 0013"}},
+        {"both captured", 0xFFFF, 1, {"got 2 0010", "got 1 0011", "got 2 0012", "got 1 0013"}},
+        {"none captured", 0, 0, {"sys 2 0010", "sys 1 0011", "sys 2 0012", "sys 1 0013"}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        sim_declare_device(1, "one");
+        sim_declare_device(2, "two");
+        device_set* set = open_device_set();
+        uint8_t f1[2] = {static_cast<uint8_t>(r.filter1), static_cast<uint8_t>(r.filter1 >> 8)};
+        uint8_t f2[2] = {static_cast<uint8_t>(r.filter2), static_cast<uint8_t>(r.filter2 >> 8)};
+        os_device_control(set->slots[0].device, ctl_set_filter, f1, 2, nullptr, 0, nullptr);
+        os_device_control(set->slots[1].device, ctl_set_filter, f2, 2, nullptr, 0, nullptr);
+        for (uint16_t make = 0x10; make <= 0x13; ++make) sim_type(make % 2 == 0 ? 2 : 1, key(make));
+        drain(set);
+        EXPECT_EQ(r.expected, trace);
+        close_device_set(set);
+    }
+}
+
+TEST_F(SimulatedDriver, AnUnreadStrokeKeepsItsEventSetAndHoldsBackTyping) {
+    sim_declare_device(1, "one");
+    device_set* set = open_device_set();
+    set_keyboard_filter(set, 0xFFFF);
+    sim_type(1, key(0x20));
+    sim_type(1, key(0x21));
+    EXPECT_EQ(1, wait_for_device(set));
+    EXPECT_EQ(1, wait_for_device(set));
+    stroke in = {};
+    ASSERT_EQ(1, receive_stroke(set, 1, &in));
+    EXPECT_EQ(0x20, in.key.make_code);
+    EXPECT_EQ(0, receive_stroke(set, 1, &in));
+    EXPECT_EQ(1, wait_for_device(set));
+    ASSERT_EQ(1, receive_stroke(set, 1, &in));
+    EXPECT_EQ(0x21, in.key.make_code);
+    EXPECT_EQ(0, wait_for_device(set));
+    close_device_set(set);
+}
+
+TEST_F(SimulatedDriver, ASourceFeedsStrokesInOrderUntilItEnds) {
+    sim_declare_device(1, "one");
+    sim_declare_device(2, "two");
+    device_set* set = open_device_set();
+    counting_source source = {0, 9999};
+    sim_set_source(count_up, &source);
+    EXPECT_EQ(0, wait_for_device(set));
+    ASSERT_EQ(10000u, trace.size());
+    EXPECT_EQ("sys 1 0000", trace[0]);
+    EXPECT_EQ("sys 2 0001", trace[1]);
+    EXPECT_EQ("sys 2 270f", trace[9999]);
+    close_device_set(set);
+}
+
+TEST_F(SimulatedDriver, WritesHandEveryWholeRecordToTheSystem) {
+    sim_declare_device(4, "four");
+    sim_declare_device(14, "mouse");
+    device_set* set = open_device_set();
+    const uint8_t two_keys[25] = {0, 0, 0x1E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x99};
+    uint8_t mouse[mouse_record_size] = {1, 2, 3, 4, 5, 6, 7, 8};
+    struct row {
+        const char* name;
+        int slot;
+        const uint8_t* records;
+        uint32_t size;
+        uint32_t taken;
+        std::vector<std::string> delivered;
+    };
+    const row rows[] = {
+        {"two keys and a stray byte", 3, two_keys, 25, 24, {"sys 4 001e", "sys 4 0030"}},
+        {"less than a key", 3, two_keys, 11, 0, {}},
+        {"a mouse record", 13, mouse, mouse_record_size, 24, {"sys 14 0000"}},
+        {"a key-sized write to a mouse", 13, mouse, key_record_size, 0, {}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        trace.clear();
+        uint32_t taken = 99;
+        EXPECT_TRUE(os_device_control(set->slots[r.slot].device, ctl_write, r.records, r.size, nullptr, 0, &taken));
+        EXPECT_EQ(r.taken, taken);
+        EXPECT_EQ(r.delivered, trace);
+    }
+    close_device_set(set);
+}
+
+TEST_F(SimulatedDriver, HandlesAreDistinctAndCloseOnce) {
+    sim_declare_device(1, "one");
+    os_handle handles[3] = {os_open_device("\\\\.\\interception00"), os_create_event(), os_create_event()};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(os_null_handle, handles[i]);
+        EXPECT_NE(os_invalid_handle, handles[i]);
+        for (int j = 0; j < i; ++j) EXPECT_NE(handles[j], handles[i]);
+    }
+    EXPECT_EQ(3, sim_open_handles());
+    EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception20"));
+    EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception1"));
+    EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception01"));
+    for (os_handle handle : handles) EXPECT_TRUE(os_close_handle(handle));
+    os_handle reused = os_create_event();
+    for (os_handle handle : handles) EXPECT_FALSE(os_close_handle(handle));
+    EXPECT_TRUE(os_close_handle(reused));
+    EXPECT_FALSE(os_close_handle(0x1234));
+    EXPECT_EQ(0, sim_open_handles());
+}
+
+TEST_F(SimulatedDriver, AWaitThatCouldOnlyHangFails) {
+    sim_declare_device(1, "one");
+    sim_declare_device(2, "two");
+    device_set* set = open_device_set();
+    set_keyboard_filter(set, 0xFFFF);
+    sim_type(2, key(0x10));
+    os_handle only_first[1] = {set->slots[0].input_event};
+    EXPECT_EQ(os_wait_failed, os_wait_for_any(1, only_first));
+    EXPECT_EQ(os_wait_failed, os_wait_for_any(0, only_first));
+    os_handle unknown[1] = {0x4444};
+    EXPECT_EQ(os_wait_failed, os_wait_for_any(1, unknown));
+    os_handle both[2] = {set->slots[0].input_event, set->slots[1].input_event};
+    EXPECT_EQ(1u, os_wait_for_any(2, both));
+    close_device_set(set);
+}
+
+TEST_F(SimulatedDriver, OnlyTheChosenOccurrenceFails) {
+    sim_declare_device(1, "one");
+    device_set* set = open_device_set();
+    sim_fail_at(sim_step_hardware_id, 2);
+    sim_fail_at(sim_step_hardware_id, 4);
+    const int expected[] = {8, 0, 8, 0, 8};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], get_hardware_id(set, 1)) << "call " << i + 1;
+    EXPECT_EQ(5, sim_step_calls(sim_step_hardware_id));
+    close_device_set(set);
+}
+
+TEST_F(SimulatedDriver, RecordsStopAtTheirCaps) {
+    for (int i = 0; i < sim_max_opens + 3; ++i) os_open_device("\\\\.\\nothing");
+    EXPECT_EQ(sim_max_opens, sim_open_count());
+    EXPECT_EQ(nullptr, sim_opened_name(sim_max_opens));
+    for (int i = 0; i < sim_max_requests + 3; ++i) os_device_control(os_invalid_handle, ctl_read, nullptr, 0, nullptr, 0, nullptr);
+    EXPECT_EQ(sim_max_requests, sim_request_count());
+}
+
+TEST_F(SimulatedDriver, ResetForgetsEverything) {
+    sim_declare_device(1, "one");
+    sim_declare_device(12, "mouse");
+    device_set* set = open_device_set();
+    set_keyboard_filter(set, 0xFFFF);
+    sim_type(1, key(0x10));
+    sim_fail_at(sim_step_open, 1);
+    uint8_t mouse[mouse_record_size] = {};
+    sim_queue_mouse_record(12, mouse);
+    sim_reset();
+    EXPECT_EQ(0, sim_open_handles());
+    EXPECT_EQ(0, sim_live_blocks());
+    EXPECT_EQ(0, sim_request_count());
+    EXPECT_EQ(0, sim_open_count());
+    EXPECT_EQ(0, sim_filter(1));
+    EXPECT_EQ(0, sim_step_calls(sim_step_open));
+    device_set* fresh = open_device_set();
+    EXPECT_EQ(os_invalid_handle, fresh->slots[0].device);
+    EXPECT_EQ(0, wait_for_device(fresh));
+    close_device_set(fresh);
+    // The set's block was taken before the reset; only its memory is left.
+    os_heap_free(set);
+    EXPECT_FALSE(sim_declare_device(0, "x"));
+    EXPECT_FALSE(sim_declare_device(21, "x"));
+    EXPECT_FALSE(sim_queue_mouse_record(1, mouse));
+    EXPECT_FALSE(sim_queue_mouse_record(13, mouse));
+}

@@ -1,0 +1,278 @@
+#include <cstring>
+
+#include "driver/sim.h"
+#include "driver/sim_model.h"
+
+namespace {
+
+// Session files carry ids as UTF-8; the driver reports UTF-16. Ill-formed
+// bytes become U+FFFD, one for each maximal ill-formed part.
+std::u16string utf16_from_utf8(const char* text) {
+    std::u16string out;
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    while (*at != 0) {
+        unsigned char lead = *at++;
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
+        }
+        int follow = 0;
+        uint32_t code = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            follow = 1;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            follow = 2;
+            code = lead & 0x0F;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+            code = lead & 0x07;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            out.push_back(0xFFFD);
+            continue;
+        }
+        bool whole = true;
+        for (int i = 0; i < follow; ++i) {
+            if (*at < low || *at > high) {
+                whole = false;
+                break;
+            }
+            code = (code << 6) | (*at++ & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+        }
+        if (!whole) {
+            out.push_back(0xFFFD);
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return out;
+}
+
+void encode_key_record(const key_stroke& key, uint8_t* record) {
+    std::memset(record, 0, key_record_size);
+    record[2] = static_cast<uint8_t>(key.make_code);
+    record[3] = static_cast<uint8_t>(key.make_code >> 8);
+    record[4] = static_cast<uint8_t>(key.key_state);
+    record[5] = static_cast<uint8_t>(key.key_state >> 8);
+    for (int i = 0; i < 4; ++i) record[8 + i] = static_cast<uint8_t>(key.extra_info >> (8 * i));
+}
+
+bool next_typed(sim_typed* next) {
+    sim_model& model = sim_state();
+    if (model.script_next < model.script.size()) {
+        *next = model.script[model.script_next++];
+        return true;
+    }
+    return model.source != nullptr && model.source(model.source_context, next);
+}
+
+void set_event(os_handle value, bool signalled) {
+    sim_handle* event = sim_find_handle(value);
+    if (event != nullptr && event->kind == sim_handle_event) event->signalled = signalled;
+}
+
+}  // namespace
+
+sim_model& sim_state() {
+    static sim_model model;
+    return model;
+}
+
+void sim_reset() {
+    sim_model& model = sim_state();
+    for (sim_device& device : model.devices) {
+        device.exists = false;
+        device.has_id = false;
+        device.id.clear();
+        device.filter = 0;
+        device.event = os_null_handle;
+        device.head = 0;
+        device.queued = 0;
+    }
+    for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false};
+    model.next_serial = 0;
+    model.open_handles = 0;
+    model.live_blocks = 0;
+    model.script.clear();
+    model.script.shrink_to_fit();
+    model.script_next = 0;
+    model.source = nullptr;
+    model.source_context = nullptr;
+    model.sink = nullptr;
+    model.sink_context = nullptr;
+    model.failure_count = 0;
+    for (int& calls : model.calls) calls = 0;
+    model.request_count = 0;
+    model.open_count = 0;
+}
+
+bool sim_declare_device(int device, const char* id) {
+    sim_device* declared = sim_find_device(device);
+    if (declared == nullptr) return false;
+    declared->exists = true;
+    declared->has_id = id != nullptr;
+    declared->id = id != nullptr ? utf16_from_utf8(id) : std::u16string();
+    return true;
+}
+
+void sim_type(int device, key_stroke key) {
+    sim_state().script.push_back(sim_typed{device, key});
+}
+
+void sim_set_source(sim_source source, void* context) {
+    sim_state().source = source;
+    sim_state().source_context = context;
+}
+
+void sim_set_sink(sim_sink sink, void* context) {
+    sim_state().sink = sink;
+    sim_state().sink_context = context;
+}
+
+bool sim_queue_mouse_record(int device, const uint8_t record[mouse_record_size]) {
+    if (device <= keyboard_count || device > device_count) return false;
+    if (!sim_find_device(device)->exists) return false;
+    return sim_capture(device, record, mouse_record_size);
+}
+
+void sim_fail_at(sim_step step, int occurrence) {
+    sim_model& model = sim_state();
+    if (model.failure_count == sim_max_failures) return;
+    model.failures[model.failure_count++] = sim_failure{step, occurrence};
+}
+
+int sim_step_calls(sim_step step) {
+    if (step < 0 || step >= sim_step_count) return 0;
+    return sim_state().calls[step];
+}
+
+int sim_open_handles() {
+    return sim_state().open_handles;
+}
+
+int sim_live_blocks() {
+    return sim_state().live_blocks;
+}
+
+int sim_request_count() {
+    return sim_state().request_count;
+}
+
+const sim_request* sim_requests() {
+    return sim_state().requests;
+}
+
+int sim_open_count() {
+    return sim_state().open_count;
+}
+
+const char* sim_opened_name(int index) {
+    if (index < 0 || index >= sim_state().open_count) return nullptr;
+    return sim_state().open_names[index];
+}
+
+uint16_t sim_filter(int device) {
+    sim_device* found = sim_find_device(device);
+    return found != nullptr ? found->filter : 0;
+}
+
+bool sim_attempt(sim_step step) {
+    sim_model& model = sim_state();
+    int attempt = ++model.calls[step];
+    for (int i = 0; i < model.failure_count; ++i) {
+        if (model.failures[i].step == step && model.failures[i].occurrence == attempt) return true;
+    }
+    return false;
+}
+
+sim_handle* sim_find_handle(os_handle value) {
+    if (value == os_null_handle || value == os_invalid_handle) return nullptr;
+    sim_handle& handle = sim_state().handles[(value >> 2) % sim_max_handles];
+    return handle.kind != sim_handle_free && handle.value == value ? &handle : nullptr;
+}
+
+sim_handle* sim_new_handle(sim_handle_kind kind) {
+    sim_model& model = sim_state();
+    for (int slot = 0; slot < sim_max_handles; ++slot) {
+        sim_handle& handle = model.handles[slot];
+        if (handle.kind != sim_handle_free) continue;
+        // A value names its table slot and a serial that changes with every
+        // handle made, so a closed handle stays invalid after its slot is
+        // reused. Multiples of 4 as on Windows, within 32 bits for the
+        // set-event field.
+        model.next_serial = model.next_serial % 0x3FFFFF + 1;
+        handle = sim_handle{kind, (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4, 0, false};
+        ++model.open_handles;
+        return &handle;
+    }
+    return nullptr;
+}
+
+sim_device* sim_find_device(int device) {
+    if (device < 1 || device > device_count) return nullptr;
+    return &sim_state().devices[device];
+}
+
+bool sim_capture(int device, const uint8_t* bytes, uint32_t size) {
+    sim_device* target = sim_find_device(device);
+    if (target->queued == sim_queue_capacity) return false;
+    sim_record& record = target->queue[(target->head + target->queued) % sim_queue_capacity];
+    std::memcpy(record.bytes, bytes, size);
+    record.size = size;
+    ++target->queued;
+    set_event(target->event, true);
+    return true;
+}
+
+bool sim_take(int device, sim_record* record) {
+    sim_device* source = sim_find_device(device);
+    if (source->queued == 0) return false;
+    *record = source->queue[source->head];
+    source->head = (source->head + 1) % sim_queue_capacity;
+    --source->queued;
+    if (source->queued == 0) set_event(source->event, false);
+    return true;
+}
+
+bool sim_any_pending() {
+    for (const sim_device& device : sim_state().devices) {
+        if (device.queued > 0) return true;
+    }
+    return false;
+}
+
+bool sim_type_next() {
+    sim_typed next;
+    if (!next_typed(&next)) return false;
+    // Only keyboards that the driver knows produce strokes; anything else is
+    // dropped as typed on no device.
+    if (next.device < 1 || next.device > keyboard_count) return true;
+    const sim_device& keyboard = sim_state().devices[next.device];
+    if (!keyboard.exists) return true;
+    if (keyboard.filter == 0) {
+        sim_deliver(next.device, next.key);
+        return true;
+    }
+    uint8_t record[key_record_size];
+    encode_key_record(next.key, record);
+    // Typing waits until nothing is pending, so the queue always has room.
+    sim_capture(next.device, record, key_record_size);
+    return true;
+}
+
+void sim_deliver(int device, const key_stroke& key) {
+    sim_model& model = sim_state();
+    if (model.sink != nullptr) model.sink(model.sink_context, device, &key);
+}

@@ -1,0 +1,110 @@
+#ifndef PADMAP_DRIVER_SIM_MODEL_H
+#define PADMAP_DRIVER_SIM_MODEL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/device_set.h"
+#include "driver/os.h"
+#include "driver/sim.h"
+
+// The simulated driver's state, shared by its two faces: the platform seam
+// (os-sim.cpp) and the test control (sim.cpp). Nothing else includes this.
+
+constexpr int sim_max_handles = 256;  // a handle value keeps its slot in 8 bits
+constexpr int sim_queue_capacity = 64;
+constexpr int sim_max_failures = 64;
+constexpr int sim_name_size = 40;
+
+enum sim_handle_kind { sim_handle_free, sim_handle_device, sim_handle_event };
+
+struct sim_handle {
+    sim_handle_kind kind;
+    os_handle value;
+    int device;      // the device number a device handle names
+    bool signalled;  // the state of an event
+};
+
+// One captured record waiting for the program: 12 bytes for a key, 24 for a mouse.
+struct sim_record {
+    uint8_t bytes[mouse_record_size];
+    uint32_t size;
+};
+
+struct sim_device {
+    bool exists;
+    bool has_id;
+    std::u16string id;
+    uint16_t filter;
+    os_handle event;  // registered by set-event; 0 when none
+    sim_record queue[sim_queue_capacity];
+    int head;
+    int queued;
+};
+
+struct sim_failure {
+    sim_step step;
+    int occurrence;
+};
+
+struct sim_model {
+    sim_device devices[device_count + 1];  // by device number; [0] unused
+    sim_handle handles[sim_max_handles];
+    uint32_t next_serial;
+    int open_handles;
+    int live_blocks;
+
+    std::vector<sim_typed> script;
+    size_t script_next;
+    sim_source source;
+    void* source_context;
+    sim_sink sink;
+    void* sink_context;
+
+    sim_failure failures[sim_max_failures];
+    int failure_count;
+    int calls[sim_step_count];
+
+    sim_request requests[sim_max_requests];
+    int request_count;
+    char open_names[sim_max_opens][sim_name_size];
+    int open_count;
+};
+
+sim_model& sim_state();
+
+// Counts one attempt of the step; true when that attempt is to fail.
+bool sim_attempt(sim_step step);
+
+// The open handle with this value, or null.
+sim_handle* sim_find_handle(os_handle value);
+
+// A fresh handle of the kind, or null when the table is full.
+sim_handle* sim_new_handle(sim_handle_kind kind);
+
+// The device 1-20, or null when the number is out of range.
+sim_device* sim_find_device(int device);
+
+// Queues a record on the device and signals its registered event. Returns
+// false when the queue is full (the record is lost, as with a real driver
+// whose buffer overflows).
+bool sim_capture(int device, const uint8_t* bytes, uint32_t size);
+
+// Takes the oldest queued record; resets the event when the queue empties.
+// Returns false when nothing is queued.
+bool sim_take(int device, sim_record* record);
+
+// True when any device holds a captured record.
+bool sim_any_pending();
+
+// Types the next scripted stroke: captured when its keyboard's filter is
+// set, otherwise handed straight to the system. Returns false when the script
+// is exhausted.
+bool sim_type_next();
+
+// Hands a record to the rest of the system through the sink.
+void sim_deliver(int device, const key_stroke& key);
+
+#endif
