@@ -1,0 +1,151 @@
+#include "keymap/key_table.h"
+
+#include <cstring>
+
+struct key_seed {
+    const char* name;
+    uint16_t scan_code;
+};
+
+static const key_seed initial_keys[key_count] = {
+    {"A", 0x001E},
+    {"B", 0x0030},
+    {"C", 0x002E},
+    {"D", 0x0020},
+    {"E", 0x0012},
+    {"F", 0x0021},
+    {"G", 0x0022},
+    {"H", 0x0023},
+    {"I", 0x0017},
+    {"J", 0x0024},
+    {"K", 0x0025},
+    {"L", 0x0026},
+    {"M", 0x0032},
+    {"N", 0x0031},
+    {"O", 0x0018},
+    {"P", 0x0019},
+    {"Q", 0x0010},
+    {"R", 0x0013},
+    {"S", 0x001F},
+    {"T", 0x0014},
+    {"U", 0x0016},
+    {"V", 0x002F},
+    {"W", 0x0011},
+    {"X", 0x002D},
+    {"Y", 0x0015},
+    {"Z", 0x002C},
+    {"0", 0x000B},
+    {"1", 0x0002},
+    {"2", 0x0003},
+    {"3", 0x0004},
+    {"4", 0x0005},
+    {"5", 0x0006},
+    {"6", 0x0007},
+    {"7", 0x0008},
+    {"8", 0x0009},
+    {"9", 0x000A},
+    {"`", 0x0029},
+    {"-", 0x000C},
+    {"=", 0x000D},
+    {"\\", 0x002B},
+    {"Backspace", 0x000E},
+    {"Space", 0x0039},
+    {"Tab", 0x000F},
+    {"Caps", 0x003A},
+    {"Enter", 0x001C},
+    {"F1", 0x003B},
+    {"F2", 0x003C},
+    {"F3", 0x003D},
+    {"F4", 0x003E},
+    {"F5", 0x003F},
+    {"F6", 0x0040},
+    {"F7", 0x0041},
+    {"F8", 0x0042},
+    {"F9", 0x0043},
+    {"F10", 0x0044},
+    {"F11", 0x0057},
+    {"F12", 0x0058},
+    {"[", 0x001A},
+    {"Insert", 0xE052},
+    {"Home", 0xE047},
+    {"PageUp", 0xE049},
+    {"Delete", 0xE053},
+    {"End", 0xE04F},
+    {"PageDown", 0xE051},
+    {"Up", 0xE048},
+    {"Left", 0xE04B},
+    {"Down", 0xE050},
+    {"Right", 0xE04D},
+    {"Num/", 0xE035},
+    {"Num*", 0x0037},
+    {"Num-", 0x004A},
+    {"Num+", 0x004E},
+    {"NumEnter", 0xE01C},
+    {"Num.", 0x0053},
+    {"Num0", 0x0052},
+    {"Num1", 0x004F},
+    {"Num2", 0x0050},
+    {"Num3", 0x0051},
+    {"Num4", 0x004B},
+    {"Num5", 0x004C},
+    {"Num6", 0x004D},
+    {"Num7", 0x0047},
+    {"Num8", 0x0048},
+    {"Num9", 0x0049},
+    {"]", 0x001B},
+    {";", 0x0027},
+    {"'", 0x0028},
+    {",", 0x0033},
+    {".", 0x0034},
+    {"/", 0x0035},
+    {"user1", 0x0000},
+    {"user2", 0x0000},
+    {"user3", 0x0000},
+    {"user4", 0x0000},
+    {"user5", 0x0000},
+    {"user6", 0x0000},
+    {"user7", 0x0000},
+    {"user8", 0x0000},
+    {"user9", 0x0000},
+    {"user10", 0x0000},
+};
+
+key_entry key_table[key_count];
+
+// The table must hold its keys from process start, before anyone resets it.
+[[maybe_unused]] static const bool key_table_filled = (reset_key_table(), true);
+
+void reset_key_table()
+{
+    memset(key_table, 0, sizeof key_table);
+    for (int i = 0; i < key_count; i++) {
+        strncpy(key_table[i].name, initial_keys[i].name, key_name_size - 1);
+        key_table[i].scan_code = initial_keys[i].scan_code;
+    }
+}
+
+int find_key_by_name(const char* text)
+{
+    for (int i = 0; i < key_count; i++) {
+        if (strcmp(key_table[i].name, text) == 0)
+            return i;
+    }
+    return -1;
+}
+
+int find_key_by_code(uint16_t code)
+{
+    for (int i = 0; i < key_count; i++) {
+        if (key_table[i].scan_code == code)
+            return i;
+    }
+    return -1;
+}
+
+int claim_user_slot(uint16_t code)
+{
+    int index = find_key_by_code(0);
+    if (index >= 0)
+        key_table[index].scan_code = code;
+    return index;
+}
