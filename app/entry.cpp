@@ -24,6 +24,17 @@ void print_wide(const char* format, const char16_t* text) {
     std::printf(format, utf8);
 }
 
+// Asks the device's id and ends its text where the driver's answer ends: a
+// driver that writes no terminator must not leave the tail of an earlier, longer
+// id in the buffer to be read as part of this one. Returns false for a count
+// that is no usable id (0 or a full buffer).
+bool fetch_hardware_id(device_set* set, int device) {
+    int bytes = get_hardware_id(set, device);
+    if (bytes < 1 || bytes > 999) return false;
+    hardware_id_buffer[bytes / 2] = 0;
+    return true;
+}
+
 int run_identify(device_set* set) {
     set_keyboard_filter(set, identify_filter);
     int device = wait_for_device(set);
@@ -37,17 +48,6 @@ int run_identify(device_set* set) {
     }
     close_device_set(set);
     return 0;
-}
-
-// Asks the device's id and ends its text where the driver's answer ends: a
-// driver that writes no terminator must not leave the tail of an earlier, longer
-// id in the buffer to be read as part of this one. Returns false for a count
-// that is no usable id (0 or a full buffer).
-bool fetch_hardware_id(device_set* set, int device) {
-    int bytes = get_hardware_id(set, device);
-    if (bytes < 1 || bytes > 999) return false;
-    hardware_id_buffer[bytes / 2] = 0;
-    return true;
 }
 
 bool is_configured_keyboard(device_set* set, int device) {

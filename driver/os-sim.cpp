@@ -85,12 +85,13 @@ bool read_records(int device, uint8_t* out, uint32_t out_size, uint32_t* filled)
     return true;
 }
 
-// The id as UTF-16LE with its terminator, cut to the caller's buffer.
+// The id as UTF-16LE with its terminator (unless told to leave it off), cut to
+// the caller's buffer.
 bool read_hardware_id(const sim_device& device, uint8_t* out, uint32_t out_size, uint32_t* filled) {
     if (sim_attempt(sim_step_hardware_id)) return false;
     if (!device.has_id) return false;
     if (out == nullptr && out_size > 0) return false;
-    uint32_t units = static_cast<uint32_t>(device.id.size()) + 1;
+    uint32_t units = static_cast<uint32_t>(device.id.size()) + (device.id_unterminated ? 0 : 1);
     uint32_t bytes = units * 2 < out_size ? units * 2 : out_size;
     for (uint32_t i = 0; i < bytes; ++i) {
         char16_t unit = i / 2 < device.id.size() ? device.id[i / 2] : 0;

@@ -124,6 +124,14 @@ bool sim_declare_device(int device, const char* id) {
     declared->exists = true;
     declared->has_id = id != nullptr;
     declared->id = id != nullptr ? utf16_from_utf8(id) : std::u16string();
+    declared->id_unterminated = false;
+    return true;
+}
+
+bool sim_omit_id_terminator(int device) {
+    sim_device* declared = sim_find_device(device);
+    if (declared == nullptr || !declared->exists) return false;
+    declared->id_unterminated = true;
     return true;
 }
 

@@ -32,6 +32,10 @@ void sim_reset();
 // the same number replaces the first. Returns false for a number out of range.
 bool sim_declare_device(int device, const char* id);
 
+// The device answers its id without the terminator (2*len bytes), as a driver
+// is free to do. Returns false for a device not declared.
+bool sim_omit_id_terminator(int device);
+
 // Something typed on the user's side: one stroke on a keyboard.
 struct sim_typed {
     int device;

@@ -36,6 +36,7 @@ struct sim_record {
 struct sim_device {
     bool exists;
     bool has_id;
+    bool id_unterminated;
     std::u16string id;
     uint16_t filter;
     os_handle event;  // registered by set-event; 0 when none
