@@ -1,0 +1,61 @@
+#include "layout/human_form.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct sequence_case {
+    const char* what;
+    std::vector<uint16_t> claims; // user entries claimed first, in order
+    std::vector<uint16_t> outputs;
+    std::vector<uint16_t> modifiers;
+    const char* expected;
+};
+
+TEST(HumanForm, Sequences)
+{
+    const sequence_case cases[] = {
+        {"one key", {}, {0x000E}, {0}, "Backspace"},
+        {"shortcut then key", {}, {0x002F, 0x001C}, {0x02, 0}, "Ctrl+V, Enter"},
+        {"left modifiers in reading order", {}, {0x001E}, {0x0F}, "Ctrl+Shift+Alt+Win+A"},
+        {"right modifiers", {}, {0x001E}, {0xF0}, "RCtrl+RShift+RAlt+RWin+A"},
+        {"both hands", {}, {0x001E}, {0x21}, "Shift+RCtrl+A"},
+        {"high byte of a mask means nothing", {}, {0x001E}, {0xFF00}, "A"},
+        {"ends at the first empty output", {}, {0x0030, 0, 0x002E}, {0, 0, 0}, "B"},
+        {"empty first output", {}, {0, 0x0030}, {0x02, 0}, ""},
+        {"extended keys keep apart", {}, {0xE035, 0x0035, 0xE01C, 0x001C, 0xE053, 0x0053},
+         {0, 0, 0, 0, 0, 0}, "Num/, /, NumEnter, Enter, Delete, Num."},
+        {"claimed code with a place", {0xE05B}, {0xE05B}, {0x01}, "Shift+LWin"},
+        {"claimed code without a place", {0xE05B, 0x0056}, {0x0056, 0xE05B}, {0, 0}, "user2, LWin"},
+        {"names with punctuation", {}, {0x0027, 0x0028, 0x0033}, {0x01, 0, 0}, "Shift+;, ', ,"},
+        {"sixteen outputs", {}, std::vector<uint16_t>(16, 0x001E), std::vector<uint16_t>(16, 0),
+         "A, A, A, A, A, A, A, A, A, A, A, A, A, A, A, A"},
+    };
+    for (const sequence_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset_key_table();
+        for (uint16_t code : c.claims)
+            ASSERT_GE(claim_user_slot(code), 0);
+        key_entry entry = {};
+        for (size_t i = 0; i < c.outputs.size(); ++i) {
+            entry.outputs[i] = c.outputs[i];
+            entry.modifiers[i] = c.modifiers[i];
+        }
+        std::string text = "x";
+        append_sequence(entry, text);
+        EXPECT_EQ(text, std::string("x") + c.expected);
+    }
+}
+
+TEST(HumanForm, CodeNoEntryHoldsShowsAsHex)
+{
+    reset_key_table();
+    std::string text;
+    append_output_name(0x0077, text);
+    EXPECT_EQ(text, "#0077");
+}
+
+}

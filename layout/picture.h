@@ -1,0 +1,27 @@
+#ifndef PADMAP_LAYOUT_PICTURE_H
+#define PADMAP_LAYOUT_PICTURE_H
+
+#include "keymap/key_table.h"
+#include "layout/key_places.h"
+
+enum key_look {
+    look_plain,  // the configuration leaves the key alone
+    look_mapped, // the key sends its outputs instead
+    look_passes  // the configuration names the key, but its first output is
+                 // empty, so it passes through unchanged
+};
+
+struct layout_picture {
+    int entry[key_place_count]; // key table entry drawn at each place, or -1
+    key_look look[key_place_count];
+    int loose[key_count];       // entries in use that have no place to be
+    int loose_count;            // drawn at, in table order
+};
+
+// Sorts the key table, as the configuration left it, onto the keyboard. An
+// entry is in use when named[i] is set or it has a first output. A named key
+// is drawn at its place; a claimed user entry at the place of its code when
+// the keyboard has that key, otherwise (and with code 0) it is loose.
+void build_picture(const bool named[key_count], layout_picture& picture);
+
+#endif
