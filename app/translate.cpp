@@ -1,0 +1,194 @@
+#include "app/translate.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "keymap/key_table.h"
+
+const key_stroke modifier_strokes[16] = {
+    {0x2A, 0x00, 0}, {0x2A, 0x01, 0},  // lS
+    {0x1D, 0x00, 0}, {0x1D, 0x01, 0},  // lC
+    {0x38, 0x00, 0}, {0x38, 0x01, 0},  // lA
+    {0x5B, 0x02, 0}, {0x5B, 0x03, 0},  // lW
+    {0x36, 0x00, 0}, {0x36, 0x01, 0},  // rS
+    {0x1D, 0x02, 0}, {0x1D, 0x03, 0},  // rC
+    {0x38, 0x02, 0}, {0x38, 0x03, 0},  // rA
+    {0x5C, 0x02, 0}, {0x5C, 0x03, 0},  // rW
+};
+
+namespace {
+
+constexpr int modifier_bits = 8;
+const char modifier_tags[modifier_bits][3] = {"lS", "lC", "lA", "lW", "rS", "rC", "rA", "rW"};
+
+// Any of these bits in an output marks it as an E0 key.
+constexpr uint16_t e0_output_mask = 0xE000;
+
+const char bypass_prefix[] = "bypassing key ";
+const char up_prefix[] = "UP remapping pressed key=";
+const char down_prefix[] = "DOWN pressed key=";
+const char name_gap[] = " ";
+const char code_gap[] = " -> ";
+const char head_end[] = ": ";
+const char output_up[] = " up\n";
+const char output_down[] = " down-";
+const char modifier_down[] = "down-";
+const char modifier_up[] = "up-";
+const char line_end[] = "\n";
+
+template <size_t size>
+constexpr size_t length(const char (&)[size]) {
+    return size - 1;
+}
+
+constexpr size_t larger(size_t a, size_t b) {
+    return a > b ? a : b;
+}
+
+// The longest text one stroke can log: every output used, each with all eight
+// modifiers, under the longest name the table can hold. Names are printed with
+// at most this many characters, so the bound holds for any table contents.
+constexpr size_t hex_width = 4;
+constexpr size_t name_width = key_name_size - 1;
+constexpr size_t tag_width = sizeof modifier_tags[0] - 1;
+
+constexpr size_t head_size(size_t prefix) {
+    return prefix + name_width + length(name_gap) + hex_width + length(code_gap) + hex_width +
+           length(head_end);
+}
+
+constexpr size_t bypass_line_size = length(bypass_prefix) + hex_width + length(line_end);
+constexpr size_t up_line_size = head_size(length(up_prefix)) + hex_width + length(output_up);
+constexpr size_t down_line_size = head_size(length(down_prefix)) +
+                                  modifier_bits * (tag_width + length(modifier_down)) + hex_width +
+                                  length(output_down) +
+                                  modifier_bits * (tag_width + length(modifier_up)) +
+                                  length(line_end);
+constexpr size_t worst_log_size =
+    larger(bypass_line_size, key_outputs * larger(up_line_size, down_line_size));
+
+constexpr size_t log_capacity = 2560;
+static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
+
+// The console is written once per stroke, after its last send, so a slow
+// console never holds back the keys.
+struct stroke_log {
+    char text[log_capacity];
+    size_t length;
+};
+
+void put(stroke_log* log, const char* text, size_t count) {
+    size_t room = log_capacity - log->length;
+    if (count > room) count = room;
+    std::memcpy(log->text + log->length, text, count);
+    log->length += count;
+}
+
+template <size_t size>
+void put_text(stroke_log* log, const char (&text)[size]) {
+    put(log, text, size - 1);
+}
+
+void put_hex(stroke_log* log, uint16_t value) {
+    static const char digits[] = "0123456789abcdef";
+    const char text[hex_width] = {digits[(value >> 12) & 0xF], digits[(value >> 8) & 0xF],
+                                  digits[(value >> 4) & 0xF], digits[value & 0xF]};
+    put(log, text, hex_width);
+}
+
+// Bounded so that a name filling its whole field, without a terminator, is
+// cut at the field rather than read past it.
+void put_name(stroke_log* log, const char* name) {
+    size_t count = 0;
+    while (count < name_width && name[count] != 0) ++count;
+    put(log, name, count);
+}
+
+void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const key_entry& entry,
+              uint16_t received, uint16_t out) {
+    put(log, prefix, prefix_size);
+    put_name(log, entry.name);
+    put_text(log, name_gap);
+    put_hex(log, received);
+    put_text(log, code_gap);
+    put_hex(log, out);
+    put_text(log, head_end);
+}
+
+void write_log(const stroke_log* log) {
+    std::fwrite(log->text, 1, log->length, stdout);
+    std::fflush(stdout);
+}
+
+key_stroke output_stroke(uint16_t out, bool release, uint32_t extra_info) {
+    uint16_t state = release ? key_state_up : 0;
+    if (out & e0_output_mask) state |= key_state_e0;
+    key_stroke key = {static_cast<uint16_t>(out & 0xFF), state, extra_info};
+    return key;
+}
+
+void release_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received,
+                    uint16_t out, uint32_t extra_info) {
+    put_head(log, up_prefix, length(up_prefix), entry, received, out);
+    key_stroke key = output_stroke(out, true, extra_info);
+    send.send(send.context, &key);
+    put_hex(log, out);
+    put_text(log, output_up);
+}
+
+void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received,
+                  uint16_t out, uint16_t modifiers, uint32_t extra_info) {
+    put_head(log, down_prefix, length(down_prefix), entry, received, out);
+    for (int bit = 0; bit < modifier_bits; ++bit) {
+        if (!(modifiers & (1u << bit))) continue;
+        put_text(log, modifier_tags[bit]);
+        put_text(log, modifier_down);
+        send.send(send.context, &modifier_strokes[2 * bit]);
+    }
+    key_stroke key = output_stroke(out, false, extra_info);
+    send.send(send.context, &key);
+    put_hex(log, out);
+    put_text(log, output_down);
+    for (int bit = 0; bit < modifier_bits; ++bit) {
+        if (!(modifiers & (1u << bit))) continue;
+        put_text(log, modifier_tags[bit]);
+        put_text(log, modifier_up);
+        send.send(send.context, &modifier_strokes[2 * bit + 1]);
+    }
+    put_text(log, line_end);
+}
+
+}  // namespace
+
+translate_result translate_stroke(key_stroke* key, send_op send) {
+    stroke_log log;
+    log.length = 0;
+
+    uint16_t lookup = key->make_code;
+    if (key->key_state & key_state_e0) lookup |= 0xE000;
+    int index = find_key_by_code(lookup);
+    if (index < 0 || key_table[index].outputs[0] == 0) {
+        put_text(&log, bypass_prefix);
+        put_hex(&log, lookup);
+        put_text(&log, line_end);
+        write_log(&log);
+        return translate_pass_through;
+    }
+
+    const key_entry& entry = key_table[index];
+    const uint16_t received = key->make_code;
+    const uint32_t extra_info = key->extra_info;
+    const bool release = (key->key_state & key_state_up) != 0;
+    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+        if (release) {
+            release_output(&log, send, entry, received, entry.outputs[i], extra_info);
+        } else {
+            press_output(&log, send, entry, received, entry.outputs[i], entry.modifiers[i],
+                         extra_info);
+        }
+    }
+    write_log(&log);
+    return translate_consumed;
+}
