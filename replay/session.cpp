@@ -1,0 +1,375 @@
+#include "replay/session.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "keymap/key_table.h"
+
+namespace {
+
+constexpr int keyboard_count = 10;
+constexpr size_t error_size = 256;
+// Words quoted in a message are cut to this many bytes.
+constexpr int quote_max = 40;
+
+enum line_status { line_ok, line_end, line_too_long, line_has_nul };
+
+// Reads one line without its line end. The buffer takes one byte beyond the
+// limit so that a CR before the LF fits before it is dropped.
+line_status read_line(std::FILE* file, char* buffer, size_t* length) {
+    const size_t room = session_max_line_bytes + 1;
+    size_t used = 0;
+    bool any = false;
+    bool too_long = false;
+    bool nul = false;
+    int c;
+    while ((c = std::getc(file)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        if (c == 0) nul = true;
+        if (used < room) {
+            buffer[used++] = static_cast<char>(c);
+        } else {
+            too_long = true;
+        }
+    }
+    if (!any) return line_end;
+    if (!too_long && used > 0 && buffer[used - 1] == '\r') --used;
+    buffer[used] = 0;
+    *length = used;
+    if (too_long || used > static_cast<size_t>(session_max_line_bytes)) return line_too_long;
+    if (nul) return line_has_nul;
+    return line_ok;
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+struct word {
+    const char* text;
+    int length;
+};
+
+// Skips blanks, then takes the word up to the next blank or the end.
+word next_word(const char** at) {
+    const char* p = *at;
+    while (is_blank(*p)) ++p;
+    word w = {p, 0};
+    while (*p != 0 && !is_blank(*p)) ++p;
+    w.length = static_cast<int>(p - w.text);
+    *at = p;
+    return w;
+}
+
+bool word_is(word w, const char* text) {
+    return std::strlen(text) == static_cast<size_t>(w.length) &&
+           std::memcmp(w.text, text, static_cast<size_t>(w.length)) == 0;
+}
+
+int quoted_length(word w) {
+    return w.length < quote_max ? w.length : quote_max;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Parses 1 to max_digits hex digits. Returns false for anything else.
+bool parse_hex(word w, int max_digits, uint32_t* value) {
+    if (w.length < 1 || w.length > max_digits) return false;
+    uint32_t v = 0;
+    for (int i = 0; i < w.length; ++i) {
+        int digit = hex_value(w.text[i]);
+        if (digit < 0) return false;
+        v = v * 16 + static_cast<uint32_t>(digit);
+    }
+    *value = v;
+    return true;
+}
+
+enum line_kind { kind_skip, kind_device, kind_stroke, kind_error };
+
+struct parsed_line {
+    line_kind kind;
+    int device;
+    bool has_id;
+    const char* id;        // points into the line
+    size_t id_length;
+    key_stroke key;
+    bool tap;
+    char error[error_size];
+};
+
+void fail(parsed_line* out, const char* format, word w) {
+    out->kind = kind_error;
+    std::snprintf(out->error, sizeof out->error, format, quoted_length(w), w.text);
+}
+
+// Reads the device number and checks it against the kind's range.
+bool parse_device(const char** at, bool keyboard, parsed_line* out) {
+    word w = next_word(at);
+    if (w.length == 0) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "missing device number");
+        return false;
+    }
+    long value = 0;
+    for (int i = 0; i < w.length; ++i) {
+        if (w.text[i] < '0' || w.text[i] > '9') {
+            fail(out, "bad device number '%.*s'", w);
+            return false;
+        }
+        if (value < 1000) value = value * 10 + (w.text[i] - '0');
+    }
+    long low = keyboard ? 1 : keyboard_count + 1;
+    long high = keyboard ? keyboard_count : session_device_count;
+    if (value < low || value > high) {
+        fail(out, keyboard ? "keyboard number '%.*s' is out of range 1-10"
+                           : "mouse number '%.*s' is out of range 11-20",
+             w);
+        return false;
+    }
+    out->device = static_cast<int>(value);
+    return true;
+}
+
+bool parse_key(word w, key_stroke* key, parsed_line* out) {
+    char name[key_name_size];
+    if (w.length > 0 && w.length < key_name_size) {
+        std::memcpy(name, w.text, static_cast<size_t>(w.length));
+        name[w.length] = 0;
+        int index = find_key_by_name(name);
+        if (index >= first_user_key) {
+            fail(out, "key '%.*s' is a user entry: type its scan code instead", w);
+            return false;
+        }
+        if (index >= 0) {
+            uint16_t code = key_table[index].scan_code;
+            key->make_code = code & 0xFF;
+            key->key_state = (code >> 8) == 0xE0 ? key_state_e0 : 0;
+            return true;
+        }
+    }
+    uint32_t code = 0;
+    if (w.length == 4 && parse_hex(w, 4, &code)) {
+        uint32_t high = code >> 8;
+        if (high != 0x00 && high != 0xE0) {
+            fail(out, "scan code '%.*s' must begin with 00 or e0", w);
+            return false;
+        }
+        key->make_code = static_cast<uint16_t>(code & 0xFF);
+        key->key_state = high == 0xE0 ? key_state_e0 : 0;
+        return true;
+    }
+    if (w.length == 0) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "missing key");
+    } else {
+        fail(out, "unknown key '%.*s'", w);
+    }
+    return false;
+}
+
+bool parse_field(const char** at, const char* what, int max_digits, uint32_t* value,
+                 parsed_line* out) {
+    word w = next_word(at);
+    if (w.length == 0) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "missing %s", what);
+        return false;
+    }
+    if (!parse_hex(w, max_digits, value)) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "bad %s '%.*s': expected 1-%d hex digits",
+                      what, quoted_length(w), w.text, max_digits);
+        return false;
+    }
+    return true;
+}
+
+bool at_line_end(const char** at, parsed_line* out) {
+    word rest = next_word(at);
+    if (rest.length == 0) return true;
+    fail(out, "unexpected '%.*s' at the end of the line", rest);
+    return false;
+}
+
+void parse_line(const char* line, size_t length, parsed_line* out) {
+    out->kind = kind_skip;
+    out->device = 0;
+    out->has_id = false;
+    out->id = nullptr;
+    out->id_length = 0;
+    out->key = key_stroke{0, 0, 0};
+    out->tap = false;
+    out->error[0] = 0;
+
+    const char* at = line;
+    word directive = next_word(&at);
+    if (directive.length == 0 || directive.text[0] == '#') return;
+
+    bool keyboard = word_is(directive, "keyboard");
+    if (keyboard || word_is(directive, "mouse")) {
+        if (!parse_device(&at, keyboard, out)) return;
+        out->kind = kind_device;
+        // The id is everything after the one blank that ends the number.
+        if (*at != 0) {
+            out->has_id = true;
+            out->id = at + 1;
+            out->id_length = length - static_cast<size_t>(at + 1 - line);
+            if (out->id_length > static_cast<size_t>(session_max_id_bytes)) {
+                out->kind = kind_error;
+                std::snprintf(out->error, sizeof out->error,
+                              "hardware id longer than %d bytes", session_max_id_bytes);
+            }
+        }
+        return;
+    }
+
+    bool down = word_is(directive, "down");
+    bool up = word_is(directive, "up");
+    bool tap = word_is(directive, "tap");
+    if (down || up || tap) {
+        if (!parse_device(&at, true, out)) return;
+        if (!parse_key(next_word(&at), &out->key, out)) return;
+        if (!at_line_end(&at, out)) return;
+        if (up) out->key.key_state |= key_state_up;
+        out->tap = tap;
+        out->kind = kind_stroke;
+        return;
+    }
+
+    if (word_is(directive, "stroke")) {
+        if (!parse_device(&at, true, out)) return;
+        uint32_t make = 0, state = 0, extra = 0;
+        if (!parse_field(&at, "make code", 4, &make, out)) return;
+        if (!parse_field(&at, "state", 4, &state, out)) return;
+        if (!parse_field(&at, "extra", 8, &extra, out)) return;
+        if (!at_line_end(&at, out)) return;
+        out->key.make_code = static_cast<uint16_t>(make);
+        out->key.key_state = static_cast<uint16_t>(state);
+        out->key.extra_info = extra;
+        out->kind = kind_stroke;
+        return;
+    }
+
+    fail(out, "unknown directive '%.*s'", directive);
+}
+
+void keep_first_error(long line, const char* text, long* error_line, char* error) {
+    if (*error_line != 0 && *error_line <= line) return;
+    *error_line = line;
+    std::snprintf(error, error_size, "%s", text);
+}
+
+}  // namespace
+
+bool session_check(const char* path, session_devices* devices, char* message,
+                   size_t message_size) {
+    std::memset(devices, 0, sizeof *devices);
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        std::snprintf(message, message_size, "%s: cannot open the session file", path);
+        return false;
+    }
+
+    char line[session_max_line_bytes + 2];
+    parsed_line parsed;
+    long first_use[keyboard_count] = {};
+    long error_line = 0;
+    char error[error_size] = "";
+    long number = 0;
+    size_t length = 0;
+    line_status status;
+    // Every line is read, even after an error: a keyboard declared further down
+    // still counts for the strokes above it.
+    while ((status = read_line(file, line, &length)) != line_end) {
+        ++number;
+        if (status == line_too_long) {
+            char text[error_size];
+            std::snprintf(text, sizeof text, "line longer than %d bytes", session_max_line_bytes);
+            keep_first_error(number, text, &error_line, error);
+            continue;
+        }
+        if (status == line_has_nul) {
+            keep_first_error(number, "the line holds a NUL byte", &error_line, error);
+            continue;
+        }
+        parse_line(line, length, &parsed);
+        if (parsed.kind == kind_error) {
+            keep_first_error(number, parsed.error, &error_line, error);
+        } else if (parsed.kind == kind_device) {
+            session_device* device = &devices->device[parsed.device - 1];
+            device->declared = true;
+            device->has_id = parsed.has_id;
+            std::memcpy(device->id, parsed.id == nullptr ? "" : parsed.id, parsed.id_length);
+            device->id[parsed.id_length] = 0;
+        } else if (parsed.kind == kind_stroke && first_use[parsed.device - 1] == 0) {
+            first_use[parsed.device - 1] = number;
+        }
+    }
+    bool read_failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (read_failed) {
+        std::snprintf(message, message_size, "%s: cannot read the session file", path);
+        return false;
+    }
+
+    for (int k = 0; k < keyboard_count; ++k) {
+        if (first_use[k] != 0 && !devices->device[k].declared) {
+            char text[error_size];
+            std::snprintf(text, sizeof text, "keyboard %d is not declared", k + 1);
+            keep_first_error(first_use[k], text, &error_line, error);
+        }
+    }
+    if (error_line != 0) {
+        std::snprintf(message, message_size, "%s:%ld: %s", path, error_line, error);
+        return false;
+    }
+    if (message_size > 0) message[0] = 0;
+    return true;
+}
+
+bool session_open(session_reader* reader, const char* path) {
+    reader->has_pending = false;
+    reader->file = std::fopen(path, "rb");
+    return reader->file != nullptr;
+}
+
+bool session_next(session_reader* reader, session_stroke* next) {
+    if (reader->has_pending) {
+        reader->has_pending = false;
+        *next = reader->pending;
+        return true;
+    }
+    if (reader->file == nullptr) return false;
+    parsed_line parsed;
+    size_t length = 0;
+    line_status status;
+    while ((status = read_line(reader->file, reader->line, &length)) != line_end) {
+        if (status != line_ok) return false;
+        parse_line(reader->line, length, &parsed);
+        if (parsed.kind == kind_error) return false;
+        if (parsed.kind != kind_stroke) continue;
+        next->device = parsed.device;
+        next->key = parsed.key;
+        if (parsed.tap) {
+            reader->has_pending = true;
+            reader->pending = *next;
+            reader->pending.key.key_state |= key_state_up;
+        }
+        return true;
+    }
+    return false;
+}
+
+void session_close(session_reader* reader) {
+    if (reader->file != nullptr) std::fclose(reader->file);
+    reader->file = nullptr;
+    reader->has_pending = false;
+}

@@ -1,0 +1,80 @@
+#ifndef PADMAP_REPLAY_SESSION_H
+#define PADMAP_REPLAY_SESSION_H
+
+#include <cstddef>
+#include <cstdio>
+
+#include "driver/strokes.h"
+
+// A session file scripts what happens on the user's side of the filter driver:
+// which devices exist, their hardware ids, and the key strokes typed on them.
+// One directive a line (LF or CR LF); blank lines and lines whose first
+// non-blank character is '#' are ignored; words are separated by spaces/tabs.
+//
+//   keyboard N [ID]            device N (1-10) exists; ID is the rest of the line
+//                              after the one blank following N, taken as is
+//   mouse N [ID]               the same for N in 11-20
+//   down N KEY / up N KEY      a press / release on keyboard N
+//   tap N KEY                  a press then a release
+//   stroke N MAKE STATE EXTRA  a raw stroke, hex fields of 16, 16 and 32 bits
+//
+// KEY is a key table name other than user1..user10, or four hex digits whose
+// high byte is 00 or e0 (e0 sets the E0 state bit; the make code is the low
+// byte). A device without ID exists but has no hardware id. A later
+// declaration of the same device replaces an earlier one, and declarations
+// count wherever they stand, so a stroke may precede its keyboard's line.
+//
+// Everything is fixed-size: a line holds at most session_max_line_bytes bytes
+// (line end not counted) and an id at most session_max_id_bytes; longer ones
+// are errors. The file is read as a stream and never held in memory.
+
+constexpr int session_device_count = 20;
+constexpr int session_max_id_bytes = 2000;
+constexpr int session_max_line_bytes = 4096;
+constexpr size_t session_message_size = 1024;
+
+struct session_device {
+    bool declared;
+    bool has_id;                          // false: the hardware-id request fails
+    char id[session_max_id_bytes + 1];    // UTF-8, NUL-terminated, as written
+};
+
+// device[n - 1] describes device number n.
+struct session_devices {
+    session_device device[session_device_count];
+};
+
+// Reads the whole session file once and checks every line. On success fills
+// devices and returns true. Otherwise returns false with message holding the
+// first error by line, as "PATH:LINE: what is wrong", or "PATH: cannot open
+// the session file" when it cannot be read. Key names are looked up in
+// key_table, whose named entries never change.
+bool session_check(const char* path, session_devices* devices, char* message,
+                   size_t message_size);
+
+// One typed stroke.
+struct session_stroke {
+    int device;
+    key_stroke key;
+};
+
+// The strokes of a checked session, drawn one at a time.
+struct session_reader {
+    std::FILE* file;
+    bool has_pending;            // the release half of a tap is due next
+    session_stroke pending;
+    char line[session_max_line_bytes + 2];
+};
+
+// Returns false when the file cannot be opened.
+bool session_open(session_reader* reader, const char* path);
+
+// Gives the next stroke in file order (a tap gives its press, then its
+// release). Returns false when there are no more; a line that does not parse
+// (the file changed after it was checked) also ends the strokes.
+bool session_next(session_reader* reader, session_stroke* next);
+
+// Closes the file; a reader that never opened is ignored.
+void session_close(session_reader* reader);
+
+#endif

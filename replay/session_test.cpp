@@ -1,0 +1,229 @@
+#include "replay/session.h"
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "keymap/key_table.h"
+
+namespace {
+
+std::string session_path() {
+    return ::testing::TempDir() + "padmap-session-test.session";
+}
+
+std::string write_session(const std::string& text) {
+    std::string path = session_path();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    if (file != nullptr) {
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+// "N" for a device without id, "N:id" for one with; one per line.
+std::string describe_devices(const session_devices& devices) {
+    std::string out;
+    for (int n = 1; n <= session_device_count; ++n) {
+        const session_device& d = devices.device[n - 1];
+        if (!d.declared) continue;
+        out += std::to_string(n);
+        if (d.has_id) out += std::string(":") + d.id;
+        out += "\n";
+    }
+    return out;
+}
+
+// The strokes in the form of the delivered lines.
+std::string read_strokes(const std::string& path) {
+    session_reader reader;
+    EXPECT_TRUE(session_open(&reader, path.c_str()));
+    std::string out;
+    session_stroke s;
+    while (session_next(&reader, &s)) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%d %04x %04x %08x\n", s.device, s.key.make_code,
+                      s.key.key_state, static_cast<unsigned>(s.key.extra_info));
+        out += line;
+    }
+    session_close(&reader);
+    return out;
+}
+
+struct error_case {
+    const char* session;
+    const char* message;  // after "PATH:"
+};
+
+TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
+    reset_key_table();
+    const error_case cases[] = {
+        {"keyboard 1 X\n\npress 1 A\n", "3: unknown directive 'press'"},
+        {"Keyboard 1\n", "1: unknown directive 'Keyboard'"},
+        {"keyboard 0\n", "1: keyboard number '0' is out of range 1-10"},
+        {"keyboard 11 X\n", "1: keyboard number '11' is out of range 1-10"},
+        {"mouse 10\n", "1: mouse number '10' is out of range 11-20"},
+        {"mouse 21\n", "1: mouse number '21' is out of range 11-20"},
+        {"keyboard 99999999999999999999\n",
+         "1: keyboard number '99999999999999999999' is out of range 1-10"},
+        {"keyboard x1\n", "1: bad device number 'x1'"},
+        {"keyboard -1\n", "1: bad device number '-1'"},
+        {"keyboard\n", "1: missing device number"},
+        {"mouse 12\ndown 12 A\n", "2: keyboard number '12' is out of range 1-10"},
+        {"keyboard 1\ntap 2 A\n", "2: keyboard 2 is not declared"},
+        {"keyboard 1\ntap 1 A\ndown 4 B\nup 4 B\n", "3: keyboard 4 is not declared"},
+        {"tap 3 A\nbogus\nkeyboard 1\n", "1: keyboard 3 is not declared"},
+        {"bogus\ntap 3 A\n", "1: unknown directive 'bogus'"},
+        {"keyboard 1\ntap 1 A\nfoo\nbar\n", "3: unknown directive 'foo'"},
+        {"keyboard 1\ntap 1 Esc\n", "2: unknown key 'Esc'"},
+        {"keyboard 1\ntap 1 space\n", "2: unknown key 'space'"},
+        {"keyboard 1\ntap 1 user1\n", "2: key 'user1' is a user entry: type its scan code instead"},
+        {"keyboard 1\ntap 1 user10\n", "2: key 'user10' is a user entry: type its scan code instead"},
+        {"keyboard 1\ndown 1 1e1e\n", "2: scan code '1e1e' must begin with 00 or e0"},
+        {"keyboard 1\ndown 1 e11d\n", "2: scan code 'e11d' must begin with 00 or e0"},
+        {"keyboard 1\ndown 1 e05\n", "2: unknown key 'e05'"},
+        {"keyboard 1\ndown 1 0e05b\n", "2: unknown key '0e05b'"},
+        {"keyboard 1\nup 1\n", "2: missing key"},
+        {"keyboard 1\ntap 1 A B\n", "2: unexpected 'B' at the end of the line"},
+        {"keyboard 1\nstroke 1\n", "2: missing make code"},
+        {"keyboard 1\nstroke 1 1e\n", "2: missing state"},
+        {"keyboard 1\nstroke 1 1e 0\n", "2: missing extra"},
+        {"keyboard 1\nstroke 1 12345 0 0\n", "2: bad make code '12345': expected 1-4 hex digits"},
+        {"keyboard 1\nstroke 1 1e 0x1 0\n", "2: bad state '0x1': expected 1-4 hex digits"},
+        {"keyboard 1\nstroke 1 1e 0 123456789\n", "2: bad extra '123456789': expected 1-8 hex digits"},
+        {"keyboard 1\nstroke 1 1e 0 0 0\n", "2: unexpected '0' at the end of the line"},
+        {"keyboard 1\ndown 1 0123456789012345678901234567890123456789XYZ\n",
+         "2: unknown key '0123456789012345678901234567890123456789'"},
+    };
+    for (const error_case& c : cases) {
+        SCOPED_TRACE(c.session);
+        std::string path = write_session(c.session);
+        session_devices devices;
+        char message[session_message_size];
+        EXPECT_FALSE(session_check(path.c_str(), &devices, message, sizeof message));
+        EXPECT_EQ(std::string(message), path + ":" + c.message);
+    }
+}
+
+TEST(SessionCheck, EnforcesItsSizeLimits) {
+    struct limit_case {
+        std::string session;
+        const char* message;  // null: the session is good
+    };
+    const limit_case cases[] = {
+        {"keyboard 1 " + std::string(2000, 'x') + "\n", nullptr},
+        {"keyboard 1 " + std::string(2001, 'x') + "\n", "1: hardware id longer than 2000 bytes"},
+        {"#" + std::string(4095, 'x') + "\r\n", nullptr},
+        {"#" + std::string(4096, 'x') + "\n", "1: line longer than 4096 bytes"},
+        {"\n#" + std::string(100000, 'x') + "\nbogus\n", "2: line longer than 4096 bytes"},
+        {std::string("keyboard 1 A\0B\n", 15), "1: the line holds a NUL byte"},
+    };
+    for (const limit_case& c : cases) {
+        SCOPED_TRACE(c.session.substr(0, 40));
+        std::string path = write_session(c.session);
+        session_devices devices;
+        char message[session_message_size];
+        bool good = session_check(path.c_str(), &devices, message, sizeof message);
+        EXPECT_EQ(good, c.message == nullptr);
+        if (c.message != nullptr) {
+            EXPECT_EQ(std::string(message), path + ":" + c.message);
+        }
+    }
+}
+
+TEST(SessionCheck, ReportsAMissingFile) {
+    std::string path = ::testing::TempDir() + "padmap-no-such.session";
+    std::remove(path.c_str());
+    session_devices devices;
+    char message[session_message_size];
+    EXPECT_FALSE(session_check(path.c_str(), &devices, message, sizeof message));
+    EXPECT_EQ(std::string(message), path + ": cannot open the session file");
+}
+
+struct good_case {
+    const char* session;
+    const char* devices;
+    const char* strokes;
+};
+
+TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
+    reset_key_table();
+    const good_case cases[] = {
+        {"", "", ""},
+        {"# nothing but a comment\n\n  \t\n   # indented comment\n", "", ""},
+        {"keyboard 1 HID\\VID_1\r\ntap 1 A\r\n", "1:HID\\VID_1\n",
+         "1 001e 0000 00000000\n1 001e 0001 00000000\n"},
+        {"keyboard 3\n", "3\n", ""},
+        {"keyboard 3 \n", "3:\n", ""},
+        {"keyboard 3  two  spaces \n", "3: two  spaces \n", ""},
+        {"keyboard\t4\tX Y\r\n", "4:X Y\n", ""},
+        {"keyboard 1 K\r\r\n", "1:K\r\n", ""},
+        {"  keyboard 05 x\n", "5:x\n", ""},
+        {"keyboard 1 first\nkeyboard 1\n", "1\n", ""},
+        {"keyboard 1\nkeyboard 1 second\n", "1:second\n", ""},
+        {"mouse 11 M\nmouse 20\n", "11:M\n20\n", ""},
+        {"down 2 Caps\nkeyboard 2 late\n", "2:late\n", "2 003a 0000 00000000\n"},
+        {"keyboard 1\ndown 1 Insert\nup 1 Insert\n", "1\n",
+         "1 0052 0002 00000000\n1 0052 0003 00000000\n"},
+        {"keyboard 1\ndown 1 Num/\ndown 1 /\ndown 1 NumEnter\ndown 1 Enter\n", "1\n",
+         "1 0035 0002 00000000\n1 0035 0000 00000000\n"
+         "1 001c 0002 00000000\n1 001c 0000 00000000\n"},
+        {"keyboard 1\ntap 1 E05B\ndown 1 002a\nup 1 002A\n", "1\n",
+         "1 005b 0002 00000000\n1 005b 0003 00000000\n"
+         "1 002a 0000 00000000\n1 002a 0001 00000000\n"},
+        {"keyboard 1\ndown 1 0000\n", "1\n", "1 0000 0000 00000000\n"},
+        {"keyboard 1\nstroke 1 ffff 00FF deadbeef\nstroke 1 1e 1 7\n", "1\n",
+         "1 ffff 00ff deadbeef\n1 001e 0001 00000007\n"},
+        {"keyboard 1\nkeyboard 10\n\ttap 10 ,\ntap 1 `\n  up\t1\t\\  \n", "1\n10\n",
+         "10 0033 0000 00000000\n10 0033 0001 00000000\n"
+         "1 0029 0000 00000000\n1 0029 0001 00000000\n1 002b 0001 00000000\n"},
+        {"keyboard 1\ntap 1 Z", "1\n", "1 002c 0000 00000000\n1 002c 0001 00000000\n"},
+    };
+    for (const good_case& c : cases) {
+        SCOPED_TRACE(c.session);
+        std::string path = write_session(c.session);
+        session_devices devices;
+        char message[session_message_size];
+        ASSERT_TRUE(session_check(path.c_str(), &devices, message, sizeof message)) << message;
+        EXPECT_EQ(describe_devices(devices), c.devices);
+        EXPECT_EQ(read_strokes(path), c.strokes);
+    }
+}
+
+TEST(SessionReader, StopsAtALineThatNoLongerParses) {
+    reset_key_table();
+    std::string path = write_session("keyboard 1\ntap 1 A\nbogus\ntap 1 B\n");
+    EXPECT_EQ(read_strokes(path), "1 001e 0000 00000000\n1 001e 0001 00000000\n");
+}
+
+TEST(SessionReader, StreamsLongSessions) {
+    reset_key_table();
+    const int taps = 100000;
+    std::string text = "keyboard 1\n";
+    for (int i = 0; i < taps; ++i) text += i % 2 == 0 ? "tap 1 A\n" : "tap 1 e05b\n";
+    std::string path = write_session(text);
+    session_reader reader;
+    ASSERT_TRUE(session_open(&reader, path.c_str()));
+    session_stroke s = {};
+    int count = 0;
+    while (session_next(&reader, &s)) ++count;
+    session_close(&reader);
+    EXPECT_EQ(count, 2 * taps);
+    EXPECT_EQ(s.key.make_code, 0x5b);
+    EXPECT_EQ(s.key.key_state, 0x03);
+}
+
+TEST(SessionReader, CannotOpenAMissingFile) {
+    std::string path = ::testing::TempDir() + "padmap-no-such.session";
+    std::remove(path.c_str());
+    session_reader reader;
+    EXPECT_FALSE(session_open(&reader, path.c_str()));
+    session_stroke s;
+    EXPECT_FALSE(session_next(&reader, &s));
+    session_close(&reader);
+}
+
+}  // namespace
