@@ -6,7 +6,9 @@
 #include "keymap/config.h"
 #include "keymap/key_table.h"
 #include "keymap/text.h"
+#include "replay/replay_main.h"
 #include "replay/session.h"
+#include "replay/utf8_path.h"
 
 namespace {
 
@@ -83,7 +85,7 @@ bool copy_to_stdout(std::FILE* from) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int replay_main(int argc, char** argv) {
     arguments args;
     if (!parse_arguments(argc, argv, &args)) {
         std::fputs(usage, stderr);
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
 
     delivered_output delivered = {nullptr, false};
     if (args.delivered != nullptr) {
-        delivered.file = std::fopen(args.delivered, "w");
+        delivered.file = open_utf8_path(args.delivered, "w");
         if (delivered.file == nullptr) {
             std::fprintf(stderr, "padmap-replay: cannot open %s for writing\n", args.delivered);
             return status_replay_error;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "keymap/key_table.h"
+#include "replay/utf8_path.h"
 
 namespace {
 
@@ -272,7 +273,7 @@ void keep_first_error(long line, const char* text, long* error_line, char* error
 bool session_check(const char* path, session_devices* devices, char* message,
                    size_t message_size) {
     std::memset(devices, 0, sizeof *devices);
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = open_utf8_path(path, "rb");
     if (file == nullptr) {
         std::snprintf(message, message_size, "%s: cannot open the session file", path);
         return false;
@@ -337,7 +338,7 @@ bool session_check(const char* path, session_devices* devices, char* message,
 
 bool session_open(session_reader* reader, const char* path) {
     reader->has_pending = false;
-    reader->file = std::fopen(path, "rb");
+    reader->file = open_utf8_path(path, "rb");
     return reader->file != nullptr;
 }
 

@@ -1,0 +1,11 @@
+#ifndef PADMAP_REPLAY_UTF8_PATH_H
+#define PADMAP_REPLAY_UTF8_PATH_H
+
+#include <cstdio>
+
+// fopen for a UTF-8 path. On Windows the path is opened with the wide API, so
+// names outside the ANSI code page work; elsewhere it is plain fopen. Returns
+// null when the file cannot be opened.
+std::FILE* open_utf8_path(const char* path, const char* mode);
+
+#endif
