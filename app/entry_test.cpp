@@ -72,6 +72,7 @@ protected:
         reset_key_table();
         reset_config();
     }
+    void TearDown() override { sim_reset(); }
     std::vector<std::string> delivered;
 };
 

@@ -189,18 +189,31 @@ bool os_close_handle(os_handle value) {
     return true;
 }
 
+// The simulated process heap keeps its blocks in a table: like a real heap it
+// goes away with the process, which sim_reset stands for.
 void* os_heap_alloc(size_t size, bool zero) {
     if (sim_attempt(sim_step_alloc)) return nullptr;
-    size_t bytes = size > 0 ? size : 1;
-    void* block = zero ? std::calloc(1, bytes) : std::malloc(bytes);
-    if (block != nullptr) ++sim_state().live_blocks;
-    return block;
+    sim_model& model = sim_state();
+    for (void*& slot : model.blocks) {
+        if (slot != nullptr) continue;
+        size_t bytes = size > 0 ? size : 1;
+        slot = zero ? std::calloc(1, bytes) : std::malloc(bytes);
+        if (slot != nullptr) ++model.live_blocks;
+        return slot;
+    }
+    return nullptr;
 }
 
 void os_heap_free(void* block) {
     if (block == nullptr) return;
-    std::free(block);
-    --sim_state().live_blocks;
+    sim_model& model = sim_state();
+    for (void*& slot : model.blocks) {
+        if (slot != block) continue;
+        std::free(slot);
+        slot = nullptr;
+        --model.live_blocks;
+        return;
+    }
 }
 
 bool os_raise_priority() {

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/sim.h"
@@ -104,6 +105,10 @@ void sim_reset() {
     for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false};
     model.next_serial = 0;
     model.open_handles = 0;
+    for (void*& block : model.blocks) {
+        std::free(block);
+        block = nullptr;
+    }
     model.live_blocks = 0;
     model.script.clear();
     model.script.shrink_to_fit();

@@ -24,7 +24,8 @@ enum sim_step {
     sim_step_count
 };
 
-// Forgets every device, stroke, failure, counter and sink.
+// Forgets every device, stroke, failure, counter and sink, and frees the heap
+// blocks the program left, as the end of its process would.
 void sim_reset();
 
 // Device number 1-20 exists. id is UTF-8 text (may be empty); null means the

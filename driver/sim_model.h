@@ -16,6 +16,7 @@
 constexpr int sim_max_handles = 256;  // a handle value keeps its slot in 8 bits
 constexpr int sim_queue_capacity = 64;
 constexpr int sim_max_failures = 64;
+constexpr int sim_max_blocks = 64;  // the program holds two at most: the set and one record
 constexpr int sim_name_size = 40;
 
 enum sim_handle_kind { sim_handle_free, sim_handle_device, sim_handle_event };
@@ -56,6 +57,7 @@ struct sim_model {
     uint32_t next_serial;
     int open_handles;
     int live_blocks;
+    void* blocks[sim_max_blocks];  // the live heap blocks, so a reset can free them
 
     std::vector<sim_typed> script;
     size_t script_next;

@@ -148,8 +148,9 @@ int replay_main(int argc, char** argv) {
     const char16_t* padmap_argv[] = {program, config_path, nullptr};
     int status = padmap_main(args.config != nullptr ? 2 : 1, padmap_argv);
 
-    sim_set_source(nullptr, nullptr);
-    sim_set_sink(nullptr, nullptr);
+    // padmap's process would end here, taking with it what it deliberately
+    // left open after a failed load.
+    sim_reset();
     session_close(&reader);
 
     // padmap's output is complete before anything of ours follows it, and is
