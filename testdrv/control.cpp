@@ -1,0 +1,84 @@
+#include "testdrv/control.h"
+
+#include <cstring>
+
+#include <windows.h>
+
+namespace {
+
+bool request(testctl_link* link, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size,
+             DWORD* returned) {
+    DWORD count = 0;
+    BOOL ok = DeviceIoControl(static_cast<HANDLE>(link->handle), code, const_cast<void*>(in), in_size, out,
+                              out_size, &count, nullptr);
+    if (returned != nullptr) *returned = ok ? count : 0;
+    return ok != FALSE;
+}
+
+}  // namespace
+
+bool testctl_open(testctl_link* link) {
+    HANDLE handle = CreateFileA(TESTCTL_DOS_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    link->handle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    return link->handle != nullptr;
+}
+
+void testctl_close(testctl_link* link) {
+    if (link->handle != nullptr) CloseHandle(static_cast<HANDLE>(link->handle));
+    link->handle = nullptr;
+}
+
+bool testctl_reset(testctl_link* link) {
+    return request(link, TESTCTL_RESET, nullptr, 0, nullptr, 0, nullptr);
+}
+
+bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units) {
+    static testctl_declare declare;
+    std::memset(&declare, 0, sizeof declare);
+    declare.device = static_cast<uint32_t>(device);
+    declare.has_id = id != nullptr;
+    if (id != nullptr) {
+        if (units > TESTCTL_ID_UNITS) units = TESTCTL_ID_UNITS;
+        declare.id_units = static_cast<uint32_t>(units);
+        std::memcpy(declare.id, id, units * 2);
+    }
+    return request(link, TESTCTL_DECLARE, &declare, sizeof declare, nullptr, 0, nullptr);
+}
+
+void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info) {
+    std::memset(record, 0, 12);
+    record[2] = static_cast<uint8_t>(make_code);
+    record[3] = static_cast<uint8_t>(make_code >> 8);
+    record[4] = static_cast<uint8_t>(key_state);
+    record[5] = static_cast<uint8_t>(key_state >> 8);
+    for (int i = 0; i < 4; ++i) record[8 + i] = static_cast<uint8_t>(extra_info >> (8 * i));
+}
+
+bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state,
+                      uint32_t extra_info) {
+    testctl_push push;
+    std::memset(&push, 0, sizeof push);
+    push.device = static_cast<uint32_t>(device);
+    testctl_key_record(push.record, make_code, key_state, extra_info);
+    return request(link, TESTCTL_PUSH, &push, sizeof push, nullptr, 0, nullptr);
+}
+
+bool testctl_get_status(testctl_link* link, testctl_status* status) {
+    DWORD returned = 0;
+    return request(link, TESTCTL_STATUS, nullptr, 0, status, sizeof *status, &returned) &&
+           returned == sizeof *status;
+}
+
+int testctl_take_delivered(testctl_link* link, testctl_delivered* out, int max) {
+    DWORD returned = 0;
+    if (!request(link, TESTCTL_TAKE_DELIVERED, nullptr, 0, out,
+                 static_cast<DWORD>(max) * sizeof(testctl_delivered), &returned)) {
+        return -1;
+    }
+    return static_cast<int>(returned / sizeof(testctl_delivered));
+}
+
+bool testctl_end(testctl_link* link) {
+    return request(link, TESTCTL_END, nullptr, 0, nullptr, 0, nullptr);
+}

@@ -1,0 +1,41 @@
+#ifndef PADMAP_TESTDRV_CONTROL_H
+#define PADMAP_TESTDRV_CONTROL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "testdrv/testctl.h"
+
+// The test side's requests to the test driver's control device. Each returns
+// false when the request fails (the driver refused it or is not running).
+
+struct testctl_link {
+    void* handle;  // the opened control device
+};
+
+// Opens the control device. Returns false when the driver is not running.
+bool testctl_open(testctl_link* link);
+void testctl_close(testctl_link* link);
+
+bool testctl_reset(testctl_link* link);
+
+// Declares device 1-20. id is UTF-16 of units length; null means the device
+// has no hardware id (its request fails). Ids longer than TESTCTL_ID_UNITS are
+// cut there, which no 1000-byte answer can tell apart.
+bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units);
+
+// Types one key stroke on a keyboard, as its 12-byte wire record.
+bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state,
+                      uint32_t extra_info);
+
+bool testctl_get_status(testctl_link* link, testctl_status* status);
+
+// Takes up to max delivered records into out. Returns how many, -1 on failure.
+int testctl_take_delivered(testctl_link* link, testctl_delivered* out, int max);
+
+bool testctl_end(testctl_link* link);
+
+// The 12-byte keyboard wire record of a key stroke.
+void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
+
+#endif

@@ -1,0 +1,520 @@
+#include <ntddk.h>
+
+#include "testctl.h"
+
+/* Declared in ntifs.h, which does not mix with ntddk.h. */
+NTSYSAPI NTSTATUS NTAPI ZwDuplicateObject(HANDLE source_process, HANDLE source, HANDLE target_process,
+                                          PHANDLE target, ACCESS_MASK access, ULONG attributes,
+                                          ULONG options);
+
+#define CTL_SET_FILTER 0x222010u
+#define CTL_SET_EVENT 0x222040u
+#define CTL_WRITE 0x222080u
+#define CTL_READ 0x222100u
+#define CTL_GET_HARDWARE_ID 0x222200u
+
+#define KEYBOARDS 10
+#define CONTROL_INDEX TESTCTL_DEVICES
+#define QUEUE_RECORDS 64
+#define DELIVERED_RECORDS 4096
+
+typedef struct filter_device {
+    BOOLEAN declared;
+    BOOLEAN has_id;
+    BOOLEAN filter_set;
+    ULONG open_handles;
+    ULONG id_units;
+    WCHAR id[TESTCTL_ID_UNITS + 1];
+    USHORT filter;
+    PKEVENT event;
+    BOOLEAN event_is_set;
+    ULONG queue_head;
+    ULONG queue_count;
+    UCHAR queue[QUEUE_RECORDS][TESTCTL_RECORD_MAX];
+} filter_device;
+
+/* The test double's whole state; TESTCTL_RESET puts it back. */
+static KSPIN_LOCK state_lock;
+static filter_device devices[TESTCTL_DEVICES];
+static testctl_delivered delivered[DELIVERED_RECORDS];
+static ULONG delivered_head;
+static ULONG delivered_count;
+static ULONG pushed_total;
+static ULONG consumed_total;
+static ULONG delivered_total;
+static ULONG lost_total;
+static ULONG event_fallbacks;
+static BOOLEAN session_ended;
+static PDEVICE_OBJECT device_objects[TESTCTL_DEVICES + 1];
+static BOOLEAN dos_name_made[TESTCTL_DEVICES + 1];
+
+static void make_names(ULONG index, WCHAR* device_name, WCHAR* dos_name);
+
+/* Built with -nostdlib: no C runtime, so no memcpy/memset behind our back. */
+static void copy_bytes(void* to, const void* from, ULONG size) {
+    UCHAR* out = (UCHAR*)to;
+    const UCHAR* in = (const UCHAR*)from;
+    ULONG i;
+    for (i = 0; i < size; ++i) out[i] = in[i];
+}
+
+static void zero_bytes(void* to, ULONG size) {
+    volatile UCHAR* out = (volatile UCHAR*)to;
+    ULONG i;
+    for (i = 0; i < size; ++i) out[i] = 0;
+}
+
+static ULONG record_size(ULONG index) {
+    return index < KEYBOARDS ? 12u : 24u;
+}
+
+/* The input event follows the queue: set while records wait (or the session
+   has ended), clear otherwise. Called with the lock held. */
+static void update_event(filter_device* dev) {
+    BOOLEAN want = dev->queue_count > 0 || session_ended;
+    if (dev->event == NULL) return;
+    if (want) {
+        KeSetEvent(dev->event, IO_NO_INCREMENT, FALSE);
+    } else {
+        KeClearEvent(dev->event);
+    }
+    dev->event_is_set = want;
+}
+
+/* Called with the lock held. Returns FALSE (and counts the loss) when the
+   store is full, so a writer learns that the record was not taken. */
+static BOOLEAN deliver(ULONG index, const UCHAR* record) {
+    ULONG size = record_size(index);
+    testctl_delivered* slot;
+    if (delivered_count == DELIVERED_RECORDS) {
+        ++lost_total;
+        return FALSE;
+    }
+    slot = &delivered[(delivered_head + delivered_count) % DELIVERED_RECORDS];
+    zero_bytes(slot, sizeof *slot);
+    slot->device = index + 1;
+    slot->size = size;
+    copy_bytes(slot->record, record, size);
+    ++delivered_count;
+    ++delivered_total;
+    return TRUE;
+}
+
+/* The client's handle is only valid in its own process. Referencing it for
+   UserMode works on Windows; where the request is served from another process
+   the handle is first copied into ours. */
+static NTSTATUS reference_client_event(HANDLE handle, PKEVENT* event) {
+    NTSTATUS status;
+    HANDLE process = NULL;
+    HANDLE copy = NULL;
+    OBJECT_ATTRIBUTES attributes;
+    CLIENT_ID client;
+
+    status = ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, (POBJECT_TYPE)ExEventObjectType, UserMode,
+                                       (PVOID*)event, NULL);
+    if (NT_SUCCESS(status)) return status;
+
+    InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
+    client.UniqueProcess = PsGetCurrentProcessId();
+    client.UniqueThread = NULL;
+    status = ZwOpenProcess(&process, PROCESS_DUP_HANDLE, &attributes, &client);
+    if (!NT_SUCCESS(status)) return status;
+    status = ZwDuplicateObject(process, handle, NtCurrentProcess(), &copy, 0, 0, DUPLICATE_SAME_ACCESS);
+    ZwClose(process);
+    if (!NT_SUCCESS(status)) return status;
+    status = ObReferenceObjectByHandle(copy, EVENT_MODIFY_STATE, (POBJECT_TYPE)ExEventObjectType, KernelMode,
+                                       (PVOID*)event, NULL);
+    ZwClose(copy);
+    if (NT_SUCCESS(status)) ++event_fallbacks;
+    return status;
+}
+
+static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size) {
+    ULONG64 raw;
+    PKEVENT event = NULL;
+    PKEVENT old;
+    KIRQL irql;
+    NTSTATUS status;
+    if (in_size < 8) return STATUS_INVALID_PARAMETER;
+    copy_bytes(&raw, in, 8);
+    status = reference_client_event((HANDLE)(ULONG_PTR)raw, &event);
+    if (!NT_SUCCESS(status)) return status;
+    KeAcquireSpinLock(&state_lock, &irql);
+    old = dev->event;
+    dev->event = event;
+    update_event(dev);
+    KeReleaseSpinLock(&state_lock, irql);
+    if (old != NULL) ObDereferenceObject(old);
+    return STATUS_SUCCESS;
+}
+
+static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_size, ULONG out_size,
+                               ULONG_PTR* returned) {
+    filter_device* dev = &devices[index];
+    ULONG size = record_size(index);
+    NTSTATUS status = STATUS_SUCCESS;
+    KIRQL irql;
+    ULONG n;
+
+    if (code == CTL_SET_EVENT) return set_event(dev, buffer, in_size);
+
+    KeAcquireSpinLock(&state_lock, &irql);
+    switch (code) {
+    case CTL_SET_FILTER:
+        if (in_size < 2) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
+        copy_bytes(&dev->filter, buffer, 2);
+        dev->filter_set = TRUE;
+        break;
+    case CTL_WRITE:
+        for (n = 0; n < in_size / size; ++n) {
+            if (!deliver(index, buffer + n * size)) break;
+        }
+        *returned = n * size;
+        break;
+    case CTL_READ:
+        for (n = 0; n < out_size / size && dev->queue_count > 0; ++n) {
+            copy_bytes(buffer + n * size, dev->queue[dev->queue_head], size);
+            dev->queue_head = (dev->queue_head + 1) % QUEUE_RECORDS;
+            --dev->queue_count;
+            ++consumed_total;
+        }
+        update_event(dev);
+        *returned = n * size;
+        break;
+    case CTL_GET_HARDWARE_ID:
+        if (!dev->has_id) {
+            status = STATUS_UNSUCCESSFUL;
+            break;
+        }
+        n = (dev->id_units + 1) * 2;
+        if (n > out_size) n = out_size;
+        copy_bytes(buffer, dev->id, n);
+        *returned = n;
+        break;
+    default:
+        status = STATUS_INVALID_DEVICE_REQUEST;
+        break;
+    }
+    KeReleaseSpinLock(&state_lock, irql);
+    return status;
+}
+
+/* Called with the lock held. */
+static NTSTATUS push_stroke(const testctl_push* push) {
+    ULONG index;
+    filter_device* dev;
+    if (push->device < 1 || push->device > TESTCTL_DEVICES) return STATUS_INVALID_PARAMETER;
+    index = push->device - 1;
+    dev = &devices[index];
+    if (!dev->declared) return STATUS_NO_SUCH_DEVICE;
+    if (dev->filter == 0) {
+        if (!deliver(index, push->record)) return STATUS_INSUFFICIENT_RESOURCES;
+        ++pushed_total;
+        return STATUS_SUCCESS;
+    }
+    if (dev->queue_count == QUEUE_RECORDS) return STATUS_INSUFFICIENT_RESOURCES;
+    copy_bytes(dev->queue[(dev->queue_head + dev->queue_count) % QUEUE_RECORDS], push->record,
+               record_size(index));
+    ++dev->queue_count;
+    ++pushed_total;
+    update_event(dev);
+    return STATUS_SUCCESS;
+}
+
+/* Called with the lock held, after the request was checked. */
+static void declare_device(const testctl_declare* declare) {
+    filter_device* dev = &devices[declare->device - 1];
+    dev->declared = TRUE;
+    dev->has_id = declare->has_id != 0;
+    dev->id_units = dev->has_id ? declare->id_units : 0;
+    copy_bytes(dev->id, declare->id, dev->id_units * 2);
+    dev->id[dev->id_units] = 0;
+}
+
+/* Called with the lock held. */
+static void report_status(testctl_status* out) {
+    ULONG i;
+    zero_bytes(out, sizeof *out);
+    out->pushed = pushed_total;
+    out->consumed = consumed_total;
+    out->delivered = delivered_total;
+    out->waiting = delivered_count;
+    out->lost = lost_total;
+    out->ended = session_ended;
+    out->event_fallback = event_fallbacks;
+    for (i = 0; i < TESTCTL_DEVICES; ++i) {
+        out->declared[i] = devices[i].declared;
+        out->opened[i] = devices[i].open_handles > 0;
+        out->has_event[i] = devices[i].event != NULL;
+        out->event_set[i] = devices[i].event_is_set;
+        out->filter_set[i] = devices[i].filter_set;
+        out->queued[i] = (UCHAR)devices[i].queue_count;
+        out->filter[i] = devices[i].filter;
+    }
+}
+
+/* Called with the lock held. */
+static ULONG take_delivered(UCHAR* out, ULONG out_size) {
+    ULONG n;
+    for (n = 0; n < out_size / sizeof(testctl_delivered) && delivered_count > 0; ++n) {
+        copy_bytes(out + n * sizeof(testctl_delivered), &delivered[delivered_head], sizeof(testctl_delivered));
+        delivered_head = (delivered_head + 1) % DELIVERED_RECORDS;
+        --delivered_count;
+    }
+    return n * sizeof(testctl_delivered);
+}
+
+/* A device's DOS name exists only while it is declared, so opening an
+   undeclared device fails as when the driver does not provide it (an open
+   cannot be refused from the create request everywhere). */
+static NTSTATUS make_dos_name(ULONG index) {
+    WCHAR device_name[64];
+    WCHAR dos_name[64];
+    UNICODE_STRING name;
+    UNICODE_STRING link;
+    NTSTATUS status;
+    if (dos_name_made[index]) return STATUS_SUCCESS;
+    make_names(index, device_name, dos_name);
+    RtlInitUnicodeString(&name, device_name);
+    RtlInitUnicodeString(&link, dos_name);
+    status = IoCreateSymbolicLink(&link, &name);
+    if (NT_SUCCESS(status)) dos_name_made[index] = TRUE;
+    return status;
+}
+
+static void remove_dos_name(ULONG index) {
+    WCHAR device_name[64];
+    WCHAR dos_name[64];
+    UNICODE_STRING link;
+    if (!dos_name_made[index]) return;
+    make_names(index, device_name, dos_name);
+    RtlInitUnicodeString(&link, dos_name);
+    IoDeleteSymbolicLink(&link);
+    dos_name_made[index] = FALSE;
+}
+
+static void reset_state(void) {
+    PKEVENT events[TESTCTL_DEVICES];
+    ULONG opened[TESTCTL_DEVICES];
+    KIRQL irql;
+    ULONG i;
+    KeAcquireSpinLock(&state_lock, &irql);
+    for (i = 0; i < TESTCTL_DEVICES; ++i) {
+        events[i] = devices[i].event;
+        opened[i] = devices[i].open_handles;
+    }
+    zero_bytes(devices, sizeof devices);
+    for (i = 0; i < TESTCTL_DEVICES; ++i) devices[i].open_handles = opened[i];
+    delivered_head = 0;
+    delivered_count = 0;
+    pushed_total = 0;
+    consumed_total = 0;
+    delivered_total = 0;
+    lost_total = 0;
+    session_ended = FALSE;
+    KeReleaseSpinLock(&state_lock, irql);
+    for (i = 0; i < TESTCTL_DEVICES; ++i) {
+        if (events[i] != NULL) ObDereferenceObject(events[i]);
+        remove_dos_name(i);
+    }
+}
+
+static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out_size, ULONG_PTR* returned) {
+    NTSTATUS status = STATUS_SUCCESS;
+    KIRQL irql;
+    ULONG i;
+
+    if (code == TESTCTL_RESET) {
+        reset_state();
+        return STATUS_SUCCESS;
+    }
+    if (code == TESTCTL_DECLARE) {
+        const testctl_declare* declare = (const testctl_declare*)buffer;
+        if (in_size < FIELD_OFFSET(testctl_declare, id)) return STATUS_INVALID_PARAMETER;
+        if (declare->device < 1 || declare->device > TESTCTL_DEVICES) return STATUS_INVALID_PARAMETER;
+        if (declare->id_units > TESTCTL_ID_UNITS) return STATUS_INVALID_PARAMETER;
+        if (in_size < FIELD_OFFSET(testctl_declare, id) + declare->id_units * 2) return STATUS_INVALID_PARAMETER;
+        status = make_dos_name(declare->device - 1);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    KeAcquireSpinLock(&state_lock, &irql);
+    switch (code) {
+    case TESTCTL_DECLARE:
+        declare_device((const testctl_declare*)buffer);
+        break;
+    case TESTCTL_PUSH:
+        if (in_size < sizeof(testctl_push)) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
+        status = push_stroke((const testctl_push*)buffer);
+        break;
+    case TESTCTL_STATUS:
+        if (out_size < sizeof(testctl_status)) {
+            status = STATUS_BUFFER_TOO_SMALL;
+            break;
+        }
+        report_status((testctl_status*)buffer);
+        *returned = sizeof(testctl_status);
+        break;
+    case TESTCTL_TAKE_DELIVERED:
+        *returned = take_delivered(buffer, out_size);
+        break;
+    case TESTCTL_END:
+        session_ended = TRUE;
+        for (i = 0; i < TESTCTL_DEVICES; ++i) update_event(&devices[i]);
+        break;
+    default:
+        status = STATUS_INVALID_DEVICE_REQUEST;
+        break;
+    }
+    KeReleaseSpinLock(&state_lock, irql);
+    return status;
+}
+
+static ULONG device_index(PDEVICE_OBJECT object) {
+    return *(ULONG*)object->DeviceExtension;
+}
+
+static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR returned) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = NT_SUCCESS(status) ? returned : 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static NTSTATUS dispatch_create(PDEVICE_OBJECT object, PIRP irp) {
+    ULONG index = device_index(object);
+    NTSTATUS status = STATUS_SUCCESS;
+    KIRQL irql;
+    if (index == CONTROL_INDEX) return complete(irp, STATUS_SUCCESS, 0);
+    KeAcquireSpinLock(&state_lock, &irql);
+    if (devices[index].declared) {
+        ++devices[index].open_handles;
+    } else {
+        status = STATUS_NO_SUCH_DEVICE;
+    }
+    KeReleaseSpinLock(&state_lock, irql);
+    return complete(irp, status, 0);
+}
+
+/* When its client goes away a device stops capturing: strokes reach the system
+   again, including any the client left unread. */
+static NTSTATUS dispatch_close(PDEVICE_OBJECT object, PIRP irp) {
+    ULONG index = device_index(object);
+    filter_device* dev;
+    PKEVENT event;
+    KIRQL irql;
+    if (index == CONTROL_INDEX) return complete(irp, STATUS_SUCCESS, 0);
+    dev = &devices[index];
+    KeAcquireSpinLock(&state_lock, &irql);
+    if (dev->open_handles > 0) --dev->open_handles;
+    event = dev->event;
+    dev->event = NULL;
+    dev->event_is_set = FALSE;
+    dev->filter = 0;
+    while (dev->queue_count > 0 && deliver(index, dev->queue[dev->queue_head])) {
+        dev->queue_head = (dev->queue_head + 1) % QUEUE_RECORDS;
+        --dev->queue_count;
+    }
+    KeReleaseSpinLock(&state_lock, irql);
+    if (event != NULL) ObDereferenceObject(event);
+    return complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS dispatch_cleanup(PDEVICE_OBJECT object, PIRP irp) {
+    (void)object;
+    return complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS dispatch_control(PDEVICE_OBJECT object, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+    ULONG index = device_index(object);
+    ULONG_PTR returned = 0;
+    NTSTATUS status;
+    if (buffer == NULL && (in_size > 0 || out_size > 0)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
+    if (index == CONTROL_INDEX) {
+        status = test_control(code, buffer, in_size, out_size, &returned);
+    } else {
+        status = filter_control(index, code, buffer, in_size, out_size, &returned);
+    }
+    return complete(irp, status, returned);
+}
+
+static void make_names(ULONG index, WCHAR* device_name, WCHAR* dos_name) {
+    static const WCHAR device_prefix[] = L"\\Device\\Interception";
+    static const WCHAR dos_prefix[] = L"\\DosDevices\\interception";
+    static const WCHAR control_device[] = L"\\Device\\PadmapTestCtl";
+    static const WCHAR control_dos[] = L"\\DosDevices\\padmaptestctl";
+    ULONG n;
+    if (index == CONTROL_INDEX) {
+        copy_bytes(device_name, control_device, sizeof control_device);
+        copy_bytes(dos_name, control_dos, sizeof control_dos);
+        return;
+    }
+    n = sizeof device_prefix / sizeof(WCHAR) - 1;
+    copy_bytes(device_name, device_prefix, n * sizeof(WCHAR));
+    device_name[n] = (WCHAR)(L'0' + index / 10);
+    device_name[n + 1] = (WCHAR)(L'0' + index % 10);
+    device_name[n + 2] = 0;
+    n = sizeof dos_prefix / sizeof(WCHAR) - 1;
+    copy_bytes(dos_name, dos_prefix, n * sizeof(WCHAR));
+    dos_name[n] = (WCHAR)(L'0' + index / 10);
+    dos_name[n + 1] = (WCHAR)(L'0' + index % 10);
+    dos_name[n + 2] = 0;
+}
+
+static void remove_devices(void) {
+    ULONG i;
+    for (i = 0; i <= CONTROL_INDEX; ++i) {
+        remove_dos_name(i);
+        if (device_objects[i] == NULL) continue;
+        IoDeleteDevice(device_objects[i]);
+        device_objects[i] = NULL;
+    }
+}
+
+static void driver_unload(PDRIVER_OBJECT driver) {
+    (void)driver;
+    reset_state();
+    remove_devices();
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
+    WCHAR device_name[64];
+    WCHAR dos_name[64];
+    UNICODE_STRING name;
+    NTSTATUS status;
+    ULONG i;
+    (void)registry_path;
+
+    KeInitializeSpinLock(&state_lock);
+    driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatch_cleanup;
+    driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatch_control;
+    driver->DriverUnload = driver_unload;
+
+    for (i = 0; i <= CONTROL_INDEX; ++i) {
+        make_names(i, device_name, dos_name);
+        RtlInitUnicodeString(&name, device_name);
+        status = IoCreateDevice(driver, sizeof(ULONG), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device_objects[i]);
+        if (!NT_SUCCESS(status)) {
+            device_objects[i] = NULL;
+            remove_devices();
+            return status;
+        }
+        *(ULONG*)device_objects[i]->DeviceExtension = i;
+        device_objects[i]->Flags &= ~DO_DEVICE_INITIALIZING;
+    }
+    status = make_dos_name(CONTROL_INDEX);
+    if (!NT_SUCCESS(status)) remove_devices();
+    return status;
+}

@@ -1,0 +1,326 @@
+// Checks the test driver against the keyboard filter driver's protocol, from a
+// client's side, before any session trusts it. One line per failed check, then
+// a summary; exit status 1 when a check failed, 3 when the driver is missing.
+
+#include <cstdio>
+#include <cstring>
+
+#include <windows.h>
+
+#include "testdrv/control.h"
+
+namespace {
+
+constexpr DWORD ctl_set_filter = 0x222010;
+constexpr DWORD ctl_set_event = 0x222040;
+constexpr DWORD ctl_write = 0x222080;
+constexpr DWORD ctl_read = 0x222100;
+constexpr DWORD ctl_get_hardware_id = 0x222200;
+
+int checks_failed = 0;
+int checks_run = 0;
+
+void check(bool ok, const char* test, const char* what) {
+    ++checks_run;
+    if (ok) return;
+    ++checks_failed;
+    std::printf("FAIL %s: %s\n", test, what);
+}
+
+HANDLE open_device(int device) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\interception%02d", device - 1);
+    return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+bool control(HANDLE device, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size,
+             DWORD* returned) {
+    DWORD count = 0;
+    BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_size, out, out_size, &count, nullptr);
+    *returned = ok ? count : 0;
+    return ok != FALSE;
+}
+
+bool set_filter(HANDLE device, uint16_t filter) {
+    DWORD n;
+    return control(device, ctl_set_filter, &filter, 2, nullptr, 0, &n);
+}
+
+// The client's form: the handle in the first 4 bytes, 4 zero bytes after it.
+bool register_event(HANDLE device, HANDLE event) {
+    uint8_t field[8] = {};
+    uint32_t low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(event));
+    std::memcpy(field, &low, 4);
+    DWORD n;
+    return control(device, ctl_set_event, field, 8, nullptr, 0, &n);
+}
+
+bool signalled(HANDLE event) {
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// An opened device with a registered manual-reset event.
+struct client {
+    HANDLE device;
+    HANDLE event;
+};
+
+client connect(int device) {
+    client c = {open_device(device), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    if (c.device != INVALID_HANDLE_VALUE) register_event(c.device, c.event);
+    return c;
+}
+
+void disconnect(client* c) {
+    if (c->device != INVALID_HANDLE_VALUE) CloseHandle(c->device);
+    CloseHandle(c->event);
+    c->device = INVALID_HANDLE_VALUE;
+}
+
+bool fresh(testctl_link* link, const int* devices, int count) {
+    if (!testctl_reset(link)) return false;
+    for (int i = 0; i < count; ++i) {
+        if (!testctl_declare_device(link, devices[i], u"id", 2)) return false;
+    }
+    return true;
+}
+
+int take_all(testctl_link* link, testctl_delivered* out, int max) {
+    int n = testctl_take_delivered(link, out, max);
+    return n < 0 ? 0 : n;
+}
+
+void test_open(testctl_link* link) {
+    const char* t = "device objects";
+    const int declared[] = {3, 13};
+    check(fresh(link, declared, 2), t, "reset and declare");
+    HANDLE keyboard = open_device(3);
+    HANDLE mouse = open_device(13);
+    HANDLE missing = open_device(4);
+    check(keyboard != INVALID_HANDLE_VALUE, t, "a declared keyboard opens");
+    check(mouse != INVALID_HANDLE_VALUE, t, "a declared mouse opens");
+    check(missing == INVALID_HANDLE_VALUE, t, "an undeclared device does not open");
+    CloseHandle(keyboard);
+    CloseHandle(mouse);
+    check(testctl_reset(link), t, "reset");
+    HANDLE after = open_device(3);
+    check(after == INVALID_HANDLE_VALUE, t, "a reset forgets the declared devices");
+    if (after != INVALID_HANDLE_VALUE) CloseHandle(after);
+}
+
+struct id_case {
+    const char* name;
+    int units;        // -1: no id; otherwise units of 'x', or the text below
+    const char16_t* text;
+    DWORD out_size;
+    bool ok;
+    DWORD bytes;
+};
+
+void test_hardware_id(testctl_link* link) {
+    static const id_case cases[] = {
+        {"short id with its terminator", 3, u"kbd", 1000, true, 8},
+        {"empty id is the terminator alone", 0, u"", 1000, true, 2},
+        {"no id fails", -1, nullptr, 1000, false, 0},
+        {"498 units fit with the terminator", 498, nullptr, 1000, true, 998},
+        {"499 units fill the buffer", 499, nullptr, 1000, true, 1000},
+        {"a longer id is cut at the buffer", 700, nullptr, 1000, true, 1000},
+        {"a small buffer caps the answer", 3, u"kbd", 4, true, 4},
+        {"non-ASCII units travel unchanged", 5, u"Gr\u00fc\u00dfe", 1000, true, 12},
+    };
+    static char16_t long_id[TESTCTL_ID_UNITS];
+    for (char16_t& unit : long_id) unit = u'x';
+    for (const id_case& c : cases) {
+        const char16_t* text = c.units < 0 ? nullptr : (c.text != nullptr ? c.text : long_id);
+        check(testctl_reset(link) && testctl_declare_device(link, 2, text, c.units < 0 ? 0 : c.units), c.name,
+              "declare");
+        HANDLE device = open_device(2);
+        uint8_t buffer[1200];
+        std::memset(buffer, 0xAB, sizeof buffer);
+        DWORD n = 0;
+        bool ok = control(device, ctl_get_hardware_id, nullptr, 0, buffer, c.out_size, &n);
+        check(ok == c.ok, c.name, ok ? "the request succeeded" : "the request failed");
+        check(n == c.bytes, c.name, "byte count");
+        if (ok && text != nullptr) {
+            uint8_t expected[1200] = {};
+            size_t size = static_cast<size_t>(c.units) * 2;
+            std::memcpy(expected, text, size < sizeof expected ? size : sizeof expected);
+            check(std::memcmp(buffer, expected, n) == 0, c.name, "id bytes");
+        }
+        check(buffer[c.out_size] == 0xAB, c.name, "nothing written past the buffer");
+        CloseHandle(device);
+    }
+}
+
+struct write_case {
+    const char* name;
+    int device;
+    DWORD in_size;
+    DWORD taken;
+};
+
+void test_write(testctl_link* link) {
+    static const write_case cases[] = {
+        {"keyboard: one record", 2, 12, 12},
+        {"keyboard: two records", 2, 24, 24},
+        {"keyboard: a short record is not taken", 2, 11, 0},
+        {"keyboard: a trailing part is not taken", 2, 25, 24},
+        {"mouse: one record", 12, 24, 24},
+        {"mouse: a keyboard-sized record is not taken", 12, 12, 0},
+        {"mouse: two records", 12, 48, 48},
+    };
+    for (const write_case& c : cases) {
+        const int declared[] = {c.device};
+        check(fresh(link, declared, 1), c.name, "reset and declare");
+        HANDLE device = open_device(c.device);
+        uint8_t records[64];
+        for (int i = 0; i < 64; ++i) records[i] = static_cast<uint8_t>(i + 1);
+        DWORD n = 0;
+        check(control(device, ctl_write, records, c.in_size, nullptr, 0, &n), c.name, "the write failed");
+        check(n == c.taken, c.name, "bytes taken");
+        testctl_delivered got[8];
+        int count = take_all(link, got, 8);
+        DWORD size = c.device <= 10 ? 12 : 24;
+        check(count == static_cast<int>(c.taken / size), c.name, "records delivered");
+        for (int i = 0; i < count; ++i) {
+            check(got[i].device == static_cast<uint32_t>(c.device) && got[i].size == size &&
+                      std::memcmp(got[i].record, records + i * size, size) == 0,
+                  c.name, "delivered record");
+        }
+        CloseHandle(device);
+    }
+}
+
+void test_capture(testctl_link* link) {
+    const char* t = "capture";
+    const int declared[] = {1, 5};
+    check(fresh(link, declared, 2), t, "reset and declare");
+    client one = connect(1);
+    client five = connect(5);
+    check(one.device != INVALID_HANDLE_VALUE && five.device != INVALID_HANDLE_VALUE, t, "open");
+
+    check(testctl_push_key(link, 5, 0x1E, 0, 7), t, "push on an unfiltered keyboard");
+    testctl_delivered got[8];
+    int count = take_all(link, got, 8);
+    check(count == 1 && got[0].device == 5, t, "an unfiltered stroke goes straight to the system");
+    check(!signalled(five.event), t, "an unfiltered stroke signals nothing");
+
+    check(set_filter(one.device, 0xFFFF) && set_filter(five.device, 0xFFFF), t, "set the filter");
+    check(!testctl_push_key(link, 6, 0x1E, 0, 0), t, "a push on an undeclared keyboard is refused");
+    check(testctl_push_key(link, 5, 0x3A, 1, 0x01020304), t, "push on a filtered keyboard");
+    check(take_all(link, got, 8) == 0, t, "a filtered stroke is held back");
+    HANDLE events[2] = {one.event, five.event};
+    check(WaitForMultipleObjects(2, events, FALSE, 2000) == WAIT_OBJECT_0 + 1, t,
+          "the waiting client wakes on the keyboard's event");
+
+    uint8_t record[48];
+    uint8_t expected[12];
+    testctl_key_record(expected, 0x3A, 1, 0x01020304);
+    DWORD n = 0;
+    check(control(five.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12, t, "read one record");
+    check(std::memcmp(record, expected, 12) == 0, t, "the record read is the one typed");
+    check(!signalled(five.event), t, "the event clears when the queue empties");
+    check(control(five.device, ctl_read, nullptr, 0, record, 12, &n) && n == 0, t,
+          "an empty queue reads 0 bytes");
+
+    for (uint16_t make = 0x10; make < 0x13; ++make) testctl_push_key(link, 1, make, 0, 0);
+    check(control(one.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12 && record[2] == 0x10, t,
+          "the oldest stroke first");
+    check(signalled(one.event), t, "the event stays set while strokes wait");
+    check(control(one.device, ctl_read, nullptr, 0, record, 48, &n) && n == 24 && record[2] == 0x11 &&
+              record[14] == 0x12,
+          t, "a larger buffer takes every waiting record in order");
+    check(!signalled(one.event), t, "and the event clears");
+
+    testctl_push_key(link, 5, 0x2A, 0, 0);
+    disconnect(&five);
+    testctl_status status;
+    check(testctl_get_status(link, &status), t, "status");
+    check(status.filter[4] == 0 && !status.has_event[4] && status.queued[4] == 0, t,
+          "a closed device stops capturing");
+    count = take_all(link, got, 8);
+    check(count == 1 && got[0].device == 5 && got[0].record[2] == 0x2A, t,
+          "a stroke left unread reaches the system when its client goes");
+    disconnect(&one);
+}
+
+void test_event_registration(testctl_link* link) {
+    const char* t = "event registration";
+    const int declared[] = {2};
+    check(fresh(link, declared, 1), t, "reset and declare");
+    HANDLE device = open_device(2);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD n;
+    uint8_t short_field[4] = {};
+    check(!control(device, ctl_set_event, short_field, 4, nullptr, 0, &n), t, "a 4-byte field is refused");
+    uint8_t bogus[8] = {0x40, 0x77, 0, 0, 0, 0, 0, 0};
+    check(!register_event(device, nullptr) && !control(device, ctl_set_event, bogus, 8, nullptr, 0, &n), t,
+          "a handle that names no event is refused");
+    set_filter(device, 3);
+    testctl_push_key(link, 2, 0x1E, 0, 0);
+    check(register_event(device, event), t, "register");
+    check(signalled(event), t, "an event registered while strokes wait is set at once");
+    CloseHandle(device);
+    CloseHandle(event);
+}
+
+void test_end(testctl_link* link) {
+    const char* t = "end of session";
+    const int declared[] = {1, 2, 11};
+    check(fresh(link, declared, 3), t, "reset and declare");
+    client one = connect(1);
+    client mouse = connect(11);
+    set_filter(one.device, 0xFFFF);
+    check(!signalled(one.event) && !signalled(mouse.event), t, "nothing waits");
+    check(testctl_end(link), t, "end");
+    check(signalled(one.event) && signalled(mouse.event), t, "every registered event is set");
+    uint8_t record[24];
+    DWORD n = 1;
+    check(control(one.device, ctl_read, nullptr, 0, record, 12, &n) && n == 0, t, "a read answers 0 bytes");
+    check(signalled(one.event), t, "and the event stays set");
+    client two = connect(2);
+    check(signalled(two.event), t, "an event registered later is set at once");
+    disconnect(&one);
+    disconnect(&two);
+    disconnect(&mouse);
+}
+
+void test_full_store(testctl_link* link) {
+    const char* t = "delivered store";
+    const int declared[] = {4};
+    check(fresh(link, declared, 1), t, "reset and declare");
+    HANDLE device = open_device(4);
+    static uint8_t records[4100 * 12];
+    std::memset(records, 0, sizeof records);
+    DWORD n = 0;
+    check(control(device, ctl_write, records, sizeof records, nullptr, 0, &n), t, "write");
+    check(n == 4096 * 12, t, "a full store takes no more records and says so");
+    testctl_status status;
+    check(testctl_get_status(link, &status) && status.lost == 1 && status.waiting == 4096, t,
+          "the loss is reported to the test side");
+    CloseHandle(device);
+}
+
+}  // namespace
+
+int main() {
+    testctl_link link = {};
+    if (!testctl_open(&link)) {
+        std::printf("FAIL the test driver's control device %s does not open\n", TESTCTL_DOS_NAME);
+        return 3;
+    }
+    test_open(&link);
+    test_hardware_id(&link);
+    test_write(&link);
+    test_capture(&link);
+    test_event_registration(&link);
+    test_end(&link);
+    test_full_store(&link);
+    testctl_status status = {};
+    testctl_get_status(&link, &status);
+    testctl_reset(&link);
+    testctl_close(&link);
+    std::printf("%d checks, %d failed%s\n", checks_run, checks_failed,
+                status.event_fallback > 0 ? " (events referenced through the client's process)" : "");
+    return checks_failed == 0 ? 0 : 1;
+}

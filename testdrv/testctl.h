@@ -1,0 +1,84 @@
+#ifndef PADMAP_TESTDRV_TESTCTL_H
+#define PADMAP_TESTDRV_TESTCTL_H
+
+/* The test driver's control device, shared by the driver (C) and the harness
+   (C++). The driver also offers the 20 filter devices \\.\interception00..19
+   with the keyboard filter driver's own control codes; this device is for the
+   test side only: it plays the user's keyboards and the rest of the system. */
+
+#include <stdint.h>
+
+#define TESTCTL_DOS_NAME "\\\\.\\padmaptestctl"
+
+/* Device-control codes: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
+#define TESTCTL_CODE(function) ((0x22u << 16) | ((function) << 2))
+
+/* Forgets every device, stroke, filter, event and delivered record, and opens
+   a new session. No buffers. */
+#define TESTCTL_RESET TESTCTL_CODE(0x900u)
+
+/* Declares one device (input: testctl_declare). Fails for a number outside
+   1-20. A later declaration of the same number replaces the earlier one. Only
+   declared devices can be opened. */
+#define TESTCTL_DECLARE TESTCTL_CODE(0x901u)
+
+/* Types one stroke (input: testctl_push). On a device whose filter is non-zero
+   the record is queued for the client and its input event set; otherwise it
+   goes straight to the system. Fails for an undeclared device or when the
+   queue is full. */
+#define TESTCTL_PUSH TESTCTL_CODE(0x902u)
+
+/* Reports the driver's state (output: testctl_status). */
+#define TESTCTL_STATUS TESTCTL_CODE(0x903u)
+
+/* Takes the oldest delivered records (output: as many testctl_delivered as fit)
+   and removes them; the returned byte count says how many. */
+#define TESTCTL_TAKE_DELIVERED TESTCTL_CODE(0x904u)
+
+/* Ends the session: every registered input event is set and stays set, and a
+   read finding its queue empty answers 0 bytes, so a client loop that reads
+   until nothing comes ends. No buffers. */
+#define TESTCTL_END TESTCTL_CODE(0x905u)
+
+#define TESTCTL_DEVICES 20
+#define TESTCTL_RECORD_MAX 24
+/* Longest hardware id kept, in UTF-16 units. An answer is 2*(units+1) bytes
+   capped at the client's buffer, so a longer id fills any 1000-byte buffer. */
+#define TESTCTL_ID_UNITS 1024
+
+typedef struct testctl_declare {
+    uint32_t device;   /* 1-10 keyboard, 11-20 mouse */
+    uint32_t has_id;   /* 0: the hardware-id request fails */
+    uint32_t id_units; /* units of id used, at most TESTCTL_ID_UNITS */
+    uint16_t id[TESTCTL_ID_UNITS];
+} testctl_declare;
+
+typedef struct testctl_push {
+    uint32_t device;
+    uint8_t record[TESTCTL_RECORD_MAX]; /* the device's wire record: 12 bytes for a keyboard, 24 for a mouse */
+} testctl_push;
+
+typedef struct testctl_status {
+    uint32_t pushed;    /* strokes typed since the reset */
+    uint32_t consumed;  /* of those, records handed out by reads */
+    uint32_t delivered; /* records that reached the system since the reset */
+    uint32_t waiting;   /* delivered records not yet taken */
+    uint32_t lost;      /* records dropped because the delivered store was full */
+    uint32_t ended;     /* TESTCTL_END was issued */
+    uint32_t event_fallback; /* events referenced through the client's process, since the driver started */
+    uint8_t declared[TESTCTL_DEVICES];
+    uint8_t opened[TESTCTL_DEVICES];     /* a client handle is open now */
+    uint8_t has_event[TESTCTL_DEVICES];  /* an input event is registered */
+    uint8_t event_set[TESTCTL_DEVICES];  /* the driver's view of that event */
+    uint8_t filter_set[TESTCTL_DEVICES]; /* a filter request arrived since the reset */
+    uint8_t queued[TESTCTL_DEVICES];     /* records waiting to be read */
+    uint16_t filter[TESTCTL_DEVICES];
+} testctl_status;
+
+typedef struct testctl_delivered {
+    uint32_t device;
+    uint32_t size; /* 12 or 24 */
+    uint8_t record[TESTCTL_RECORD_MAX];
+} testctl_delivered;
+
+#endif
