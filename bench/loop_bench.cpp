@@ -1,0 +1,121 @@
+// One typed stroke through the whole program: the driver's wait, the read, the
+// hardware-id request, the translation and its log, and every write, through
+// padmap_main with the simulated driver. Presses and releases alternate. The
+// program's start (banner, device set, configuration) happens before the clock
+// starts. Its console output goes to /dev/null while it runs.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/entry.h"
+#include "driver/sim.h"
+#include "keymap/config.h"
+#include "keymap/key_table.h"
+
+namespace {
+
+const char config_text[] =
+    "HID\\VID_04D9&PID_1702\n"
+    "Caps Backspace\n"
+    "A S-C-B,S-C-Enter,S-C-Right,S-C-Home,rS-rA-C,rS-rA-D,rS-rA-E,rS-rA-F,"
+    "W-G,W-H,W-I,W-J,A-rC-K,A-rC-L,A-rC-M,A-rC-Insert\n";
+
+constexpr int configured_keyboard = 1;
+constexpr int other_keyboard = 2;
+
+struct typing {
+    benchmark::State* state;
+    sim_typed press;
+    long typed;
+    long delivered;
+};
+
+// The benchmark's clock runs while the driver asks for strokes: each
+// iteration is one typed stroke.
+bool type_next(void* context, sim_typed* next) {
+    typing* t = static_cast<typing*>(context);
+    if (!t->state->KeepRunning()) return false;
+    *next = t->press;
+    if (t->typed++ % 2) next->key.key_state |= key_state_up;
+    return true;
+}
+
+void count_delivery(void* context, int, const key_stroke*) {
+    ++static_cast<typing*>(context)->delivered;
+}
+
+std::string config_path() {
+    return "/tmp/padmap-loop-bench-" + std::to_string(static_cast<long>(getpid())) + ".cfg";
+}
+
+bool write_config(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = std::fputs(config_text, file) >= 0;
+    return std::fclose(file) == 0 && ok;
+}
+
+void run_loop(benchmark::State& state, int device, uint16_t make, uint16_t e0) {
+    std::string path8 = config_path();
+    if (!write_config(path8)) {
+        state.SkipWithError("cannot write the configuration file");
+        return;
+    }
+    typing t = {&state, {device, {make, e0, 0}}, 0, 0};
+    sim_reset();
+    reset_key_table();
+    reset_config();
+    sim_declare_device(configured_keyboard, "HID\\VID_04D9&PID_1702");
+    sim_declare_device(other_keyboard, "HID\\VID_046D&PID_C31C");
+    sim_declare_device(11, "HID\\VID_046D&PID_C077");
+    sim_set_source(type_next, &t);
+    sim_set_sink(count_delivery, &t);
+
+    std::u16string path(path8.begin(), path8.end());
+    const char16_t* argv[] = {u"padmap", path.c_str(), nullptr};
+    std::fflush(stdout);
+    int console = dup(1);
+    int null_device = open("/dev/null", O_WRONLY);
+    dup2(null_device, 1);
+    int status = padmap_main(2, argv);
+    std::fflush(stdout);
+    dup2(console, 1);
+    close(console);
+    close(null_device);
+
+    sim_set_source(nullptr, nullptr);
+    sim_set_sink(nullptr, nullptr);
+    std::remove(path8.c_str());
+    if (status != 0) state.SkipWithError("padmap_main failed");
+    state.SetItemsProcessed(t.typed);
+    state.counters["delivered/stroke"] =
+        benchmark::Counter(static_cast<double>(t.delivered), benchmark::Counter::kAvgIterations);
+}
+
+void other_keyboard_stroke(benchmark::State& state) {
+    run_loop(state, other_keyboard, 0x1E, 0);
+}
+
+void unmapped_key(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x10, 0);
+}
+
+void one_output_key(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x3A, 0);
+}
+
+void sixteen_outputs_with_modifiers(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x1E, 0);
+}
+
+}  // namespace
+
+BENCHMARK(other_keyboard_stroke);
+BENCHMARK(unmapped_key);
+BENCHMARK(one_output_key);
+BENCHMARK(sixteen_outputs_with_modifiers);
+
+BENCHMARK_MAIN();
