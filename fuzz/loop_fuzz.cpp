@@ -1,0 +1,260 @@
+// The whole program through its own entry: a configuration file and a stream of
+// typed strokes, with the simulated driver behind the platform seam.
+//
+// Input layout:
+//   byte 0      bit 0: identify mode (no argument); bit 1: the configuration is
+//               taken as is, otherwise the configured keyboard's id line is put
+//               before it
+//   bytes 1-2   length of the configuration, little-endian (cut to what is left)
+//   then        the configuration bytes
+//   then        5 bytes a stroke: keyboard selector, make code (low, high),
+//               state, extra information
+//
+// Every stroke that reaches the rest of the system is checked, as it arrives,
+// against what the loaded key table says it must be; a run aborts on any
+// difference, on a handle or heap block left at a normal exit, and on an exit
+// status other than the one the configuration calls for (1 only when the
+// loader refuses it).
+#include <sanitizer/lsan_interface.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/entry.h"
+#include "app/translate.h"
+#include "driver/sim.h"
+#include "keymap/config.h"
+#include "keymap/key_table.h"
+
+namespace {
+
+const char configured_line[] = "HID\\VID_04D9&PID_1702&MI_00\n";
+
+constexpr int long_id_length = 499;
+char long_id[long_id_length + 1];
+
+struct declared_device {
+    int device;
+    const char* id;  // null: the hardware-id request fails
+};
+
+// 1 is the keyboard the id line names; 5 differs from it only in case; 4's
+// id fills the whole buffer, which no caller may take as an id.
+const declared_device devices[] = {
+    {1, "HID\\VID_04D9&PID_1702&MI_00"},
+    {2, "HID\\VID_046D&PID_C31C"},
+    {3, nullptr},
+    {4, long_id},
+    {5, "hid\\vid_04d9&pid_1702&mi_00"},
+    {11, "HID\\VID_046D&PID_C077"},
+};
+constexpr int keyboard_choices = 5;
+constexpr size_t stroke_bytes = 5;
+
+char config_path[128];
+char16_t config_path16[128];
+
+struct delivery {
+    int device;
+    key_stroke key;
+};
+
+// Deliveries still due, oldest first. The driver types a stroke only when the
+// previous one is handled, so one stroke's outputs (at most 16 outputs with 8
+// modifier presses and releases each) are all that is ever due.
+constexpr int due_capacity = 1024;
+delivery due[due_capacity];
+int due_head;
+int due_count;
+
+struct feed {
+    const uint8_t* strokes;
+    size_t count;
+    size_t next;
+    bool identify;
+};
+
+void require(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "loop_fuzz: %s\n", what);
+    std::abort();
+}
+
+void expect(int device, uint16_t make, uint16_t state, uint32_t extra) {
+    require(due_count < due_capacity, "too many deliveries due at once");
+    delivery& d = due[(due_head + due_count) % due_capacity];
+    d.device = device;
+    d.key.make_code = make;
+    d.key.key_state = state;
+    d.key.extra_info = extra;
+    ++due_count;
+}
+
+// The driver answers with the id and its terminator as UTF-16, capped at the
+// 1000-byte buffer; only an answer of 1-999 bytes is an id.
+bool is_configured_keyboard(int device) {
+    for (const declared_device& d : devices) {
+        if (d.device != device) continue;
+        if (d.id == nullptr) return false;
+        size_t length = std::strlen(d.id);
+        if (2 * (length + 1) > 999) return false;
+        for (size_t i = 0; i <= length; ++i) {
+            if (configured_hardware_id[i] != static_cast<unsigned char>(d.id[i])) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+int entry_for(const key_stroke& key) {
+    uint16_t code = key.make_code;
+    if (key.key_state & key_state_e0) code = static_cast<uint16_t>(code | 0xE000);
+    for (int i = 0; i < key_count; ++i) {
+        if (key_table[i].scan_code == code) return i;
+    }
+    return -1;
+}
+
+void expect_handled(int device, const key_stroke& key) {
+    int index = is_configured_keyboard(device) ? entry_for(key) : -1;
+    if (index < 0 || key_table[index].outputs[0] == 0) {
+        expect(device, key.make_code, key.key_state, key.extra_info);
+        return;
+    }
+    const key_entry& entry = key_table[index];
+    bool release = (key.key_state & key_state_up) != 0;
+    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+        uint16_t out = entry.outputs[i];
+        uint16_t make = static_cast<uint16_t>(out & 0xFF);
+        uint16_t e0 = (out & 0xE000) ? key_state_e0 : 0;
+        if (release) {
+            expect(device, make, static_cast<uint16_t>(key_state_up | e0), key.extra_info);
+            continue;
+        }
+        uint16_t mask = entry.modifiers[i] & 0xFF;
+        for (int bit = 0; bit < 8; ++bit) {
+            const key_stroke& m = modifier_strokes[2 * bit];
+            if (mask & (1u << bit)) expect(device, m.make_code, m.key_state, m.extra_info);
+        }
+        expect(device, make, e0, key.extra_info);
+        for (int bit = 0; bit < 8; ++bit) {
+            const key_stroke& m = modifier_strokes[2 * bit + 1];
+            if (mask & (1u << bit)) expect(device, m.make_code, m.key_state, m.extra_info);
+        }
+    }
+}
+
+bool next_stroke(void* context, sim_typed* next) {
+    feed* in = static_cast<feed*>(context);
+    require(due_count == 0, "a stroke's outputs were not all delivered before the next was typed");
+    if (in->next >= in->count) return false;
+    const uint8_t* b = in->strokes + stroke_bytes * in->next++;
+    next->device = devices[b[0] % keyboard_choices].device;
+    next->key.make_code = static_cast<uint16_t>(b[1] | (b[2] << 8));
+    next->key.key_state = b[3];
+    next->key.extra_info = b[4] * 0x01010101u;
+    // Identify mode reads the first stroke and sends nothing back.
+    if (!in->identify) expect_handled(next->device, next->key);
+    return true;
+}
+
+void check_delivery(void*, int device, const key_stroke* key) {
+    require(due_count > 0, "a stroke was delivered that nothing called for");
+    const delivery& d = due[due_head];
+    require(d.device == device, "a stroke was delivered to the wrong device");
+    require(d.key.make_code == key->make_code && d.key.key_state == key->key_state &&
+                d.key.extra_info == key->extra_info,
+            "a delivered stroke differs from the one due");
+    due_head = (due_head + 1) % due_capacity;
+    --due_count;
+}
+
+uint8_t file_bytes[sizeof configured_line + 0x10000];
+
+size_t compose_config(const uint8_t* data, size_t size, bool with_id_line) {
+    size_t used = 0;
+    if (with_id_line) {
+        std::memcpy(file_bytes, configured_line, sizeof configured_line - 1);
+        used = sizeof configured_line - 1;
+    }
+    std::memcpy(file_bytes + used, data, size);
+    return used + size;
+}
+
+bool write_config(size_t size) {
+    std::FILE* file = std::fopen(config_path, "wb");
+    if (file == nullptr) return false;
+    bool ok = size == 0 || std::fwrite(file_bytes, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The program logs every stroke of the configured keyboard; the fuzzer's
+    // own report goes to standard error.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    std::memset(long_id, 'x', long_id_length);
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::snprintf(config_path, sizeof config_path, "%s/padmap-loop-fuzz-%ld.cfg", dir,
+                  static_cast<long>(getpid()));
+    for (size_t i = 0; i < sizeof config_path; ++i) config_path16[i] = config_path[i];
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    bool identify = (data[0] & 1) != 0;
+    bool with_id_line = (data[0] & 2) == 0;
+    size_t config_size = static_cast<size_t>(data[1] | (data[2] << 8));
+    if (config_size > size - 3) config_size = size - 3;
+    const uint8_t* config = data + 3;
+    size_t file_size = compose_config(config, config_size, with_id_line);
+    require(write_config(file_size), "cannot write the configuration file");
+
+    // Whether the file will load, from the loader's byte-buffer entry.
+    reset_key_table();
+    reset_config();
+    bool loads = load_config_bytes(file_bytes, file_size);
+
+    feed in;
+    in.strokes = config + config_size;
+    in.count = (size - 3 - config_size) / stroke_bytes;
+    in.next = 0;
+    in.identify = identify;
+    due_head = 0;
+    due_count = 0;
+
+    sim_reset();
+    reset_key_table();
+    reset_config();
+    for (const declared_device& d : devices) sim_declare_device(d.device, d.id);
+    sim_set_source(next_stroke, &in);
+    sim_set_sink(check_delivery, nullptr);
+
+    const char16_t* argv[] = {u"padmap", config_path16, nullptr};
+    // A refused configuration ends the program at once, on purpose without
+    // closing the device set: its block is left behind, not leaked by mistake.
+    bool refused = !identify && !loads;
+    if (refused) __lsan_disable();
+    int status = padmap_main(identify ? 1 : 2, argv);
+    if (refused) __lsan_enable();
+    std::fflush(stdout);
+
+    require(status == (refused ? 1 : 0), "the exit status differs from what the configuration gives");
+    if (refused) {
+        require(sim_live_blocks() == 1, "more than the device set was left at a refused configuration");
+    } else {
+        require(sim_open_handles() == 0, "a handle was left open at exit");
+        require(sim_live_blocks() == 0, "a heap block was left at exit");
+    }
+    require(due_count == 0, "a stroke's outputs were never delivered");
+    if (!identify && status == 0) require(in.next == in.count, "the loop ended before the last stroke");
+    sim_set_source(nullptr, nullptr);
+    sim_set_sink(nullptr, nullptr);
+    sim_reset();
+    return 0;
+}
