@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "driver/control_codes.h"
-#include "driver/device_set.h"
 #include "driver/os.h"
-#include "driver/sim.h"
+#include "driver/sim_fixture.h"
 #include "driver/strokes.h"
 
 namespace {
@@ -26,18 +25,14 @@ void to_trace(void*, int device, const key_stroke* key) {
     note("sys", device, key->make_code);
 }
 
-class SimulatedDriver : public ::testing::Test {
+class SimulatedDriver : public sim_fixture {
 protected:
     void SetUp() override {
-        sim_reset();
+        sim_fixture::SetUp();
         trace.clear();
         sim_set_sink(to_trace, nullptr);
     }
 };
-
-key_stroke key(uint16_t make) {
-    return key_stroke{make, 0, 0};
-}
 
 // Reads strokes as the program's loop does until the wait fails.
 void drain(device_set* set) {
@@ -49,16 +44,11 @@ void drain(device_set* set) {
     }
 }
 
-struct counting_source {
-    int next;
-    int last;
-};
-
 bool count_up(void* context, sim_typed* next) {
-    counting_source* source = static_cast<counting_source*>(context);
-    if (source->next > source->last) return false;
-    *next = sim_typed{1 + source->next % 2, key(static_cast<uint16_t>(source->next))};
-    ++source->next;
+    int* count = static_cast<int*>(context);
+    if (*count == 10000) return false;
+    *next = sim_typed{1 + *count % 2, key_stroke{static_cast<uint16_t>(*count), 0, 0}};
+    ++*count;
     return true;
 }
 
@@ -67,38 +57,32 @@ bool count_up(void* context, sim_typed* next) {
 TEST_F(SimulatedDriver, TypesOneStrokeAtATimeAndHonoursEachFilter) {
     struct row {
         const char* name;
-        uint16_t filter1;
-        uint16_t filter2;
+        uint8_t filter1[2];
+        uint8_t filter2[2];
         std::vector<std::string> expected;
     };
     const row rows[] = {
-        {"only keyboard 1 captured", 3, 0, {"sys 2 0010", "got 1 0011", "sys 2 0012", "got 1 0013"}},
-        {"both captured", 0xFFFF, 1, {"got 2 0010", "got 1 0011", "got 2 0012", "got 1 0013"}},
-        {"none captured", 0, 0, {"sys 2 0010", "sys 1 0011", "sys 2 0012", "sys 1 0013"}},
+        {"only keyboard 1 captured", {3, 0}, {0, 0}, {"sys 2 0010", "got 1 0011", "sys 2 0012", "got 1 0013"}},
+        {"both captured", {0, 1}, {1, 0}, {"got 2 0010", "got 1 0011", "got 2 0012", "got 1 0013"}},
+        {"none captured", {0, 0}, {0, 0}, {"sys 2 0010", "sys 1 0011", "sys 2 0012", "sys 1 0013"}},
     };
+    ASSERT_TRUE(open({1, 2}, false));
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
-        SetUp();
-        sim_declare_device(1, "one");
-        sim_declare_device(2, "two");
-        device_set* set = open_device_set();
-        uint8_t f1[2] = {static_cast<uint8_t>(r.filter1), static_cast<uint8_t>(r.filter1 >> 8)};
-        uint8_t f2[2] = {static_cast<uint8_t>(r.filter2), static_cast<uint8_t>(r.filter2 >> 8)};
-        os_device_control(set->slots[0].device, ctl_set_filter, f1, 2, nullptr, 0, nullptr);
-        os_device_control(set->slots[1].device, ctl_set_filter, f2, 2, nullptr, 0, nullptr);
-        for (uint16_t make = 0x10; make <= 0x13; ++make) sim_type(make % 2 == 0 ? 2 : 1, key(make));
+        trace.clear();
+        os_device_control(set->slots[0].device, ctl_set_filter, r.filter1, 2, nullptr, 0, nullptr);
+        os_device_control(set->slots[1].device, ctl_set_filter, r.filter2, 2, nullptr, 0, nullptr);
+        sim_type(3, key_stroke{0x0F, 0, 0});  // no such keyboard: the stroke goes nowhere
+        for (uint16_t make = 0x10; make <= 0x13; ++make) sim_type(make % 2 == 0 ? 2 : 1, key_stroke{make, 0, 0});
         drain(set);
         EXPECT_EQ(r.expected, trace);
-        close_device_set(set);
     }
 }
 
 TEST_F(SimulatedDriver, AnUnreadStrokeKeepsItsEventSetAndHoldsBackTyping) {
-    sim_declare_device(1, "one");
-    device_set* set = open_device_set();
-    set_keyboard_filter(set, 0xFFFF);
-    sim_type(1, key(0x20));
-    sim_type(1, key(0x21));
+    ASSERT_TRUE(open({1}));
+    sim_type(1, key_stroke{0x20, 0, 0});
+    sim_type(1, key_stroke{0x21, 0, 0});
     EXPECT_EQ(1, wait_for_device(set));
     EXPECT_EQ(1, wait_for_device(set));
     stroke in = {};
@@ -109,27 +93,21 @@ TEST_F(SimulatedDriver, AnUnreadStrokeKeepsItsEventSetAndHoldsBackTyping) {
     ASSERT_EQ(1, receive_stroke(set, 1, &in));
     EXPECT_EQ(0x21, in.key.make_code);
     EXPECT_EQ(0, wait_for_device(set));
-    close_device_set(set);
 }
 
 TEST_F(SimulatedDriver, ASourceFeedsStrokesInOrderUntilItEnds) {
-    sim_declare_device(1, "one");
-    sim_declare_device(2, "two");
-    device_set* set = open_device_set();
-    counting_source source = {0, 9999};
-    sim_set_source(count_up, &source);
+    ASSERT_TRUE(open({1, 2}, false));
+    int count = 0;
+    sim_set_source(count_up, &count);
     EXPECT_EQ(0, wait_for_device(set));
     ASSERT_EQ(10000u, trace.size());
     EXPECT_EQ("sys 1 0000", trace[0]);
     EXPECT_EQ("sys 2 0001", trace[1]);
     EXPECT_EQ("sys 2 270f", trace[9999]);
-    close_device_set(set);
 }
 
 TEST_F(SimulatedDriver, WritesHandEveryWholeRecordToTheSystem) {
-    sim_declare_device(4, "four");
-    sim_declare_device(14, "mouse");
-    device_set* set = open_device_set();
+    ASSERT_TRUE(open({4, 14}, false));
     const uint8_t two_keys[25] = {0, 0, 0x1E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x99};
     uint8_t mouse[mouse_record_size] = {1, 2, 3, 4, 5, 6, 7, 8};
     struct row {
@@ -154,7 +132,6 @@ TEST_F(SimulatedDriver, WritesHandEveryWholeRecordToTheSystem) {
         EXPECT_EQ(r.taken, taken);
         EXPECT_EQ(r.delivered, trace);
     }
-    close_device_set(set);
 }
 
 TEST_F(SimulatedDriver, HandlesAreDistinctAndCloseOnce) {
@@ -169,21 +146,17 @@ TEST_F(SimulatedDriver, HandlesAreDistinctAndCloseOnce) {
     EXPECT_EQ(3, sim_open_handles());
     EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception20"));
     EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception1"));
-    EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception01"));
+    EXPECT_EQ(os_invalid_handle, os_open_device("\\\\.\\interception000"));
     for (os_handle handle : handles) EXPECT_TRUE(os_close_handle(handle));
     os_handle reused = os_create_event();
     for (os_handle handle : handles) EXPECT_FALSE(os_close_handle(handle));
     EXPECT_TRUE(os_close_handle(reused));
     EXPECT_FALSE(os_close_handle(0x1234));
-    EXPECT_EQ(0, sim_open_handles());
 }
 
 TEST_F(SimulatedDriver, AWaitThatCouldOnlyHangFails) {
-    sim_declare_device(1, "one");
-    sim_declare_device(2, "two");
-    device_set* set = open_device_set();
-    set_keyboard_filter(set, 0xFFFF);
-    sim_type(2, key(0x10));
+    ASSERT_TRUE(open({1, 2}));
+    sim_type(2, key_stroke{0x10, 0, 0});
     os_handle only_first[1] = {set->slots[0].input_event};
     EXPECT_EQ(os_wait_failed, os_wait_for_any(1, only_first));
     EXPECT_EQ(os_wait_failed, os_wait_for_any(0, only_first));
@@ -191,18 +164,15 @@ TEST_F(SimulatedDriver, AWaitThatCouldOnlyHangFails) {
     EXPECT_EQ(os_wait_failed, os_wait_for_any(1, unknown));
     os_handle both[2] = {set->slots[0].input_event, set->slots[1].input_event};
     EXPECT_EQ(1u, os_wait_for_any(2, both));
-    close_device_set(set);
 }
 
 TEST_F(SimulatedDriver, OnlyTheChosenOccurrenceFails) {
-    sim_declare_device(1, "one");
-    device_set* set = open_device_set();
+    ASSERT_TRUE(open({1}));
     sim_fail_at(sim_step_hardware_id, 2);
     sim_fail_at(sim_step_hardware_id, 4);
-    const int expected[] = {8, 0, 8, 0, 8};
+    const int expected[] = {6, 0, 6, 0, 6};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], get_hardware_id(set, 1)) << "call " << i + 1;
     EXPECT_EQ(5, sim_step_calls(sim_step_hardware_id));
-    close_device_set(set);
 }
 
 TEST_F(SimulatedDriver, RecordsStopAtTheirCaps) {
@@ -214,14 +184,16 @@ TEST_F(SimulatedDriver, RecordsStopAtTheirCaps) {
 }
 
 TEST_F(SimulatedDriver, ResetForgetsEverything) {
-    sim_declare_device(1, "one");
-    sim_declare_device(12, "mouse");
-    device_set* set = open_device_set();
-    set_keyboard_filter(set, 0xFFFF);
-    sim_type(1, key(0x10));
+    ASSERT_TRUE(open({1, 12}));
+    sim_type(1, key_stroke{0x10, 0, 0});
     sim_fail_at(sim_step_open, 1);
     uint8_t mouse[mouse_record_size] = {};
     sim_queue_mouse_record(12, mouse);
+    EXPECT_FALSE(sim_declare_device(0, "x"));
+    EXPECT_FALSE(sim_declare_device(21, "x"));
+    EXPECT_FALSE(sim_queue_mouse_record(1, mouse));
+    EXPECT_FALSE(sim_queue_mouse_record(13, mouse));
+    device_set* before_reset = set;
     sim_reset();
     EXPECT_EQ(0, sim_open_handles());
     EXPECT_EQ(0, sim_live_blocks());
@@ -229,14 +201,9 @@ TEST_F(SimulatedDriver, ResetForgetsEverything) {
     EXPECT_EQ(0, sim_open_count());
     EXPECT_EQ(0, sim_filter(1));
     EXPECT_EQ(0, sim_step_calls(sim_step_open));
-    device_set* fresh = open_device_set();
-    EXPECT_EQ(os_invalid_handle, fresh->slots[0].device);
-    EXPECT_EQ(0, wait_for_device(fresh));
-    close_device_set(fresh);
-    // The set's block was taken before the reset; only its memory is left.
-    os_heap_free(set);
-    EXPECT_FALSE(sim_declare_device(0, "x"));
-    EXPECT_FALSE(sim_declare_device(21, "x"));
-    EXPECT_FALSE(sim_queue_mouse_record(1, mouse));
-    EXPECT_FALSE(sim_queue_mouse_record(13, mouse));
+    ASSERT_TRUE(open({}, false));
+    EXPECT_EQ(os_invalid_handle, set->slots[0].device);
+    EXPECT_EQ(0, wait_for_device(set));
+    // The old set's block went with the reset; freeing it now does nothing.
+    os_heap_free(before_reset);
 }
