@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,116 +12,72 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A directory of its own for each test, removed afterwards.
-class ConfigFile : public testing::Test {
-protected:
-    fs::path dir;
+const fs::path dir = fs::u8path(testing::TempDir());
 
-    void SetUp() override
-    {
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("padmap-keymap-" + std::string(test->name()) + "-" + std::to_string(stamp));
-        fs::create_directories(dir);
-        fresh_keymap();
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
-    fs::path write(const std::string& name, const std::string& bytes)
-    {
-        fs::path path = dir / fs::u8path(name);
-        std::ofstream out(path, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    static captured_load load(const fs::path& path)
-    {
-        testing::internal::CaptureStdout();
-        bool ok = load_config(path.u16string().c_str());
-        fflush(stdout);
-        return {ok, testing::internal::GetCapturedStdout()};
-    }
-};
-
-TEST_F(ConfigFile, LoadsAFile)
+fs::path write(const std::string& name, const std::string& bytes)
 {
-    captured_load result = load(write("layout.txt", "HID\\VID_1234\r\nCaps Backspace\r\nF1 C-C\r\n"));
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ("Caps->Backspace\nF1->C-C\n", result.out);
-    EXPECT_EQ(u"HID\\VID_1234", std::u16string(configured_hardware_id));
-    EXPECT_EQ("Caps 000e:00;F1 002e:02;", describe_table_changes());
+    fs::path path = dir / fs::u8path("padmap-keymap-" + name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
 }
 
-TEST_F(ConfigFile, PathsThatAreNoReadableFile)
+captured_load load(const fs::path& path)
 {
-    struct row {
-        const char* what;
-        fs::path path;
-    };
-    fs::create_directory(dir / "sub");
-    const row rows[] = {
-        {"missing", dir / "missing.txt"},
-        {"directory", dir / "sub"},
-        {"non-ASCII name", dir / fs::u8path("cl\xC3\xA9 \xE2\x82\xAC.txt")},
-    };
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.what);
-        captured_load result = load(r.path);
+    fresh_keymap();
+    return capture_load([&] { return load_config(path.u16string().c_str()); });
+}
+
+TEST(ConfigFile, LoadsWhatTheFileHolds)
+{
+    const std::string long_echo = repeat("A->B\nA->S-C\n", 2000) + "D->E\n";
+    expect_id_cases(
+        {
+            {"CR LF lines", "HID\\VID_1234\r\nCaps Backspace\r\nF1 C-C\r\n", true, u"HID\\VID_1234",
+             "Caps->Backspace\nF1->C-C\n", "Caps 000e:00;F1 002e:02;"},
+            {"no hardware id", "  \r\n\r\n", false, u"", no_id_message, ""},
+            // Read as UTF-8 the file would map A; as UTF-16LE its first word
+            // runs past 500 units. The zero byte lies beyond the first buffer.
+            {"zero byte far from the start makes it UTF-16", "hw\nA B\n" + std::string(20000, ' ') + '\0',
+             false, u"", no_id_message, ""},
+            {"long UTF-8 file without a zero byte", "hw\n" + repeat("A B,S-C\n", 2000) + "D E\n", true, u"hw",
+             long_echo, "A 0030:00 002e:01;D 0012:00;"},
+        },
+        [](const std::string& bytes) {
+            fs::path path = write("layout.txt", bytes);
+            captured_load result = load(path);
+            fs::remove(path);
+            return result;
+        });
+}
+
+TEST(ConfigFile, PathsThatAreNoReadableFile)
+{
+    const fs::path paths[] = {dir / "padmap-missing.txt", dir, dir / fs::u8path("cl\xC3\xA9 \xE2\x82\xAC.txt")};
+    for (const fs::path& path : paths) {
+        SCOPED_TRACE(path);
+        captured_load result = load(path);
         EXPECT_FALSE(result.ok);
-        EXPECT_EQ("failed to open " + r.path.u8string() + "\n", result.out);
+        EXPECT_EQ("failed to open " + path.u8string() + "\n", result.out);
         EXPECT_EQ("", describe_table_changes());
+        EXPECT_EQ(nullptr, open_config_file(path.u16string().c_str()));
     }
-}
-
-TEST_F(ConfigFile, NoHardwareIdClosesAndFails)
-{
-    captured_load result = load(write("blank.txt", "  \r\n\r\n"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ("first line in config file must be hardware id\n", result.out);
-}
-
-TEST_F(ConfigFile, ZeroByteFarFromTheStartMakesItUtf16)
-{
-    // The zero byte lies beyond the first buffer. Read as UTF-8 the file
-    // would map A; as UTF-16LE its first word runs past 500 units.
-    std::string text = "hw\nA B\n" + std::string(20000, ' ') + std::string(1, '\0');
-    captured_load result = load(write("late-zero.txt", text));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ("first line in config file must be hardware id\n", result.out);
-    EXPECT_EQ("", describe_table_changes());
-}
-
-TEST_F(ConfigFile, LongUtf8FileWithoutZeroByte)
-{
-    std::string text = "hw\n";
-    std::string echo;
-    for (int i = 0; i < 2000; i++) {
-        text += "A B,S-C\n";
-        echo += "A->B\nA->S-C\n";
-    }
-    captured_load result = load(write("long.txt", text + "D E\n"));
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(echo + "D->E\n", result.out);
-}
-
-TEST_F(ConfigFile, OpenRefusesWhatIsNoRegularFile)
-{
-    EXPECT_EQ(nullptr, open_config_file(dir.u16string().c_str()));
-    EXPECT_EQ(nullptr, open_config_file((dir / "none").u16string().c_str()));
     EXPECT_EQ(nullptr, open_config_file(u""));
-    config_file* file = open_config_file(write("x.txt", "abc").u16string().c_str());
+    // A lone surrogate must not open the file named with U+FFFD in its place.
+    fs::path near = write("a\xEF\xBF\xBD", "abc");
+    EXPECT_EQ(nullptr, open_config_file((dir / "padmap-keymap-a").u16string().append(u"\xD800").c_str()));
+    fs::remove(near);
+}
+
+TEST(ConfigFile, ReadsAFileToItsEnd)
+{
+    fs::path path = write("x.txt", "abc");
+    config_file* file = open_config_file(path.u16string().c_str());
     ASSERT_NE(nullptr, file);
     uint8_t bytes[8];
     EXPECT_EQ(3, read_config_file(file, bytes, sizeof bytes));
     EXPECT_EQ(0, read_config_file(file, bytes, sizeof bytes));
     close_config_file(file);
+    fs::remove(path);
 }
 
 } // namespace

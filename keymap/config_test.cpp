@@ -16,17 +16,19 @@ struct mapping_case {
     std::string changes; // as describe_table_changes() gives them
 };
 
-std::string repeat(const std::string& text, int times, const std::string& between = "")
+TEST(MappingLines, EachLineOnAFreshTable)
 {
-    std::string out;
-    for (int i = 0; i < times; i++)
-        out += (i > 0 ? between : "") + text;
-    return out;
-}
-
-std::vector<mapping_case> mapping_cases()
-{
-    return {
+    // Eleven new codes: the last finds no user entry left; the first is found again.
+    std::string eleven, eleven_echo, eleven_changes;
+    for (int i = 0; i < 11; i++) {
+        std::string code = hex4(0x0170 + i);
+        eleven += "#" + code + " B\n";
+        if (i == 10)
+            break;
+        eleven_echo += "#" + code + "->B\n";
+        eleven_changes += "user" + std::to_string(i + 1) + "=" + code + (i > 0 ? " 0030:00;" : " 002e:00;");
+    }
+    const mapping_case cases[] = {
         {"space after comma ends the list", "A B, C\n", "A->B\n", "A 0030:00;"},
         {"shift prefix", "A S-B\n", "A->S-B\n", "A 0030:01;"},
         {"prefix out of order is part of the name", "A C-S-B\n", "", "A 0000:02;"},
@@ -39,7 +41,8 @@ std::vector<mapping_case> mapping_cases()
          "#e05b->Space\n#e05b->Tab\n", "user1=e05b 000f:00;"},
         {"upper case hex", "#E05B Space\n", "#E05B->Space\n", "user1=e05b 0039:00;"},
         {"hex code of a named key", "#001e X\n", "#001e->X\n", "A 002d:00;"},
-        {"fewer than four hex digits", "#1e X\n#e05 X\n", "", ""},
+        {"lines without a known key or output change nothing",
+         "#1e X\n#e05 X\n#e0x5b X\n#x123 A\n# A\nA\tB\n A B\nA\na B\nA b\nA #001e\nA ?\n", "", ""},
         {"only the low 16 bits", "#1e05b X\n", "#1e05b->X\n", "user1=e05b 002d:00;"},
         {"too large saturates", "#e05b1234 X\n", "#e05b1234->X\n", "user1=ffff 002d:00;"},
         {"largest value that does not saturate", "#7fffe05b X\n", "#7fffe05b->X\n", "user1=e05b 002d:00;"},
@@ -48,7 +51,6 @@ std::vector<mapping_case> mapping_cases()
          "user1=e05b 002d:00;"},
         {"digits stop at the first other character", "#e05bxyz Space\n", "#e05bxyz->Space\n",
          "user1=e05b 0039:00;"},
-        {"hash then no hex digit is a name", "#x123 A\n# A\n", "", ""},
         {"code 0 writes into the unclaimed entry", "#0000 B\n", "#0000->B\n", "user1 0030:00;"},
         {"unclaimed user entry as output", "A user1\n", "A->user1\n", ""},
         {"claimed user entry maps to itself", "#e05b user1\n", "#e05b->user1\n", "user1=e05b e05b:00;"},
@@ -57,10 +59,6 @@ std::vector<mapping_case> mapping_cases()
         {"seventeen tokens, sixteen stored", "A " + repeat("B", 17, ",") + "\n", repeat("A->B\n", 16),
          "A" + repeat(" 0030:00", 16) + ";"},
         {"empty token leaves a gap", "A B,,C\n", "A->B\nA->C\n", "A 0030:00 0000:00 002e:00;"},
-        {"tab is no separator", "A\tB\n", "", ""},
-        {"leading space", " A B\n", "", ""},
-        {"no space", "A\n", "", ""},
-        {"names are case-sensitive", "a B\nA b\n", "", "" },
         {"several spaces before the list", "A    B\n", "A->B\n", "A 0030:00;"},
         {"rest of the line after a space", "A B C\n", "A->B\n", "A 0030:00;"},
         {"last line without LF", "A B", "A->B\n", "A 0030:00;"},
@@ -69,15 +67,17 @@ std::vector<mapping_case> mapping_cases()
         {"second line overwrites only what it reaches", "A B,C,D\nA E\n", "A->B\nA->C\nA->D\nA->E\n",
          "A 0012:00 002e:00 0020:00;"},
         {"unknown output keeps the earlier output", "A B\nA Bogus\n", "A->B\n", "A 0030:00;"},
-        {"hex code as output is refused", "A #001e\n", "", ""},
         {"punctuation keys", "; ',/\n", ";->'\n;->/\n", "; 0028:00 0035:00;"},
-        {"question mark is no key", "A ?\n", "", ""},
+        {"second piece of a long line starts at the next key", "A B" + std::string(1020, ' ') + "C D\n",
+         "A->B\nC->D\n", "A 0030:00;C 0020:00;"},
+        {"second piece starts one unit later", "A B" + std::string(1019, ' ') + "C D\n", "A->B\n",
+         "A 0030:00;"},
+        {"surrogate pairs count as two units of a piece", "A B " + repeat("\xF0\x9F\x98\x80", 509) + " C D\n",
+         "A->B\nC->D\n", "A 0030:00;C 0020:00;"},
+        {"eleventh new hex code", eleven + "#0170 C\n", eleven_echo + "#0170->C\n", eleven_changes},
+        {"a very long junk line", std::string(100000, 'x') + "\nC D\n", "C->D\n", "C 0020:00;"},
     };
-}
-
-TEST(MappingLines, EachLineOnAFreshTable)
-{
-    for (const mapping_case& row : mapping_cases()) {
+    for (const mapping_case& row : cases) {
         SCOPED_TRACE(row.what);
         fresh_keymap();
         captured_load result = load_bytes_captured("kbd\n" + row.lines);
@@ -87,38 +87,10 @@ TEST(MappingLines, EachLineOnAFreshTable)
     }
 }
 
-TEST(MappingLines, EleventhNewHexCodeFindsNoUserEntry)
-{
-    fresh_keymap();
-    std::string lines = "kbd\n";
-    std::string echo;
-    for (int i = 0; i < 11; i++) {
-        std::string code = "#01" + hex4(0x70 + i).substr(2);
-        lines += code + " B\n";
-        if (i < 10)
-            echo += code + "->B\n";
-    }
-    captured_load result = load_bytes_captured(lines + "#0170 C\n");
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(echo + "#0170->C\n", result.out);
-    EXPECT_EQ(0x0170, key_table[first_user_key].scan_code);
-    EXPECT_EQ(0x002E, key_table[first_user_key].outputs[0]);
-    EXPECT_EQ(0x0179, key_table[key_count - 1].scan_code);
-    EXPECT_EQ(-1, find_key_by_code(0x017A));
-}
-
-struct first_line_case {
-    const char* what;
-    std::string text;
-    bool ok;
-    std::u16string id;
-    std::string echo;
-};
-
 TEST(HardwareIdWord, FirstWordOfTheFile)
 {
-    const std::string fail = "first line in config file must be hardware id\n";
-    const first_line_case cases[] = {
+    const std::string fail = no_id_message;
+    expect_id_cases({
         {"plain", "HID\\VID_046D&PID_C31C\nA B\n", true, u"HID\\VID_046D&PID_C31C", "A->B\n"},
         {"white space and blank lines before it", " \t\n\v\f\r\n  kbd\nA B\n", true, u"kbd", "A->B\n"},
         {"rest of its line begins with a space", "kbd A B\nC D\n", true, u"kbd", "C->D\n"},
@@ -126,69 +98,32 @@ TEST(HardwareIdWord, FirstWordOfTheFile)
         {"file ends right after it", "kbd", true, u"kbd", ""},
         {"499 units", std::string(499, 'k') + "\nA B\n", true, std::u16string(499, u'k'), "A->B\n"},
         {"500 units", std::string(500, 'k') + "\nA B\n", false, u"", fail},
-        {"zero unit counts and ends the id", utf16le_bytes(std::u16string(u"ab\0cd\nA B\n", 10)), true, u"ab",
+        {"zero unit counts and ends the id", utf16_bytes(std::u16string(u"ab\0cd\nA B\n", 10)), true, u"ab",
          "A->B\n"},
-        {"zero unit as the 500th unit", utf16le_bytes(std::u16string(498, u'k') + std::u16string(u"\0k\n", 3)),
+        {"zero unit as the 500th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0k\n", 3)),
          false, u"", fail},
-        {"zero unit as the 499th unit", utf16le_bytes(std::u16string(498, u'k') + std::u16string(u"\0\n", 2)),
+        {"zero unit as the 499th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0\n", 2)),
          true, std::u16string(498, u'k'), ""},
         {"rest of its line longer than a piece", "kbd" + std::string(1023, ' ') + "A B\n", true, u"kbd",
          "A->B\n"},
         {"empty file", "", false, u"", fail},
         {"white space only", " \r\n\t\n", false, u"", fail},
-    };
-    for (const first_line_case& row : cases) {
-        SCOPED_TRACE(row.what);
-        fresh_keymap();
-        captured_load result = load_bytes_captured(row.text);
-        EXPECT_EQ(row.ok, result.ok);
-        EXPECT_EQ(row.echo, result.out);
-        EXPECT_EQ(row.id, std::u16string(configured_hardware_id));
-    }
+    });
 }
 
-TEST(HardwareIdWord, FailedLoadKeepsEarlierState)
+TEST(HardwareIdWord, LaterLoadsReplaceTheIdOrKeepAllOnFailure)
 {
     fresh_keymap();
-    ASSERT_TRUE(load_bytes_captured("first\nA B\n").ok);
+    ASSERT_TRUE(load_bytes_captured("keyboard-one\nA B\n").ok);
     EXPECT_FALSE(load_bytes_captured(std::string(600, 'x')).ok);
-    EXPECT_EQ(u"first", std::u16string(configured_hardware_id));
+    EXPECT_EQ(u"keyboard-one", std::u16string(configured_hardware_id));
     EXPECT_EQ("A 0030:00;", describe_table_changes());
-    reset_config();
-    EXPECT_EQ(u"", std::u16string(configured_hardware_id));
-}
-
-TEST(HardwareIdWord, ShorterIdLeavesNoTailOfALongerOne)
-{
-    fresh_keymap();
-    ASSERT_TRUE(load_bytes_captured("keyboard-one\n").ok);
     ASSERT_TRUE(load_bytes_captured("kb\n").ok);
     for (int i = 2; i < configured_id_units; i++)
         ASSERT_EQ(0, configured_hardware_id[i]) << i;
-}
-
-struct piece_case {
-    const char* what;
-    std::string lines;
-    std::string echo;
-};
-
-TEST(LongLines, ReadInPiecesOf1023Units)
-{
-    const piece_case cases[] = {
-        {"second piece starts at the next key", "A B" + std::string(1020, ' ') + "C D\n", "A->B\nC->D\n"},
-        {"second piece starts one unit later", "A B" + std::string(1019, ' ') + "C D\n", "A->B\n"},
-        {"surrogate pairs count as two units",
-         "A B " + repeat("\xF0\x9F\x98\x80", 509) + " C D\n", "A->B\nC->D\n"},
-        {"a very long junk line", std::string(100000, 'x') + "\nC D\n", "C->D\n"},
-    };
-    for (const piece_case& row : cases) {
-        SCOPED_TRACE(row.what);
-        fresh_keymap();
-        captured_load result = load_bytes_captured("kbd\n" + row.lines);
-        EXPECT_TRUE(result.ok);
-        EXPECT_EQ(row.echo, result.out);
-    }
+    EXPECT_EQ(u"kb", std::u16string(configured_hardware_id));
+    reset_config();
+    EXPECT_EQ(u"", std::u16string(configured_hardware_id));
 }
 
 } // namespace

@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "keymap/config.h"
 #include "keymap/key_table.h"
+
+const char no_id_message[] = "first line in config file must be hardware id\n";
 
 // Puts the key table and the configured id back to their start-up state.
 inline void fresh_keymap()
@@ -22,12 +26,19 @@ struct captured_load {
     std::string out;
 };
 
-inline captured_load load_bytes_captured(const std::string& bytes)
+template <typename Load>
+captured_load capture_load(Load load)
 {
     testing::internal::CaptureStdout();
-    bool ok = load_config_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    bool ok = load();
     fflush(stdout);
     return {ok, testing::internal::GetCapturedStdout()};
+}
+
+inline captured_load load_bytes_captured(const std::string& bytes)
+{
+    return capture_load(
+        [&] { return load_config_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); });
 }
 
 inline std::string hex4(unsigned value)
@@ -37,13 +48,22 @@ inline std::string hex4(unsigned value)
     return text;
 }
 
-// The text as UTF-16LE bytes, without a byte-order mark.
-inline std::string utf16le_bytes(const std::u16string& text)
+inline std::string repeat(const std::string& text, int times, const std::string& between = "")
+{
+    std::string out;
+    for (int i = 0; i < times; i++)
+        out += (i > 0 ? between : "") + text;
+    return out;
+}
+
+// The text as UTF-16 bytes, without a byte-order mark.
+inline std::string utf16_bytes(const std::u16string& text, bool big_endian = false)
 {
     std::string bytes;
     for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
+        char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += big_endian ? high : low;
+        bytes += big_endian ? low : high;
     }
     return bytes;
 }
@@ -52,39 +72,54 @@ inline std::string utf16le_bytes(const std::u16string& text)
 // listing positions up to the last one that is not zero.
 inline std::string describe_table_changes()
 {
-    std::string initial_names[key_count];
-    uint16_t initial_codes[key_count];
-    key_entry saved[key_count];
-    for (int i = 0; i < key_count; i++)
-        saved[i] = key_table[i];
+    key_entry now[key_count];
+    memcpy(now, key_table, sizeof now);
     reset_key_table();
-    for (int i = 0; i < key_count; i++) {
-        initial_names[i] = key_table[i].name;
-        initial_codes[i] = key_table[i].scan_code;
-    }
-    for (int i = 0; i < key_count; i++)
-        key_table[i] = saved[i];
-
     std::string text;
     for (int i = 0; i < key_count; i++) {
-        const key_entry& entry = key_table[i];
-        int used = 0;
-        for (int k = 0; k < key_outputs; k++) {
-            if (entry.outputs[k] != 0 || entry.modifiers[k] != 0)
-                used = k + 1;
-        }
-        bool renamed = initial_names[i] != entry.name;
-        bool recoded = initial_codes[i] != entry.scan_code;
-        if (used == 0 && !renamed && !recoded)
-            continue;
-        text += entry.name;
-        if (recoded)
-            text += "=" + hex4(entry.scan_code);
-        for (int k = 0; k < used; k++)
-            text += " " + hex4(entry.outputs[k]) + ":" + hex4(entry.modifiers[k]).substr(2);
-        text += ";";
+        std::string outputs;
+        for (int k = 0; k < key_outputs; k++)
+            outputs += " " + hex4(now[i].outputs[k]) + ":" + hex4(now[i].modifiers[k]).substr(2);
+        while (outputs.size() >= 8 && outputs.compare(outputs.size() - 8, 8, " 0000:00") == 0)
+            outputs.resize(outputs.size() - 8);
+        bool recoded = now[i].scan_code != key_table[i].scan_code;
+        if (recoded || !outputs.empty())
+            text += now[i].name + (recoded ? "=" + hex4(now[i].scan_code) : "") + outputs + ";";
     }
+    memcpy(key_table, now, sizeof now);
     return text;
+}
+
+// One load on a fresh keymap and the result, echo, configured id and (unless
+// null) table changes it must give.
+struct id_case {
+    const char* what;
+    std::string bytes;
+    bool ok;
+    std::u16string id;
+    std::string echo;
+    const char* changes = nullptr;
+};
+
+template <typename Load>
+void expect_id_cases(const std::vector<id_case>& cases, Load load)
+{
+    for (const id_case& row : cases) {
+        SCOPED_TRACE(row.what);
+        fresh_keymap();
+        captured_load result = load(row.bytes);
+        EXPECT_EQ(row.ok, result.ok);
+        EXPECT_EQ(row.echo, result.out);
+        EXPECT_EQ(row.id, std::u16string(configured_hardware_id));
+        if (row.changes != nullptr) {
+            EXPECT_EQ(row.changes, describe_table_changes());
+        }
+    }
+}
+
+inline void expect_id_cases(const std::vector<id_case>& cases)
+{
+    expect_id_cases(cases, load_bytes_captured);
 }
 
 #endif

@@ -1,78 +1,76 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "keymap/text.h"
 
 namespace {
 
-struct to_utf8_case {
+template <typename From, typename To>
+struct conversion_case {
     const char* what;
-    std::u16string text;
+    From text;
     size_t cap;
-    std::string bytes;
+    To expected;
 };
 
-TEST(Utf16ToUtf8, ConvertsAndStopsBeforeWhatDoesNotFit)
+// Converts into a buffer of cap units followed by guard units that must stay
+// untouched.
+template <typename From, typename To, typename Convert>
+void expect_conversions(const std::vector<conversion_case<From, To>>& cases, Convert convert)
 {
-    const to_utf8_case cases[] = {
-        {"ASCII", u"HID\\VID_046D", 64, "HID\\VID_046D"},
-        {"two and three bytes", u"\u00E9\u20AC", 64, "\xC3\xA9\xE2\x82\xAC"},
-        {"surrogate pair", u"a\U0001F600b", 64, "a\xF0\x9F\x98\x80" "b"},
-        {"lone high surrogate", u"a\xD800" "b", 64, "a\xEF\xBF\xBD" "b"},
-        {"lone low surrogate", u"a\xDC00", 64, "a\xEF\xBF\xBD"},
-        {"high surrogate at the end", u"a\xD83D", 64, "a\xEF\xBF\xBD"},
-        {"two high surrogates", u"\xD800\xD800\xDC00", 64, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
-        {"empty", u"", 1, ""},
-        {"cap leaves room for the NUL", u"abc", 3, "ab"},
-        {"no half of a character", u"a\u20AC", 4, "a"},
-        {"no half of a pair", u"a\U0001F600", 5, "a"},
-        {"exact fit", u"a\U0001F600", 6, "a\xF0\x9F\x98\x80"},
-    };
-    for (const to_utf8_case& row : cases) {
+    for (const auto& row : cases) {
         SCOPED_TRACE(row.what);
-        std::string out(row.cap + 4, '\x7F');
-        size_t written = utf16_to_utf8(row.text.c_str(), &out[0], row.cap);
-        EXPECT_EQ(row.bytes.size(), written);
-        EXPECT_EQ(row.bytes, std::string(out.c_str()));
-        EXPECT_EQ('\x7F', out[row.cap]) << "wrote past the capacity";
+        To out(row.cap + 4, 0x7F);
+        size_t written = convert(row.text.c_str(), &out[0], row.cap);
+        EXPECT_EQ(row.expected.size(), written);
+        EXPECT_EQ(row.expected, To(out.c_str()));
+        EXPECT_EQ(0x7F, out[row.cap]) << "wrote past the capacity";
     }
 }
 
-struct to_utf16_case {
-    const char* what;
-    std::string text;
-    size_t cap;
-    std::u16string units;
-};
+TEST(Utf16ToUtf8, ConvertsAndStopsBeforeWhatDoesNotFit)
+{
+    expect_conversions<std::u16string, std::string>(
+        {
+            {"ASCII", u"HID\\VID_046D", 64, "HID\\VID_046D"},
+            {"two and three bytes", u"\u00E9\u20AC", 64, "\xC3\xA9\xE2\x82\xAC"},
+            {"surrogate pair", u"a\U0001F600b", 64, "a\xF0\x9F\x98\x80" "b"},
+            {"lone high surrogate", u"a\xD800" "b", 64, "a\xEF\xBF\xBD" "b"},
+            {"lone low surrogate", u"a\xDC00", 64, "a\xEF\xBF\xBD"},
+            {"high surrogate at the end", u"a\xD83D", 64, "a\xEF\xBF\xBD"},
+            {"two high surrogates", u"\xD800\xD800\xDC00", 64, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+            {"empty", u"", 1, ""},
+            {"cap leaves room for the NUL", u"abc", 3, "ab"},
+            {"no half of a character", u"a\u20AC", 4, "a"},
+            {"no half of a pair", u"a\U0001F600", 5, "a"},
+            {"exact fit", u"a\U0001F600", 6, "a\xF0\x9F\x98\x80"},
+        },
+        utf16_to_utf8);
+}
 
 TEST(Utf8ToUtf16, ConvertsAndReplacesIllFormedBytes)
 {
-    const to_utf16_case cases[] = {
-        {"ASCII", "kbd", 16, u"kbd"},
-        {"BMP and beyond", "\xC3\xA9\xF0\x9F\x98\x80", 16, u"\u00E9\U0001F600"},
-        {"stray continuation", "a\x80" "b", 16, u"a\uFFFDb"},
-        {"truncated three-byte", "a\xE2\x82" "b", 16, u"a\uFFFDb"},
-        {"truncated at the end", "a\xF0\x9F\x98", 16, u"a\uFFFD"},
-        {"overlong two-byte", "\xC0\xAF", 16, u"\uFFFD\uFFFD"},
-        {"overlong three-byte", "\xE0\x80\xAF", 16, u"\uFFFD\uFFFD\uFFFD"},
-        {"encoded surrogate", "\xED\xA0\x80", 16, u"\uFFFD\uFFFD\uFFFD"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", 16, u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"lead bytes F5 and FF", "\xF5\xFF", 16, u"\uFFFD\uFFFD"},
-        {"lead byte breaks a sequence", "\xE2\xC3\xA9", 16, u"\uFFFD\u00E9"},
-        {"largest code point", "\xF4\x8F\xBF\xBF", 16, u"\U0010FFFF"},
-        {"cap leaves room for the NUL", "abc", 3, u"ab"},
-        {"no half of a pair", "a\xF0\x9F\x98\x80", 2, u"a"},
-        {"pair fits exactly", "a\xF0\x9F\x98\x80", 4, u"a\U0001F600"},
-    };
-    for (const to_utf16_case& row : cases) {
-        SCOPED_TRACE(row.what);
-        std::u16string out(row.cap + 4, u'\x7F');
-        size_t written = utf8_to_utf16(row.text.c_str(), &out[0], row.cap);
-        EXPECT_EQ(row.units.size(), written);
-        EXPECT_EQ(row.units, std::u16string(out.c_str()));
-        EXPECT_EQ(u'\x7F', out[row.cap]) << "wrote past the capacity";
-    }
+    expect_conversions<std::string, std::u16string>(
+        {
+            {"ASCII", "kbd", 16, u"kbd"},
+            {"BMP and beyond", "\xC3\xA9\xF0\x9F\x98\x80", 16, u"\u00E9\U0001F600"},
+            {"stray continuation", "a\x80" "b", 16, u"a\uFFFDb"},
+            {"truncated three-byte", "a\xE2\x82" "b", 16, u"a\uFFFDb"},
+            {"truncated at the end", "a\xF0\x9F\x98", 16, u"a\uFFFD"},
+            {"overlong two-byte", "\xC0\xAF", 16, u"\uFFFD\uFFFD"},
+            {"overlong three-byte", "\xE0\x80\xAF", 16, u"\uFFFD\uFFFD\uFFFD"},
+            {"encoded surrogate", "\xED\xA0\x80", 16, u"\uFFFD\uFFFD\uFFFD"},
+            {"above U+10FFFF", "\xF4\x90\x80\x80", 16, u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+            {"lead bytes F5 and FF", "\xF5\xFF", 16, u"\uFFFD\uFFFD"},
+            {"lead byte breaks a sequence", "\xE2\xC3\xA9", 16, u"\uFFFD\u00E9"},
+            {"largest code point", "\xF4\x8F\xBF\xBF", 16, u"\U0010FFFF"},
+            {"cap leaves room for the NUL", "abc", 3, u"ab"},
+            {"no half of a pair", "a\xF0\x9F\x98\x80", 2, u"a"},
+            {"pair fits exactly", "a\xF0\x9F\x98\x80", 4, u"a\U0001F600"},
+        },
+        utf8_to_utf16);
 }
 
 } // namespace

@@ -33,6 +33,7 @@ TEST(FitText, Lines)
          {"\xC3\xA9\xC3\xA9\xC3\xA9", "\xC3\xA9\xC3\xA9"}, false},
         {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 3, 1, {"\xC3\xA9\xC3\xA9\xE2\x80\xA6"}, true},
         {"abcdef", 3, 2, {"abc", "def"}, false},
+        {"Num+ Num+", 9, 0, {"Num+ Num+"}, false},
     };
     for (const fit_case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -30,6 +30,7 @@ TEST(HumanForm, Sequences)
          {0, 0, 0, 0, 0, 0}, "Num/, /, NumEnter, Enter, Delete, Num."},
         {"claimed code with a place", {0xE05B}, {0xE05B}, {0x01}, "Shift+LWin"},
         {"claimed code without a place", {0xE05B, 0x0056}, {0x0056, 0xE05B}, {0, 0}, "user2, LWin"},
+        {"code no entry holds", {}, {0x00AB, 0x0077}, {0x02, 0}, "Ctrl+#00ab, #0077"},
         {"names with punctuation", {}, {0x0027, 0x0028, 0x0033}, {0x01, 0, 0}, "Shift+;, ', ,"},
         {"sixteen outputs", {}, std::vector<uint16_t>(16, 0x001E), std::vector<uint16_t>(16, 0),
          "A, A, A, A, A, A, A, A, A, A, A, A, A, A, A, A"},
@@ -48,14 +49,6 @@ TEST(HumanForm, Sequences)
         append_sequence(entry, text);
         EXPECT_EQ(text, std::string("x") + c.expected);
     }
-}
-
-TEST(HumanForm, CodeNoEntryHoldsShowsAsHex)
-{
-    reset_key_table();
-    std::string text;
-    append_output_name(0x0077, text);
-    EXPECT_EQ(text, "#0077");
 }
 
 }
