@@ -62,7 +62,7 @@ int layout_main(int argc, const char16_t* const* argv)
     }
     std::u16string config = argv[1];
     std::u16string out = argc == 3 ? std::u16string(argv[2]) : default_output_path(config);
-    if (out == config) {
+    if (out == config || same_existing_file(out.c_str(), config.c_str())) {
         std::printf("will not write over the configuration file %s\n", to_utf8(config).c_str());
         return 1;
     }

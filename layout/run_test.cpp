@@ -61,6 +61,7 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile)
     const std::string cfg = testing::TempDir() + "layout_<odd>&'name\"";
     const std::string out = testing::TempDir() + "layout_run_out.svg";
     const std::string no_dir = cfg + "-missing/x.svg";
+    const std::string alias = testing::TempDir() + "./layout_<odd>&'name\"";
     struct row {
         const char* what;
         const char* config; // file content, or null for no file
@@ -83,6 +84,8 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile)
         {"default output", "KBD\nCaps Backspace\n", {cfg}, cfg + ".svg",
          "Caps->Backspace\nwrote " + cfg + ".svg\n", 0},
         {"output is the configuration", "KBD\nCaps Backspace\n", {cfg, cfg}, cfg,
+         "will not write over the configuration file " + cfg + "\n", 1},
+        {"output is the configuration by another path", "KBD\nCaps Backspace\n", {cfg, alias}, cfg,
          "will not write over the configuration file " + cfg + "\n", 1},
         {"cannot write", "KBD\nCaps Backspace\n", {cfg, no_dir}, no_dir,
          "Caps->Backspace\nfailed to write " + no_dir + "\n", 1},
