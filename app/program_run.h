@@ -1,0 +1,131 @@
+#ifndef PADMAP_APP_PROGRAM_RUN_H
+#define PADMAP_APP_PROGRAM_RUN_H
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "driver/sim.h"
+#include "keymap/config.h"
+#include "keymap/key_table.h"
+
+// Test support: the whole program run from its entry on the simulated driver,
+// with what it printed and what reached the system.
+
+inline bool operator==(const key_stroke& a, const key_stroke& b) {
+    return a.make_code == b.make_code && a.key_state == b.key_state && a.extra_info == b.extra_info;
+}
+
+inline void PrintTo(const key_stroke& key, std::ostream* out) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%04x %04x %08x}", static_cast<unsigned>(key.make_code),
+                  static_cast<unsigned>(key.key_state), static_cast<unsigned>(key.extra_info));
+    *out << text;
+}
+
+inline bool operator==(const sim_typed& a, const sim_typed& b) {
+    return a.device == b.device && a.key == b.key;
+}
+
+// One line a stroke, as padmap-replay lists deliveries.
+inline std::string describe(const std::vector<sim_typed>& strokes) {
+    std::string text;
+    char line[48];
+    for (const sim_typed& t : strokes) {
+        std::snprintf(line, sizeof line, "%d %04x %04x %08lx\n", t.device, static_cast<unsigned>(t.key.make_code),
+                      static_cast<unsigned>(t.key.key_state), static_cast<unsigned long>(t.key.extra_info));
+        text += line;
+    }
+    return text;
+}
+
+// Bytes on standard output so far; buffered ones only when flush is set.
+inline long console_size(bool flush = true) {
+    if (flush) std::fflush(stdout);
+    struct stat status;
+    return fstat(fileno(stdout), &status) == 0 ? static_cast<long>(status.st_size) : -1;
+}
+
+struct program_run {
+    const std::vector<sim_typed>* script = nullptr;
+    int status = -1;
+    std::string output;
+    std::vector<long> typed_at;        // how much was printed when each stroke was typed
+    std::vector<sim_typed> delivered;  // what reached the system, in order
+    std::vector<int> during;           // per delivery: the typed stroke being handled
+    int calls[sim_step_count] = {};    // attempts of each driver step
+};
+
+// The driver's source and sink for run_program.
+inline bool program_run_type(void* context, sim_typed* next) {
+    program_run* run = static_cast<program_run*>(context);
+    if (run->typed_at.size() >= run->script->size()) return false;
+    *next = (*run->script)[run->typed_at.size()];
+    run->typed_at.push_back(console_size());
+    return true;
+}
+
+inline void program_run_deliver(void* context, int device, const key_stroke* key) {
+    program_run* run = static_cast<program_run*>(context);
+    run->delivered.push_back({device, *key});
+    run->during.push_back(static_cast<int>(run->typed_at.size()) - 1);
+}
+
+// Runs padmap on the driver as the caller declared it since sim_reset, typing
+// the script: remap mode with the configuration at config_path, identify mode
+// when it is empty.
+inline program_run run_program(const std::vector<sim_typed>& script, const std::string& config_path) {
+    program_run run;
+    run.script = &script;
+    reset_key_table();
+    reset_config();
+    sim_set_source(program_run_type, &run);
+    sim_set_sink(program_run_deliver, &run);
+    std::u16string path(config_path.begin(), config_path.end());
+    const char16_t* argv[] = {u"padmap", path.c_str()};
+    testing::internal::CaptureStdout();
+    run.status = padmap_main(config_path.empty() ? 1 : 2, argv);
+    run.output = testing::internal::GetCapturedStdout();
+    sim_set_source(nullptr, nullptr);
+    sim_set_sink(nullptr, nullptr);
+    for (int s = 0; s < sim_step_count; ++s) run.calls[s] = sim_step_calls(static_cast<sim_step>(s));
+    return run;
+}
+
+// What was printed before the first stroke was typed, then while each typed
+// stroke was handled.
+inline std::vector<std::string> output_parts(const program_run& run) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (long at : run.typed_at) {
+        parts.push_back(run.output.substr(from, static_cast<size_t>(at) - from));
+        from = static_cast<size_t>(at);
+    }
+    parts.push_back(run.output.substr(from));
+    return parts;
+}
+
+// Every handle the program opened is closed and every block it took is freed.
+inline void expect_nothing_left() {
+    EXPECT_EQ(0, sim_open_handles()) << "a handle is left open at exit";
+    EXPECT_EQ(0, sim_live_blocks()) << "a heap block is left at exit";
+}
+
+// Writes the configuration to a file of the running test's own; returns its path.
+inline std::string write_config(const std::string& text) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string path = testing::TempDir() + "padmap-" + test->test_suite_name() + "-" + test->name() + ".cfg";
+    // A file not written shows as the program's failure to open it.
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+#endif
