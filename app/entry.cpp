@@ -24,15 +24,10 @@ void print_wide(const char* format, const char16_t* text) {
     std::printf(format, utf8);
 }
 
-// Asks the device's id and ends its text where the driver's answer ends: a
-// driver that writes no terminator must not leave the tail of an earlier, longer
-// id in the buffer to be read as part of this one. Returns false for a count
-// that is no usable id (0 or a full buffer).
+// Counts 0 (no answer) and 1000 (a full buffer) are no usable id.
 bool fetch_hardware_id(device_set* set, int device) {
     int bytes = get_hardware_id(set, device);
-    if (bytes < 1 || bytes > 999) return false;
-    hardware_id_buffer[bytes / 2] = 0;
-    return true;
+    return bytes >= 1 && bytes <= 999;
 }
 
 int run_identify(device_set* set) {

@@ -117,5 +117,9 @@ int get_hardware_id(device_set* set, int device) {
     // target this runs on.
     uint32_t written = 0;
     os_device_control(handle, ctl_get_hardware_id, nullptr, 0, hardware_id_buffer, hardware_id_bytes, &written);
+    // The text ends where the answer ends: a driver that writes no terminator
+    // must not leave the tail of an earlier, longer id to be read as part of
+    // this one. A full buffer has no room for one and is no usable id anyway.
+    if (written > 0 && written < hardware_id_bytes) hardware_id_buffer[written / 2] = 0;
     return static_cast<int>(written);
 }

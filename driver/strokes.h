@@ -51,8 +51,10 @@ int receive_stroke(device_set* set, int device, stroke* into);
 // Injects one stroke on the device. Returns the strokes the driver took, 0 or 1.
 int send_stroke(device_set* set, int device, const stroke* from);
 
-// Asks the device's hardware id into hardware_id_buffer. Returns the bytes the
-// driver wrote, 0 on failure; 1-999 is a usable id, 1000 (a full buffer) is not.
+// Asks the device's hardware id into hardware_id_buffer, whose text then ends
+// where the driver's answer ends (at its own terminator or at the byte count).
+// Returns the bytes the driver wrote, 0 on failure; 1-999 is a usable id, 1000
+// (a full buffer) is not.
 int get_hardware_id(device_set* set, int device);
 
 #endif

@@ -129,12 +129,13 @@ TEST_F(Strokes, FailuresCountZeroAndLeaveTheStrokeAlone) {
     }
 }
 
-TEST_F(Strokes, TheHardwareIdComesBackAsUtf16WithItsTerminator) {
+TEST_F(Strokes, TheHardwareIdComesBackAsUtf16EndingWithTheAnswer) {
     struct row {
         const char* name;
         std::string id;
         int bytes;
         std::u16string text;
+        bool unterminated = false;
     };
     const row rows[] = {
         {"usual", "HID\\VID_046D&PID_C31C", 44, u"HID\\VID_046D&PID_C31C"},
@@ -143,18 +144,22 @@ TEST_F(Strokes, TheHardwareIdComesBackAsUtf16WithItsTerminator) {
         {"ill-formed bytes", "a\xFF" "b\xE0\x80\x80", 14, u"a\uFFFDb\uFFFD\uFFFD\uFFFD"},
         {"499 units fill the buffer", std::string(499, 'y'), 1000, std::u16string(499, u'y')},
         {"longer than the buffer", std::string(600, 'z'), 1000, std::u16string(500, u'z')},
+        {"answered without terminator", "kbd", 6, u"kbd", true},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         sim_declare_device(keyboard, r.id.c_str());
+        if (r.unterminated) sim_omit_id_terminator(keyboard);
         std::memset(hardware_id_buffer, 0x55, sizeof hardware_id_buffer);
         EXPECT_EQ(r.bytes, get_hardware_id(set, keyboard));
         EXPECT_EQ(ctl_get_hardware_id, last_request().code);
         EXPECT_EQ(hardware_id_bytes, last_request().output_size);
         EXPECT_EQ(r.text, std::u16string(hardware_id_buffer, r.text.size()));
         if (r.bytes < 1000) {
+            // The text ends with the answer; nothing after that is touched.
             EXPECT_EQ(0, hardware_id_buffer[r.text.size()]);
-            EXPECT_EQ(0x5555, hardware_id_buffer[r.bytes / 2]);
+            EXPECT_EQ(0, hardware_id_buffer[r.bytes / 2]);
+            EXPECT_EQ(0x5555, hardware_id_buffer[r.bytes / 2 + 1]);
         }
     }
 }
