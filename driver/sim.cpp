@@ -1,64 +1,18 @@
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "driver/sim.h"
 #include "driver/sim_model.h"
+#include "keymap/text.h"
 
 namespace {
 
-// Session files carry ids as UTF-8; the driver reports UTF-16. Ill-formed
-// bytes become U+FFFD, one for each maximal ill-formed part.
+// Session files carry ids as UTF-8; the driver reports UTF-16.
 std::u16string utf16_from_utf8(const char* text) {
-    std::u16string out;
-    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
-    while (*at != 0) {
-        unsigned char lead = *at++;
-        if (lead < 0x80) {
-            out.push_back(lead);
-            continue;
-        }
-        int follow = 0;
-        uint32_t code = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            follow = 1;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            follow = 2;
-            code = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            follow = 3;
-            code = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            out.push_back(0xFFFD);
-            continue;
-        }
-        bool whole = true;
-        for (int i = 0; i < follow; ++i) {
-            if (*at < low || *at > high) {
-                whole = false;
-                break;
-            }
-            code = (code << 6) | (*at++ & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        if (!whole) {
-            out.push_back(0xFFFD);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return out;
+    std::vector<char16_t> units(std::strlen(text) + 1);
+    size_t count = utf8_to_utf16(text, units.data(), units.size());
+    return std::u16string(units.data(), count);
 }
 
 void encode_key_record(const key_stroke& key, uint8_t* record) {
