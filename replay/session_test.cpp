@@ -10,8 +10,10 @@
 
 namespace {
 
+// Each test writes a file of its own: tests run side by side in other processes.
 std::string write_session(const std::string& text) {
-    std::string path = ::testing::TempDir() + "padmap-session-test.session";
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string path = ::testing::TempDir() + "padmap-" + test->test_suite_name() + "-" + test->name() + ".session";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     EXPECT_NE(file, nullptr);
     if (file != nullptr) {
