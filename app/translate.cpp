@@ -67,7 +67,7 @@ constexpr size_t down_line_size = head_size(length(down_prefix)) +
                                   modifier_bits * (tag_width + length(modifier_up)) +
                                   length(line_end);
 constexpr size_t worst_log_size =
-    larger(bypass_line_size, key_outputs * larger(up_line_size, down_line_size));
+    larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs);
 
 constexpr size_t log_capacity = 2560;
 static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
