@@ -27,6 +27,7 @@ const char keyboard_1_id[] = "HID\\VID_04D9&PID_1702";
 
 // Ids that are close to the configured one but not it, and ids that are none
 // (null: the id request fails).
+// clang-format off
 const struct {
     int device;
     const char* id;
@@ -35,6 +36,7 @@ const struct {
     {4, "hid\\vid_04d9&pid_1702"}, {5, "HID\\VID_04D9&PID_1702 "}, {6, "HID\\VID_04D9&PID_170"},
     {7, ""},                       {8, long_id.c_str()},         {11, "HID\\VID_04D9&PID_1702"},
 };
+// clang-format on
 
 uint16_t lookup_code(const key_stroke& key) {
     return static_cast<uint16_t>(key.make_code | ((key.key_state & key_state_e0) ? 0xE000 : 0));
@@ -54,12 +56,14 @@ struct mix {
 
 // The last names the keyboard whose driver answer fills the whole buffer: that
 // answer is no id, so no keyboard is translated.
+// clang-format off
 const mix mixes[] = {
     {"other keyboards only", keyboard_1_id, 1, false, false},
     {"with the configured keyboard's unmapped keys", keyboard_1_id, 1, true, false},
     {"with the configured keyboard's mapped keys too", keyboard_1_id, 1, true, true},
     {"499-unit id", long_id, 0, false, false},
 };
+// clang-format on
 
 constexpr int sessions = 200;
 constexpr int max_strokes = 200;

@@ -26,6 +26,7 @@ sim_typed press(int device, uint16_t make) {
 }
 
 TEST(Entry, IdentifyPrintsTheIdOfTheFirstKeyboardTypedOnAndSwallowsTheStroke) {
+    // clang-format off
     const struct {
         std::string id;
         std::string expected;
@@ -35,6 +36,7 @@ TEST(Entry, IdentifyPrintsTheIdOfTheFirstKeyboardTypedOnAndSwallowsTheStroke) {
         {std::string(498, 'x'), "hardware id is " + std::string(498, 'x') + "\n"},
         {std::string(499, 'x'), "BAD hardware_id, exiting...\n"},
     };
+    // clang-format on
     for (const auto& r : rows) {
         SCOPED_TRACE(r.id);
         sim_reset();
@@ -68,6 +70,7 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
     const std::vector<sim_typed> alternating = {press(1, 0x3A), press(2, 0x3A), press(1, 0x3A),
                                                 press(2, 0x3A), press(1, 0x3A), press(2, 0x3A)};
     const std::vector<sim_typed> longer_id_first = {press(2, 0x1E), press(1, 0x3A)};
+    // clang-format off
     const struct {
         const char* configured;
         bool omit_terminator;
@@ -79,6 +82,7 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
         {"kbd", true, longer_id_first, {press(2, 0x1E), press(1, 0x0E)}},
         {"kbd-long", true, longer_id_first, {press(2, 0x1E), press(1, 0x3A)}},
     };
+    // clang-format on
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.configured) + (r.omit_terminator ? ", no terminator" : ""));
         sim_reset();

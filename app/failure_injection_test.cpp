@@ -18,6 +18,7 @@ const char configured_id[] = "HID\\VID_04D9&PID_1702";
 const char mappings[] = "Caps Backspace\nF1 C-C\nA S-B,rA-Enter,C-A-Right\nInsert Right\n";
 
 // Id null: the device has none.
+// clang-format off
 const struct {
     int device;
     const char* id;
@@ -35,8 +36,9 @@ const std::vector<sim_typed> session = {
     {1, {0x10, 0, 5}},  {1, {0x10, up, 5}}, {1, {0x1E, 0, 6}},       {1, {0x1E, up, 6}},
     {1, {0x52, e0, 0}}, {2, {0x52, e0, 0}}, {1, {0x52, e0 | up, 0}}, {2, {0x52, e0 | up, 0}},
 };
+// clang-format on
 
-const char* const step_names[sim_step_count] = {"open", "event", "set-event", "alloc",
+const char* const step_names[sim_step_count] = {"open", "event", "set-event",   "alloc",
                                                 "read", "write", "hardware-id", "wait"};
 
 program_run run_padmap(const std::string& config, int fail_step, int occurrence) {
@@ -132,7 +134,8 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
             for (const auto& d : session_devices) id = d.device == session[i].device ? d.id : id;
             bool refused = id == nullptr || (hit && step == sim_step_hardware_id);
             if (reads > 0) {
-                e.output.back() = refused ? "BAD hardware_id, exiting...\n" : std::string("hardware id is ") + id + "\n";
+                e.output.back() =
+                    refused ? "BAD hardware_id, exiting...\n" : std::string("hardware id is ") + id + "\n";
             }
             break;
         }
@@ -146,8 +149,8 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
     }
 
     int lost_write = hit && step == sim_step_write ? occurrence - 1 : -1;
-    int writes_due = static_cast<int>(std::count_if(e.delivered.begin(), e.delivered.end(),
-                                                    [](const sim_typed& s) { return filtered(s.device); }));
+    int writes_due = static_cast<int>(
+        std::count_if(e.delivered.begin(), e.delivered.end(), [](const sim_typed& s) { return filtered(s.device); }));
     if (hit && step == sim_step_alloc && writes_due > run.calls[sim_step_write]) {
         // Which send lost its record follows from the first stroke missing.
         lost_write = 0;
@@ -186,8 +189,10 @@ void check_clean_remap(const program_run& clean) {
         for (const sim_typed& d : group) {
             EXPECT_FALSE(d == session[i]) << "a translated stroke was also forwarded";
             const key_stroke* modifier = std::find(modifier_strokes, modifier_strokes + 16, d.key);
-            if (modifier == modifier_strokes + 16) ++outputs;
-            else down[(modifier - modifier_strokes) / 2] += (modifier - modifier_strokes) % 2 ? -1 : 1;
+            if (modifier == modifier_strokes + 16)
+                ++outputs;
+            else
+                down[(modifier - modifier_strokes) / 2] += (modifier - modifier_strokes) % 2 ? -1 : 1;
         }
         EXPECT_EQ(outputs, std::count(log.begin(), log.end(), '\n'));
         for (int bit = 0; bit < 8; ++bit) EXPECT_EQ(down[bit], 0) << "modifier bit " << bit << " left down";

@@ -55,19 +55,15 @@ constexpr size_t name_width = key_name_size - 1;
 constexpr size_t tag_width = sizeof modifier_tags[0] - 1;
 
 constexpr size_t head_size(size_t prefix) {
-    return prefix + name_width + length(name_gap) + hex_width + length(code_gap) + hex_width +
-           length(head_end);
+    return prefix + name_width + length(name_gap) + hex_width + length(code_gap) + hex_width + length(head_end);
 }
 
 constexpr size_t bypass_line_size = length(bypass_prefix) + hex_width + length(line_end);
 constexpr size_t up_line_size = head_size(length(up_prefix)) + hex_width + length(output_up);
-constexpr size_t down_line_size = head_size(length(down_prefix)) +
-                                  modifier_bits * (tag_width + length(modifier_down)) + hex_width +
-                                  length(output_down) +
-                                  modifier_bits * (tag_width + length(modifier_up)) +
+constexpr size_t down_line_size = head_size(length(down_prefix)) + modifier_bits * (tag_width + length(modifier_down)) +
+                                  hex_width + length(output_down) + modifier_bits * (tag_width + length(modifier_up)) +
                                   length(line_end);
-constexpr size_t worst_log_size =
-    larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs);
+constexpr size_t worst_log_size = larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs);
 
 constexpr size_t log_capacity = 2560;
 static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
@@ -93,8 +89,8 @@ void put_text(stroke_log* log, const char (&text)[size]) {
 
 void put_hex(stroke_log* log, uint16_t value) {
     static const char digits[] = "0123456789abcdef";
-    const char text[hex_width] = {digits[(value >> 12) & 0xF], digits[(value >> 8) & 0xF],
-                                  digits[(value >> 4) & 0xF], digits[value & 0xF]};
+    const char text[hex_width] = {digits[(value >> 12) & 0xF], digits[(value >> 8) & 0xF], digits[(value >> 4) & 0xF],
+                                  digits[value & 0xF]};
     put(log, text, hex_width);
 }
 
@@ -106,8 +102,8 @@ void put_name(stroke_log* log, const char* name) {
     put(log, name, count);
 }
 
-void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const key_entry& entry,
-              uint16_t received, uint16_t out) {
+void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const key_entry& entry, uint16_t received,
+              uint16_t out) {
     put(log, prefix, prefix_size);
     put_name(log, entry.name);
     put_text(log, name_gap);
@@ -129,8 +125,8 @@ key_stroke output_stroke(uint16_t out, bool release, uint32_t extra_info) {
     return key;
 }
 
-void release_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received,
-                    uint16_t out, uint32_t extra_info) {
+void release_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received, uint16_t out,
+                    uint32_t extra_info) {
     put_head(log, up_prefix, length(up_prefix), entry, received, out);
     key_stroke key = output_stroke(out, true, extra_info);
     send.send(send.context, &key);
@@ -138,8 +134,8 @@ void release_output(stroke_log* log, send_op send, const key_entry& entry, uint1
     put_text(log, output_up);
 }
 
-void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received,
-                  uint16_t out, uint16_t modifiers, uint32_t extra_info) {
+void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received, uint16_t out,
+                  uint16_t modifiers, uint32_t extra_info) {
     put_head(log, down_prefix, length(down_prefix), entry, received, out);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
@@ -185,8 +181,7 @@ translate_result translate_stroke(key_stroke* key, send_op send) {
         if (release) {
             release_output(&log, send, entry, received, entry.outputs[i], extra_info);
         } else {
-            press_output(&log, send, entry, received, entry.outputs[i], entry.modifiers[i],
-                         extra_info);
+            press_output(&log, send, entry, received, entry.outputs[i], entry.modifiers[i], extra_info);
         }
     }
     write_log(&log);

@@ -85,6 +85,7 @@ struct translate_case {
     std::string log;
 };
 
+// clang-format off
 const translate_case cases[] = {
     {"every modifier, in bit order, with its own press and release stroke; bits above the low "
      "byte play no part",
@@ -161,6 +162,7 @@ const translate_case cases[] = {
      "DOWN pressed key=user3 0000 -> 001c: 001c down-\n"
      "bypassing key e000\n"},
 };
+// clang-format on
 
 TEST(TranslateStroke, SendsAndLogsEachCase) {
     for (const translate_case& c : cases) {
@@ -194,10 +196,11 @@ TEST(TranslateStroke, SixteenOutputsUnderTheLongestNameComeOutWhole) {
             std::snprintf(line, sizeof line,
                           "DOWN pressed key=ABCDEFGHIJKLMNO 005b -> %04x: "
                           "lSdown-lCdown-lAdown-lWdown-rSdown-rCdown-rAdown-rWdown-"
-                          "%04x down-lSup-lCup-lAup-lWup-rSup-rCup-rAup-rWup-\n", out, out);
-            log += line;
-            std::snprintf(line, sizeof line, "UP remapping pressed key=ABCDEFGHIJKLMNO 005b -> %04x: %04x up\n",
+                          "%04x down-lSup-lCup-lAup-lWup-rSup-rCup-rAup-rWup-\n",
                           out, out);
+            log += line;
+            std::snprintf(line, sizeof line, "UP remapping pressed key=ABCDEFGHIJKLMNO 005b -> %04x: %04x up\n", out,
+                          out);
             release_log += line;
             for (int b = 0; b < 8; ++b) sent.push_back(modifier_strokes[2 * b]);
             sent.push_back(key_stroke{static_cast<uint16_t>(0x10 + i), 0x02, 77});

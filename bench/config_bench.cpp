@@ -16,12 +16,11 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const inputs[] = {"A", "B", "Caps", "F1", "F2", "Num/", "Insert", "user1", "#e05b", "#002a"};
-const char* const outputs[] = {"Backspace", "C-C", "C-V,Enter", "S-B,Enter", "rA-Right,Tab,A-F4",
-                               "user1", "W-D", "Space"};
+const char* const outputs[] = {"Backspace",         "C-C",   "C-V,Enter", "S-B,Enter",
+                               "rA-Right,Tab,A-F4", "user1", "W-D",       "Space"};
 
 // A configuration of the given number of mapping lines, as UTF-8 with CR LF.
-std::string make_config(int lines)
-{
+std::string make_config(int lines) {
     std::string text = "HID\\VID_046D&PID_C31C&REV_4920&MI_00\r\n";
     for (int i = 0; i < lines; i++) {
         text += inputs[i % 10];
@@ -38,8 +37,7 @@ struct quiet_stdout {
     int saved;
 };
 
-quiet_stdout silence()
-{
+quiet_stdout silence() {
     fflush(stdout);
     quiet_stdout quiet = {dup(1)};
     int null_fd = open("/dev/null", O_WRONLY);
@@ -48,15 +46,13 @@ quiet_stdout silence()
     return quiet;
 }
 
-void restore(quiet_stdout quiet)
-{
+void restore(quiet_stdout quiet) {
     fflush(stdout);
     dup2(quiet.saved, 1);
     close(quiet.saved);
 }
 
-void load_file(benchmark::State& state)
-{
+void load_file(benchmark::State& state) {
     int lines = static_cast<int>(state.range(0));
     fs::path path = fs::temp_directory_path() / ("padmap-config-bench-" + std::to_string(getpid()) + ".txt");
     std::string text = make_config(lines);
@@ -74,20 +70,18 @@ void load_file(benchmark::State& state)
     state.counters["lines"] = lines;
 }
 
-void load_memory(benchmark::State& state)
-{
+void load_memory(benchmark::State& state) {
     std::string text = make_config(static_cast<int>(state.range(0)));
     quiet_stdout quiet = silence();
     for (auto _ : state) {
         reset_key_table();
-        benchmark::DoNotOptimize(
-            load_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+        benchmark::DoNotOptimize(load_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     }
     restore(quiet);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(load_file)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(load_memory)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -32,8 +32,7 @@ void run(benchmark::State& state, key_stroke received) {
         key_stroke key = received;
         benchmark::DoNotOptimize(translate_stroke(&key, send));
     }
-    state.counters["sends/stroke"] =
-        benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kAvgIterations);
+    state.counters["sends/stroke"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kAvgIterations);
 }
 
 // Escape is in no entry: the whole table is searched.

@@ -56,7 +56,8 @@ void set_keyboard_filter(device_set* set, uint16_t filter) {
         // A slot whose open failed holds the invalid handle, not zero, so the
         // request goes out for it too and simply fails.
         os_handle device = set->slots[index].device;
-        if (device != os_null_handle) os_device_control(device, ctl_set_filter, bytes, sizeof bytes, nullptr, 0, nullptr);
+        if (device != os_null_handle)
+            os_device_control(device, ctl_set_filter, bytes, sizeof bytes, nullptr, 0, nullptr);
     }
 }
 

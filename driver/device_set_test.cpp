@@ -105,6 +105,7 @@ TEST_F(DeviceSet, AFailedOpenStepReleasesEverythingItTook) {
         int occurrence;
         bool set_returned;
     };
+    // clang-format off
     const row rows[] = {
         {"no heap for the set", sim_step_alloc, 1, false},
         {"first event", sim_step_event, 1, false},
@@ -115,6 +116,7 @@ TEST_F(DeviceSet, AFailedOpenStepReleasesEverythingItTook) {
         {"last set-event", sim_step_set_event, 4, false},
         {"one device open", sim_step_open, 2, true},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         sim_reset();

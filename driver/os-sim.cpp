@@ -132,8 +132,8 @@ os_handle os_create_event() {
     return handle != nullptr ? handle->value : os_null_handle;
 }
 
-bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out,
-                       uint32_t out_size, uint32_t* returned) {
+bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                       uint32_t* returned) {
     const sim_handle* handle = sim_find_handle(device);
     int number = handle != nullptr && handle->kind == sim_handle_device ? handle->device : 0;
     record_request(number, code, in, in_size, out_size);

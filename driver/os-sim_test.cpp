@@ -61,11 +61,13 @@ TEST_F(SimulatedDriver, TypesOneStrokeAtATimeAndHonoursEachFilter) {
         uint8_t filter2[2];
         std::vector<std::string> expected;
     };
+    // clang-format off
     const row rows[] = {
         {"only keyboard 1 captured", {3, 0}, {0, 0}, {"sys 2 0010", "got 1 0011", "sys 2 0012", "got 1 0013"}},
         {"both captured", {0, 1}, {1, 0}, {"got 2 0010", "got 1 0011", "got 2 0012", "got 1 0013"}},
         {"none captured", {0, 0}, {0, 0}, {"sys 2 0010", "sys 1 0011", "sys 2 0012", "sys 1 0013"}},
     };
+    // clang-format on
     ASSERT_TRUE(open({1, 2}, false));
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -118,12 +120,14 @@ TEST_F(SimulatedDriver, WritesHandEveryWholeRecordToTheSystem) {
         uint32_t taken;
         std::vector<std::string> delivered;
     };
+    // clang-format off
     const row rows[] = {
         {"two keys and a stray byte", 3, two_keys, 25, 24, {"sys 4 001e", "sys 4 0030"}},
         {"less than a key", 3, two_keys, 11, 0, {}},
         {"a mouse record", 13, mouse, mouse_record_size, 24, {"sys 14 0000"}},
         {"a key-sized write to a mouse", 13, mouse, key_record_size, 0, {}},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         trace.clear();
@@ -179,7 +183,8 @@ TEST_F(SimulatedDriver, RecordsStopAtTheirCaps) {
     for (int i = 0; i < sim_max_opens + 3; ++i) os_open_device("\\\\.\\nothing");
     EXPECT_EQ(sim_max_opens, sim_open_count());
     EXPECT_EQ(nullptr, sim_opened_name(sim_max_opens));
-    for (int i = 0; i < sim_max_requests + 3; ++i) os_device_control(os_invalid_handle, ctl_read, nullptr, 0, nullptr, 0, nullptr);
+    for (int i = 0; i < sim_max_requests + 3; ++i)
+        os_device_control(os_invalid_handle, ctl_read, nullptr, 0, nullptr, 0, nullptr);
     EXPECT_EQ(sim_max_requests, sim_request_count());
 }
 

@@ -11,11 +11,11 @@ os_handle os_create_event() {
     return reinterpret_cast<os_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
-bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out,
-                       uint32_t out_size, uint32_t* returned) {
+bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                       uint32_t* returned) {
     DWORD bytes = 0;
-    BOOL done = DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(in), in_size, out,
-                                out_size, &bytes, nullptr);
+    BOOL done = DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(in), in_size, out, out_size,
+                                &bytes, nullptr);
     if (returned != nullptr) *returned = done ? bytes : 0;
     return done != FALSE;
 }

@@ -29,8 +29,8 @@ os_handle os_create_event();
 
 // DeviceIoControl, synchronous. Returns false when the request fails; *returned
 // (when not null) then holds 0, otherwise the bytes the driver reported.
-bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size,
-                       void* out, uint32_t out_size, uint32_t* returned);
+bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                       uint32_t* returned);
 
 // WaitForMultipleObjects(count, handles, wait for any, INFINITE). Returns the
 // position of the signalled handle (the lowest when several are), or

@@ -77,9 +77,9 @@ int sim_live_blocks();
 // Every device-control request since the reset, in order, for tests that check
 // what was asked. Only the first sim_max_requests are kept.
 struct sim_request {
-    int device;          // the device the handle names, 0 for a handle that is no open device
+    int device;  // the device the handle names, 0 for a handle that is no open device
     uint32_t code;
-    uint8_t input[24];   // the first bytes of the input buffer
+    uint8_t input[24];  // the first bytes of the input buffer
     uint32_t input_size;
     uint32_t output_size;
 };

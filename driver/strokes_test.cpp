@@ -37,10 +37,12 @@ TEST_F(Strokes, BadArgumentsReachNoDriver) {
         device_set* target;
         int device;
     };
+    // clang-format off
     const row rows[] = {
         {"null set", nullptr, keyboard}, {"device 0", set, 0},           {"device 21", set, 21},
         {"negative device", set, -1},    {"slot never opened", &zero_slots, keyboard},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         stroke any = {};
@@ -58,6 +60,7 @@ TEST_F(Strokes, AStrokeTravelsAsALittleEndianRecordOfItsKind) {
         mouse_stroke mouse;
         std::vector<uint8_t> wire;
     };
+    // clang-format off
     const row rows[] = {
         {keyboard, {0x1E, 0x01, 7}, {}, {0, 0, 0x1E, 0, 0x01, 0, 0, 0, 0x07, 0, 0, 0}},
         {keyboard, {0xE05B, 0x0302, 0x89ABCDEF}, {}, {0, 0, 0x5B, 0xE0, 0x02, 0x03, 0, 0, 0xEF, 0xCD, 0xAB, 0x89}},
@@ -65,6 +68,7 @@ TEST_F(Strokes, AStrokeTravelsAsALittleEndianRecordOfItsKind) {
          {0, 0, 0x02, 0, 0x01, 0, 0x88, 0xFF, 0, 0, 0, 0,  // raw buttons zero
           0xFB, 0xFF, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1}},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.wire.size());
         stroke out;
@@ -111,11 +115,13 @@ TEST_F(Strokes, FailuresCountZeroAndLeaveTheStrokeAlone) {
         bool sent;  // which operation the failure hits
         bool request_issued;
     };
+    // clang-format off
     const row rows[] = {
         {"no heap for a send", sim_step_alloc, true, false},     {"refused write", sim_step_write, true, true},
         {"no heap for a receive", sim_step_alloc, false, false}, {"refused read", sim_step_read, false, true},
         {"nothing queued", sim_step_count, false, true},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         if (r.step != sim_step_count) sim_fail_at(r.step, sim_step_calls(r.step) + 1);
@@ -137,6 +143,7 @@ TEST_F(Strokes, TheHardwareIdComesBackAsUtf16EndingWithTheAnswer) {
         std::u16string text;
         bool unterminated = false;
     };
+    // clang-format off
     const row rows[] = {
         {"usual", "HID\\VID_046D&PID_C31C", 44, u"HID\\VID_046D&PID_C31C"},
         {"empty", "", 2, u""},
@@ -146,6 +153,7 @@ TEST_F(Strokes, TheHardwareIdComesBackAsUtf16EndingWithTheAnswer) {
         {"longer than the buffer", std::string(600, 'z'), 1000, std::u16string(500, u'z')},
         {"answered without terminator", "kbd", 6, u"kbd", true},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         sim_declare_device(keyboard, r.id.c_str());

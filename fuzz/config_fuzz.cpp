@@ -35,22 +35,19 @@ bool some_entry_has_code(uint16_t code) {
 void check_table() {
     for (int i = 0; i < key_count; ++i) {
         const key_entry& entry = key_table[i];
-        require(std::memcmp(entry.name, initial_table[i].name, sizeof entry.name) == 0,
-                "a key name changed");
+        require(std::memcmp(entry.name, initial_table[i].name, sizeof entry.name) == 0, "a key name changed");
         if (i < first_user_key) {
             require(entry.scan_code == initial_table[i].scan_code, "a named key's code changed");
         }
         // Two entries with one code would make the second unreachable by lookup.
         for (int j = 0; j < i; ++j) {
-            require(entry.scan_code == 0 || key_table[j].scan_code != entry.scan_code,
-                    "two entries share a scan code");
+            require(entry.scan_code == 0 || key_table[j].scan_code != entry.scan_code, "two entries share a scan code");
         }
         for (int k = 0; k < key_outputs; ++k) {
             require(entry.modifiers[k] <= 0xFF, "a modifier mask has high bits");
             // An output is only ever copied from an entry's code, and codes
             // only go from 0 to a value, never back or elsewhere.
-            require(entry.outputs[k] == 0 || some_entry_has_code(entry.outputs[k]),
-                    "an output names no key");
+            require(entry.outputs[k] == 0 || some_entry_has_code(entry.outputs[k]), "an output names no key");
         }
     }
 }
@@ -83,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_table();
     if (!loaded) {
         // A file without a usable id is refused before any mapping line is read.
-        require(std::memcmp(key_table, initial_table, sizeof key_table) == 0,
-                "a refused file changed the key table");
+        require(std::memcmp(key_table, initial_table, sizeof key_table) == 0, "a refused file changed the key table");
     }
 
     // The same bytes after a reset must load the same way: nothing may carry
@@ -94,9 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reset_key_table();
     reset_config();
     require(load_config_bytes(data, size) == loaded, "a second load gave another result");
-    require(std::memcmp(first_table, key_table, sizeof key_table) == 0,
-            "a second load filled another key table");
-    require(std::memcmp(first_id, configured_hardware_id, sizeof first_id) == 0,
-            "a second load read another id");
+    require(std::memcmp(first_table, key_table, sizeof key_table) == 0, "a second load filled another key table");
+    require(std::memcmp(first_id, configured_hardware_id, sizeof first_id) == 0, "a second load read another id");
     return 0;
 }

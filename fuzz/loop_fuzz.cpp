@@ -44,12 +44,8 @@ struct declared_device {
 // 1 is the keyboard the id line names; 5 differs from it only in case; 4's
 // id fills the whole buffer, which no caller may take as an id.
 const declared_device devices[] = {
-    {1, "HID\\VID_04D9&PID_1702&MI_00"},
-    {2, "HID\\VID_046D&PID_C31C"},
-    {3, nullptr},
-    {4, long_id},
-    {5, "hid\\vid_04d9&pid_1702&mi_00"},
-    {11, "HID\\VID_046D&PID_C077"},
+    {1, "HID\\VID_04D9&PID_1702&MI_00"}, {2, "HID\\VID_046D&PID_C31C"},  {3, nullptr}, {4, long_id},
+    {5, "hid\\vid_04d9&pid_1702&mi_00"}, {11, "HID\\VID_046D&PID_C077"},
 };
 constexpr int keyboard_choices = 5;
 constexpr size_t stroke_bytes = 5;
@@ -165,9 +161,9 @@ void check_delivery(void*, int device, const key_stroke* key) {
     require(due_count > 0, "a stroke was delivered that nothing called for");
     const delivery& d = due[due_head];
     require(d.device == device, "a stroke was delivered to the wrong device");
-    require(d.key.make_code == key->make_code && d.key.key_state == key->key_state &&
-                d.key.extra_info == key->extra_info,
-            "a delivered stroke differs from the one due");
+    require(
+        d.key.make_code == key->make_code && d.key.key_state == key->key_state && d.key.extra_info == key->extra_info,
+        "a delivered stroke differs from the one due");
     due_head = (due_head + 1) % due_capacity;
     --due_count;
 }
@@ -199,8 +195,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     std::memset(long_id, 'x', long_id_length);
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::snprintf(config_path, sizeof config_path, "%s/padmap-loop-fuzz-%ld.cfg", dir,
-                  static_cast<long>(getpid()));
+    std::snprintf(config_path, sizeof config_path, "%s/padmap-loop-fuzz-%ld.cfg", dir, static_cast<long>(getpid()));
     for (size_t i = 0; i < sizeof config_path; ++i) config_path16[i] = config_path[i];
     return 0;
 }

@@ -14,21 +14,18 @@ namespace fs = std::filesystem;
 
 const fs::path dir = fs::u8path(testing::TempDir());
 
-fs::path write(const std::string& name, const std::string& bytes)
-{
+fs::path write(const std::string& name, const std::string& bytes) {
     fs::path path = dir / fs::u8path("padmap-keymap-" + name);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
 
-captured_load load(const fs::path& path)
-{
+captured_load load(const fs::path& path) {
     fresh_keymap();
     return capture_load([&] { return load_config(path.u16string().c_str()); });
 }
 
-TEST(ConfigFile, LoadsWhatTheFileHolds)
-{
+TEST(ConfigFile, LoadsWhatTheFileHolds) {
     const std::string long_echo = repeat("A->B\nA->S-C\n", 2000) + "D->E\n";
     expect_id_cases(
         {
@@ -37,8 +34,8 @@ TEST(ConfigFile, LoadsWhatTheFileHolds)
             {"no hardware id", "  \r\n\r\n", false, u"", no_id_message, ""},
             // Read as UTF-8 the file would map A; as UTF-16LE its first word
             // runs past 500 units. The zero byte lies beyond the first buffer.
-            {"zero byte far from the start makes it UTF-16", "hw\nA B\n" + std::string(20000, ' ') + '\0',
-             false, u"", no_id_message, ""},
+            {"zero byte far from the start makes it UTF-16", "hw\nA B\n" + std::string(20000, ' ') + '\0', false, u"",
+             no_id_message, ""},
             {"long UTF-8 file without a zero byte", "hw\n" + repeat("A B,S-C\n", 2000) + "D E\n", true, u"hw",
              long_echo, "A 0030:00 002e:01;D 0012:00;"},
         },
@@ -50,8 +47,7 @@ TEST(ConfigFile, LoadsWhatTheFileHolds)
         });
 }
 
-TEST(ConfigFile, PathsThatAreNoReadableFile)
-{
+TEST(ConfigFile, PathsThatAreNoReadableFile) {
     const fs::path paths[] = {dir / "padmap-missing.txt", dir, dir / fs::u8path("cl\xC3\xA9 \xE2\x82\xAC.txt")};
     for (const fs::path& path : paths) {
         SCOPED_TRACE(path);
@@ -68,8 +64,7 @@ TEST(ConfigFile, PathsThatAreNoReadableFile)
     fs::remove(near);
 }
 
-TEST(ConfigFile, ReadsAFileToItsEnd)
-{
+TEST(ConfigFile, ReadsAFileToItsEnd) {
     fs::path path = write("x.txt", "abc");
     config_file* file = open_config_file(path.u16string().c_str());
     ASSERT_NE(nullptr, file);
@@ -80,4 +75,4 @@ TEST(ConfigFile, ReadsAFileToItsEnd)
     fs::remove(path);
 }
 
-} // namespace
+}  // namespace

@@ -11,23 +11,22 @@ namespace {
 
 struct mapping_case {
     const char* what;
-    std::string lines; // after the hardware-id line
+    std::string lines;  // after the hardware-id line
     std::string echo;
-    std::string changes; // as describe_table_changes() gives them
+    std::string changes;  // as describe_table_changes() gives them
 };
 
-TEST(MappingLines, EachLineOnAFreshTable)
-{
+TEST(MappingLines, EachLineOnAFreshTable) {
     // Eleven new codes: the last finds no user entry left; the first is found again.
     std::string eleven, eleven_echo, eleven_changes;
     for (int i = 0; i < 11; i++) {
         std::string code = hex4(0x0170 + i);
         eleven += "#" + code + " B\n";
-        if (i == 10)
-            break;
+        if (i == 10) break;
         eleven_echo += "#" + code + "->B\n";
         eleven_changes += "user" + std::to_string(i + 1) + "=" + code + (i > 0 ? " 0030:00;" : " 002e:00;");
     }
+    // clang-format off
     const mapping_case cases[] = {
         {"space after comma ends the list", "A B, C\n", "A->B\n", "A 0030:00;"},
         {"shift prefix", "A S-B\n", "A->S-B\n", "A 0030:01;"},
@@ -77,6 +76,7 @@ TEST(MappingLines, EachLineOnAFreshTable)
         {"eleventh new hex code", eleven + "#0170 C\n", eleven_echo + "#0170->C\n", eleven_changes},
         {"a very long junk line", std::string(100000, 'x') + "\nC D\n", "C->D\n", "C 0020:00;"},
     };
+    // clang-format on
     for (const mapping_case& row : cases) {
         SCOPED_TRACE(row.what);
         fresh_keymap();
@@ -87,8 +87,7 @@ TEST(MappingLines, EachLineOnAFreshTable)
     }
 }
 
-TEST(HardwareIdWord, FirstWordOfTheFile)
-{
+TEST(HardwareIdWord, FirstWordOfTheFile) {
     const std::string fail = no_id_message;
     expect_id_cases({
         {"plain", "HID\\VID_046D&PID_C31C\nA B\n", true, u"HID\\VID_046D&PID_C31C", "A->B\n"},
@@ -98,32 +97,28 @@ TEST(HardwareIdWord, FirstWordOfTheFile)
         {"file ends right after it", "kbd", true, u"kbd", ""},
         {"499 units", std::string(499, 'k') + "\nA B\n", true, std::u16string(499, u'k'), "A->B\n"},
         {"500 units", std::string(500, 'k') + "\nA B\n", false, u"", fail},
-        {"zero unit counts and ends the id", utf16_bytes(std::u16string(u"ab\0cd\nA B\n", 10)), true, u"ab",
-         "A->B\n"},
-        {"zero unit as the 500th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0k\n", 3)),
-         false, u"", fail},
-        {"zero unit as the 499th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0\n", 2)),
-         true, std::u16string(498, u'k'), ""},
-        {"rest of its line longer than a piece", "kbd" + std::string(1023, ' ') + "A B\n", true, u"kbd",
-         "A->B\n"},
+        {"zero unit counts and ends the id", utf16_bytes(std::u16string(u"ab\0cd\nA B\n", 10)), true, u"ab", "A->B\n"},
+        {"zero unit as the 500th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0k\n", 3)), false,
+         u"", fail},
+        {"zero unit as the 499th unit", utf16_bytes(std::u16string(498, u'k') + std::u16string(u"\0\n", 2)), true,
+         std::u16string(498, u'k'), ""},
+        {"rest of its line longer than a piece", "kbd" + std::string(1023, ' ') + "A B\n", true, u"kbd", "A->B\n"},
         {"empty file", "", false, u"", fail},
         {"white space only", " \r\n\t\n", false, u"", fail},
     });
 }
 
-TEST(HardwareIdWord, LaterLoadsReplaceTheIdOrKeepAllOnFailure)
-{
+TEST(HardwareIdWord, LaterLoadsReplaceTheIdOrKeepAllOnFailure) {
     fresh_keymap();
     ASSERT_TRUE(load_bytes_captured("keyboard-one\nA B\n").ok);
     EXPECT_FALSE(load_bytes_captured(std::string(600, 'x')).ok);
     EXPECT_EQ(u"keyboard-one", std::u16string(configured_hardware_id));
     EXPECT_EQ("A 0030:00;", describe_table_changes());
     ASSERT_TRUE(load_bytes_captured("kb\n").ok);
-    for (int i = 2; i < configured_id_units; i++)
-        ASSERT_EQ(0, configured_hardware_id[i]) << i;
+    for (int i = 2; i < configured_id_units; i++) ASSERT_EQ(0, configured_hardware_id[i]) << i;
     EXPECT_EQ(u"kb", std::u16string(configured_hardware_id));
     reset_config();
     EXPECT_EQ(u"", std::u16string(configured_hardware_id));
 }
 
-} // namespace
+}  // namespace

@@ -7,6 +7,7 @@ struct key_seed {
     uint16_t scan_code;
 };
 
+// clang-format off
 static const key_seed initial_keys[key_count] = {
     {"A", 0x001E},
     {"B", 0x0030},
@@ -109,14 +110,14 @@ static const key_seed initial_keys[key_count] = {
     {"user9", 0x0000},
     {"user10", 0x0000},
 };
+// clang-format on
 
 key_entry key_table[key_count];
 
 // The table must hold its keys from process start, before anyone resets it.
 [[maybe_unused]] static const bool key_table_filled = (reset_key_table(), true);
 
-void reset_key_table()
-{
+void reset_key_table() {
     memset(key_table, 0, sizeof key_table);
     for (int i = 0; i < key_count; i++) {
         strncpy(key_table[i].name, initial_keys[i].name, key_name_size - 1);
@@ -124,28 +125,22 @@ void reset_key_table()
     }
 }
 
-int find_key_by_name(const char* text)
-{
+int find_key_by_name(const char* text) {
     for (int i = 0; i < key_count; i++) {
-        if (strcmp(key_table[i].name, text) == 0)
-            return i;
+        if (strcmp(key_table[i].name, text) == 0) return i;
     }
     return -1;
 }
 
-int find_key_by_code(uint16_t code)
-{
+int find_key_by_code(uint16_t code) {
     for (int i = 0; i < key_count; i++) {
-        if (key_table[i].scan_code == code)
-            return i;
+        if (key_table[i].scan_code == code) return i;
     }
     return -1;
 }
 
-int claim_user_slot(uint16_t code)
-{
+int claim_user_slot(uint16_t code) {
     int index = find_key_by_code(0);
-    if (index >= 0)
-        key_table[index].scan_code = code;
+    if (index >= 0) key_table[index].scan_code = code;
     return index;
 }

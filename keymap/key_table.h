@@ -19,9 +19,9 @@ constexpr uint16_t mod_right_alt = 0x40;
 constexpr uint16_t mod_right_win = 0x80;
 
 struct key_entry {
-    char name[key_name_size];      // NUL-terminated, case-sensitive
-    uint16_t scan_code;            // high byte 0xE0 for extended keys; 0 = unclaimed user entry
-    uint16_t outputs[key_outputs]; // the first 0 ends the sequence
+    char name[key_name_size];       // NUL-terminated, case-sensitive
+    uint16_t scan_code;             // high byte 0xE0 for extended keys; 0 = unclaimed user entry
+    uint16_t outputs[key_outputs];  // the first 0 ends the sequence
     uint16_t modifiers[key_outputs];
 };
 

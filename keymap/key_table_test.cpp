@@ -7,8 +7,7 @@
 
 namespace {
 
-TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode)
-{
+TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode) {
     reset_key_table();
     for (int i = 0; i < key_count; i++) {
         SCOPED_TRACE(i);
@@ -27,9 +26,9 @@ TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode)
     }
 }
 
-TEST(KeyTable, FixedPlacesAndExtendedPairs)
-{
+TEST(KeyTable, FixedPlacesAndExtendedPairs) {
     reset_key_table();
+    // clang-format off
     const struct {
         const char* name;
         uint16_t code;
@@ -40,6 +39,7 @@ TEST(KeyTable, FixedPlacesAndExtendedPairs)
         {"NumEnter", 0xE01C, 72}, {"Enter", 0x001C, 44}, {"Num/", 0xE035, 68},  {"/", 0x0035, 89},
         {"user1", 0x0000, 90},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(row.index, find_key_by_name(row.name));
@@ -53,8 +53,7 @@ TEST(KeyTable, FixedPlacesAndExtendedPairs)
     EXPECT_EQ(-1, find_key_by_code(0xE05B));
 }
 
-TEST(KeyTable, UserEntriesAreClaimedInOrderUntilResetFreesThem)
-{
+TEST(KeyTable, UserEntriesAreClaimedInOrderUntilResetFreesThem) {
     reset_key_table();
     for (int i = 0; i < 10; i++) {
         uint16_t code = static_cast<uint16_t>(0xE05B + i);
@@ -79,4 +78,4 @@ TEST(KeyTable, UserEntriesAreClaimedInOrderUntilResetFreesThem)
     EXPECT_EQ(first_user_key, find_key_by_code(0));
 }
 
-} // namespace
+}  // namespace

@@ -15,8 +15,7 @@
 const char no_id_message[] = "first line in config file must be hardware id\n";
 
 // Puts the key table and the configured id back to their start-up state.
-inline void fresh_keymap()
-{
+inline void fresh_keymap() {
     reset_key_table();
     reset_config();
 }
@@ -27,38 +26,32 @@ struct captured_load {
 };
 
 template <typename Load>
-captured_load capture_load(Load load)
-{
+captured_load capture_load(Load load) {
     testing::internal::CaptureStdout();
     bool ok = load();
     fflush(stdout);
     return {ok, testing::internal::GetCapturedStdout()};
 }
 
-inline captured_load load_bytes_captured(const std::string& bytes)
-{
+inline captured_load load_bytes_captured(const std::string& bytes) {
     return capture_load(
         [&] { return load_config_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); });
 }
 
-inline std::string hex4(unsigned value)
-{
+inline std::string hex4(unsigned value) {
     char text[8];
     snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
     return text;
 }
 
-inline std::string repeat(const std::string& text, int times, const std::string& between = "")
-{
+inline std::string repeat(const std::string& text, int times, const std::string& between = "") {
     std::string out;
-    for (int i = 0; i < times; i++)
-        out += (i > 0 ? between : "") + text;
+    for (int i = 0; i < times; i++) out += (i > 0 ? between : "") + text;
     return out;
 }
 
 // The text as UTF-16 bytes, without a byte-order mark.
-inline std::string utf16_bytes(const std::u16string& text, bool big_endian = false)
-{
+inline std::string utf16_bytes(const std::u16string& text, bool big_endian = false) {
     std::string bytes;
     for (char16_t unit : text) {
         char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
@@ -70,8 +63,7 @@ inline std::string utf16_bytes(const std::u16string& text, bool big_endian = fal
 
 // Every entry that differs from a fresh table, as "name[=code] out:mod ...;"
 // listing positions up to the last one that is not zero.
-inline std::string describe_table_changes()
-{
+inline std::string describe_table_changes() {
     key_entry now[key_count];
     memcpy(now, key_table, sizeof now);
     reset_key_table();
@@ -102,8 +94,7 @@ struct id_case {
 };
 
 template <typename Load>
-void expect_id_cases(const std::vector<id_case>& cases, Load load)
-{
+void expect_id_cases(const std::vector<id_case>& cases, Load load) {
     for (const id_case& row : cases) {
         SCOPED_TRACE(row.what);
         fresh_keymap();
@@ -117,8 +108,7 @@ void expect_id_cases(const std::vector<id_case>& cases, Load load)
     }
 }
 
-inline void expect_id_cases(const std::vector<id_case>& cases)
-{
+inline void expect_id_cases(const std::vector<id_case>& cases) {
     expect_id_cases(cases, load_bytes_captured);
 }
 

@@ -5,15 +5,13 @@
 
 #include "keymap/unicode.h"
 
-size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap)
-{
+size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap) {
     size_t written = 0;
     size_t pos = 0;
     while (text[pos] != 0) {
         char bytes[4];
         size_t length = static_cast<size_t>(utf8_encode(utf16_next(text, &pos), bytes));
-        if (written + length > cap - 1)
-            break;
+        if (written + length > cap - 1) break;
         memcpy(out + written, bytes, length);
         written += length;
     }
@@ -22,19 +20,15 @@ size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap)
 }
 
 // Appends the code point unless it does not fit; false when it did not.
-static bool put_utf16(uint32_t code, char16_t* out, size_t cap, size_t* written)
-{
+static bool put_utf16(uint32_t code, char16_t* out, size_t cap, size_t* written) {
     char16_t units[2];
     size_t length = static_cast<size_t>(utf16_encode(code, units));
-    if (*written + length > cap - 1)
-        return false;
-    for (size_t i = 0; i < length; i++)
-        out[(*written)++] = units[i];
+    if (*written + length > cap - 1) return false;
+    for (size_t i = 0; i < length; i++) out[(*written)++] = units[i];
     return true;
 }
 
-size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap)
-{
+size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap) {
     utf8_decoder decoder;
     utf8_start(&decoder);
     size_t written = 0;
@@ -42,12 +36,10 @@ size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap)
     for (size_t i = 0; room && text[i] != 0; i++) {
         uint32_t codes[2];
         int count = utf8_feed(&decoder, static_cast<uint8_t>(text[i]), codes);
-        for (int k = 0; room && k < count; k++)
-            room = put_utf16(codes[k], out, cap, &written);
+        for (int k = 0; room && k < count; k++) room = put_utf16(codes[k], out, cap, &written);
     }
     uint32_t last;
-    if (room && utf8_finish(&decoder, &last) == 1)
-        put_utf16(last, out, cap, &written);
+    if (room && utf8_finish(&decoder, &last) == 1) put_utf16(last, out, cap, &written);
     out[written] = 0;
     return written;
 }

@@ -18,8 +18,7 @@ struct conversion_case {
 // Converts into a buffer of cap units followed by guard units that must stay
 // untouched.
 template <typename From, typename To, typename Convert>
-void expect_conversions(const std::vector<conversion_case<From, To>>& cases, Convert convert)
-{
+void expect_conversions(const std::vector<conversion_case<From, To>>& cases, Convert convert) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.what);
         To out(row.cap + 4, 0x7F);
@@ -30,8 +29,8 @@ void expect_conversions(const std::vector<conversion_case<From, To>>& cases, Con
     }
 }
 
-TEST(Utf16ToUtf8, ConvertsAndStopsBeforeWhatDoesNotFit)
-{
+TEST(Utf16ToUtf8, ConvertsAndStopsBeforeWhatDoesNotFit) {
+    // clang-format off
     expect_conversions<std::u16string, std::string>(
         {
             {"ASCII", u"HID\\VID_046D", 64, "HID\\VID_046D"},
@@ -48,10 +47,11 @@ TEST(Utf16ToUtf8, ConvertsAndStopsBeforeWhatDoesNotFit)
             {"exact fit", u"a\U0001F600", 6, "a\xF0\x9F\x98\x80"},
         },
         utf16_to_utf8);
+    // clang-format on
 }
 
-TEST(Utf8ToUtf16, ConvertsAndReplacesIllFormedBytes)
-{
+TEST(Utf8ToUtf16, ConvertsAndReplacesIllFormedBytes) {
+    // clang-format off
     expect_conversions<std::string, std::u16string>(
         {
             {"ASCII", "kbd", 16, u"kbd"},
@@ -71,6 +71,7 @@ TEST(Utf8ToUtf16, ConvertsAndReplacesIllFormedBytes)
             {"pair fits exactly", "a\xF0\x9F\x98\x80", 4, u"a\U0001F600"},
         },
         utf8_to_utf16);
+    // clang-format on
 }
 
-} // namespace
+}  // namespace

@@ -10,8 +10,8 @@ constexpr uint32_t replacement_char = 0xFFFD;
 // per maximal ill-formed subsequence.
 struct utf8_decoder {
     uint32_t code;
-    int remaining; // continuation bytes still expected
-    uint8_t low;   // allowed range of the next continuation byte
+    int remaining;  // continuation bytes still expected
+    uint8_t low;    // allowed range of the next continuation byte
     uint8_t high;
 };
 

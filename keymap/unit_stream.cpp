@@ -2,13 +2,12 @@
 
 #include <cstring>
 
-static void fill_buffer(unit_stream* stream)
-{
+static void fill_buffer(unit_stream* stream) {
     stream->pos = 0;
     stream->len = 0;
     while (!stream->ended && stream->len < unit_stream_buffer) {
-        long got = stream->source.read(stream->source.context, stream->bytes + stream->len,
-                                       unit_stream_buffer - stream->len);
+        long got =
+            stream->source.read(stream->source.context, stream->bytes + stream->len, unit_stream_buffer - stream->len);
         if (got <= 0 || static_cast<size_t>(got) > unit_stream_buffer - stream->len)
             stream->ended = true;
         else
@@ -16,15 +15,13 @@ static void fill_buffer(unit_stream* stream)
     }
 }
 
-static bool starts_with(const unit_stream* stream, const uint8_t* mark, size_t size)
-{
+static bool starts_with(const unit_stream* stream, const uint8_t* mark, size_t size) {
     return stream->len >= size && memcmp(stream->bytes, mark, size) == 0;
 }
 
 // Scans the rest of the source for a zero byte; true when the buffer was
 // overwritten on the way.
-static bool scan_for_zero(unit_stream* stream, bool* found)
-{
+static bool scan_for_zero(unit_stream* stream, bool* found) {
     *found = memchr(stream->bytes, 0, stream->len) != nullptr;
     bool overwritten = false;
     while (!*found && !stream->ended) {
@@ -35,8 +32,7 @@ static bool scan_for_zero(unit_stream* stream, bool* found)
     return overwritten;
 }
 
-bool open_unit_stream(unit_stream* stream, byte_source source)
-{
+bool open_unit_stream(unit_stream* stream, byte_source source) {
     stream->source = source;
     stream->ended = false;
     utf8_start(&stream->utf8);
@@ -68,8 +64,7 @@ bool open_unit_stream(unit_stream* stream, byte_source source)
     bool zero = false;
     if (scan_for_zero(stream, &zero)) {
         // The start of a long source is gone from the buffer: read it again.
-        if (!stream->source.rewind(stream->source.context))
-            return false;
+        if (!stream->source.rewind(stream->source.context)) return false;
         stream->ended = false;
         fill_buffer(stream);
     }
@@ -78,20 +73,16 @@ bool open_unit_stream(unit_stream* stream, byte_source source)
     return true;
 }
 
-static int next_byte(unit_stream* stream)
-{
+static int next_byte(unit_stream* stream) {
     if (stream->pos == stream->len) {
-        if (stream->ended)
-            return -1;
+        if (stream->ended) return -1;
         fill_buffer(stream);
-        if (stream->len == 0)
-            return -1;
+        if (stream->len == 0) return -1;
     }
     return stream->bytes[stream->pos++];
 }
 
-static void queue_code(unit_stream* stream, uint32_t code)
-{
+static void queue_code(unit_stream* stream, uint32_t code) {
     char16_t units[2];
     int count = utf16_encode(code, units);
     for (int i = 0; i < count; i++) {
@@ -100,22 +91,19 @@ static void queue_code(unit_stream* stream, uint32_t code)
     }
 }
 
-static int32_t next_utf8_unit(unit_stream* stream)
-{
+static int32_t next_utf8_unit(unit_stream* stream) {
     // One byte yields at most two code points, one of them U+FFFD, so the
     // queue never holds more than three units.
     while (stream->queue_count == 0) {
         uint32_t codes[2];
         int byte = next_byte(stream);
         if (byte < 0) {
-            if (utf8_finish(&stream->utf8, codes) == 0)
-                return -1;
+            if (utf8_finish(&stream->utf8, codes) == 0) return -1;
             queue_code(stream, codes[0]);
             break;
         }
         int count = utf8_feed(&stream->utf8, static_cast<uint8_t>(byte), codes);
-        for (int i = 0; i < count; i++)
-            queue_code(stream, codes[i]);
+        for (int i = 0; i < count; i++) queue_code(stream, codes[i]);
     }
     int32_t unit = stream->queue[stream->queue_start];
     stream->queue_start = (stream->queue_start + 1) % 4;
@@ -123,23 +111,17 @@ static int32_t next_utf8_unit(unit_stream* stream)
     return unit;
 }
 
-static int32_t next_decoded_unit(unit_stream* stream)
-{
-    if (stream->encoding == encoding_utf8)
-        return next_utf8_unit(stream);
+static int32_t next_decoded_unit(unit_stream* stream) {
+    if (stream->encoding == encoding_utf8) return next_utf8_unit(stream);
     int first = next_byte(stream);
-    if (first < 0)
-        return -1;
+    if (first < 0) return -1;
     int second = next_byte(stream);
-    if (second < 0)
-        return -1;
-    if (stream->encoding == encoding_utf16le)
-        return first | (second << 8);
+    if (second < 0) return -1;
+    if (stream->encoding == encoding_utf16le) return first | (second << 8);
     return (first << 8) | second;
 }
 
-int32_t next_unit(unit_stream* stream)
-{
+int32_t next_unit(unit_stream* stream) {
     if (stream->back >= 0) {
         int32_t unit = stream->back;
         stream->back = -1;
@@ -147,18 +129,14 @@ int32_t next_unit(unit_stream* stream)
     }
     int32_t unit = stream->ahead;
     stream->ahead = -1;
-    if (unit < 0)
-        unit = next_decoded_unit(stream);
-    if (unit != u'\r')
-        return unit;
+    if (unit < 0) unit = next_decoded_unit(stream);
+    if (unit != u'\r') return unit;
     int32_t following = next_decoded_unit(stream);
-    if (following == u'\n')
-        return u'\n';
+    if (following == u'\n') return u'\n';
     stream->ahead = following;
     return unit;
 }
 
-void unread_unit(unit_stream* stream, char16_t unit)
-{
+void unread_unit(unit_stream* stream, char16_t unit) {
     stream->back = unit;
 }

@@ -29,11 +29,11 @@ struct unit_stream {
     size_t len;
     bool ended;
     utf8_decoder utf8;
-    char16_t queue[4]; // decoded units not handed out yet
+    char16_t queue[4];  // decoded units not handed out yet
     int queue_start;
     int queue_count;
-    int32_t ahead; // the unit read after a CR that was not LF; -1 for none
-    int32_t back;  // the unit given back with unread_unit; -1 for none
+    int32_t ahead;  // the unit read after a CR that was not LF; -1 for none
+    int32_t back;   // the unit given back with unread_unit; -1 for none
 };
 
 // Chooses the encoding: a UTF-8, UTF-16LE or UTF-16BE byte-order mark names

@@ -4,48 +4,40 @@ namespace {
 
 const char ellipsis[] = "\xE2\x80\xA6";
 
-bool is_continuation(unsigned char c)
-{
+bool is_continuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
 // Byte offset just past the first n code points of text from start.
-size_t skip_chars(const std::string& text, size_t start, int n)
-{
+size_t skip_chars(const std::string& text, size_t start, int n) {
     size_t at = start;
     while (at < text.size() && n > 0) {
         ++at;
-        while (at < text.size() && is_continuation((unsigned char)text[at]))
-            ++at;
+        while (at < text.size() && is_continuation((unsigned char)text[at])) ++at;
         --n;
     }
     return at;
 }
 
-void cut_to(std::string& line, int chars)
-{
+void cut_to(std::string& line, int chars) {
     line.resize(skip_chars(line, 0, chars));
 }
 
-}
+}  // namespace
 
-int text_length(const std::string& text)
-{
+int text_length(const std::string& text) {
     int n = 0;
     for (unsigned char c : text)
-        if (!is_continuation(c))
-            ++n;
+        if (!is_continuation(c)) ++n;
     return n;
 }
 
-bool fit_text(const std::string& text, int per_line, int max_lines,
-              std::vector<std::string>& lines)
-{
+bool fit_text(const std::string& text, int per_line, int max_lines, std::vector<std::string>& lines) {
     lines.clear();
     std::string line;
     int line_len = 0;
     size_t at = 0;
-    bool glued = false; // the next piece continues a word broken after '+'
+    bool glued = false;  // the next piece continues a word broken after '+'
     while (at < text.size()) {
         if (text[at] == ' ') {
             glued = false;
@@ -63,8 +55,7 @@ bool fit_text(const std::string& text, int per_line, int max_lines,
         int sep = line_len > 0 && !glued ? 1 : 0;
         glued = piece.back() == '+';
         if (line_len > 0 && line_len + sep + piece_len <= per_line) {
-            if (sep)
-                line += ' ';
+            if (sep) line += ' ';
             line += piece;
             line_len += sep + piece_len;
             continue;
@@ -84,15 +75,12 @@ bool fit_text(const std::string& text, int per_line, int max_lines,
         line = piece.substr(from);
         line_len = piece_len;
     }
-    if (line_len > 0)
-        lines.push_back(line);
+    if (line_len > 0) lines.push_back(line);
 
-    if (max_lines <= 0 || (int)lines.size() <= max_lines)
-        return false;
+    if (max_lines <= 0 || (int)lines.size() <= max_lines) return false;
     lines.resize(max_lines);
     std::string& last = lines.back();
-    if (text_length(last) > per_line - 1)
-        cut_to(last, per_line - 1);
+    if (text_length(last) > per_line - 1) cut_to(last, per_line - 1);
     last += ellipsis;
     return true;
 }

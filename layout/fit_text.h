@@ -11,8 +11,7 @@
 // max_lines > 0 and more lines needed, keeps max_lines lines, ends the last one
 // with an ellipsis (still within per_line) and returns true; otherwise returns
 // false. Empty text gives no lines.
-bool fit_text(const std::string& text, int per_line, int max_lines,
-              std::vector<std::string>& lines);
+bool fit_text(const std::string& text, int per_line, int max_lines, std::vector<std::string>& lines);
 
 // Number of code points in UTF-8 text (continuation bytes are not counted).
 int text_length(const std::string& text);

@@ -12,8 +12,8 @@ struct fit_case {
     bool cut;
 };
 
-TEST(FitText, Lines)
-{
+TEST(FitText, Lines) {
+    // clang-format off
     const fit_case cases[] = {
         {"", 7, 3, {}, false},
         {"Enter", 7, 3, {"Enter"}, false},
@@ -35,14 +35,14 @@ TEST(FitText, Lines)
         {"abcdef", 3, 2, {"abc", "def"}, false},
         {"Num+ Num+", 9, 0, {"Num+ Num+"}, false},
     };
+    // clang-format on
     for (const fit_case& c : cases) {
         SCOPED_TRACE(c.text);
         std::vector<std::string> lines = {"stale"};
         EXPECT_EQ(fit_text(c.text, c.per_line, c.max_lines, lines), c.cut);
         EXPECT_EQ(lines, c.lines);
-        for (const std::string& line : lines)
-            EXPECT_LE(text_length(line), c.per_line) << line;
+        for (const std::string& line : lines) EXPECT_LE(text_length(line), c.per_line) << line;
     }
 }
 
-}
+}  // namespace

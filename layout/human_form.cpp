@@ -12,23 +12,18 @@ struct prefix_name {
 };
 
 const prefix_name prefix_names[] = {
-    {mod_left_ctrl, "Ctrl+"},   {mod_left_shift, "Shift+"},
-    {mod_left_alt, "Alt+"},     {mod_left_win, "Win+"},
-    {mod_right_ctrl, "RCtrl+"}, {mod_right_shift, "RShift+"},
-    {mod_right_alt, "RAlt+"},   {mod_right_win, "RWin+"},
+    {mod_left_ctrl, "Ctrl+"},   {mod_left_shift, "Shift+"},   {mod_left_alt, "Alt+"},   {mod_left_win, "Win+"},
+    {mod_right_ctrl, "RCtrl+"}, {mod_right_shift, "RShift+"}, {mod_right_alt, "RAlt+"}, {mod_right_win, "RWin+"},
 };
 
-}
+}  // namespace
 
-void append_modifier_prefix(uint16_t mask, std::string& out)
-{
+void append_modifier_prefix(uint16_t mask, std::string& out) {
     for (const prefix_name& p : prefix_names)
-        if (mask & p.bit)
-            out += p.text;
+        if (mask & p.bit) out += p.text;
 }
 
-void append_output_name(uint16_t code, std::string& out)
-{
+void append_output_name(uint16_t code, std::string& out) {
     int entry = find_key_by_code(code);
     if (entry >= 0 && entry < first_user_key) {
         out += key_table[entry].name;
@@ -48,11 +43,9 @@ void append_output_name(uint16_t code, std::string& out)
     out += hex;
 }
 
-void append_sequence(const key_entry& entry, std::string& out)
-{
+void append_sequence(const key_entry& entry, std::string& out) {
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
-        if (i > 0)
-            out += ", ";
+        if (i > 0) out += ", ";
         append_modifier_prefix(entry.modifiers[i], out);
         append_output_name(entry.outputs[i], out);
     }

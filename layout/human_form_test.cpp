@@ -9,14 +9,14 @@ namespace {
 
 struct sequence_case {
     const char* what;
-    std::vector<uint16_t> claims; // user entries claimed first, in order
+    std::vector<uint16_t> claims;  // user entries claimed first, in order
     std::vector<uint16_t> outputs;
     std::vector<uint16_t> modifiers;
     const char* expected;
 };
 
-TEST(HumanForm, Sequences)
-{
+TEST(HumanForm, Sequences) {
+    // clang-format off
     const sequence_case cases[] = {
         {"one key", {}, {0x000E}, {0}, "Backspace"},
         {"shortcut then key", {}, {0x002F, 0x001C}, {0x02, 0}, "Ctrl+V, Enter"},
@@ -35,11 +35,11 @@ TEST(HumanForm, Sequences)
         {"sixteen outputs", {}, std::vector<uint16_t>(16, 0x001E), std::vector<uint16_t>(16, 0),
          "A, A, A, A, A, A, A, A, A, A, A, A, A, A, A, A"},
     };
+    // clang-format on
     for (const sequence_case& c : cases) {
         SCOPED_TRACE(c.what);
         reset_key_table();
-        for (uint16_t code : c.claims)
-            ASSERT_GE(claim_user_slot(code), 0);
+        for (uint16_t code : c.claims) ASSERT_GE(claim_user_slot(code), 0);
         key_entry entry = {};
         for (size_t i = 0; i < c.outputs.size(); ++i) {
             entry.outputs[i] = c.outputs[i];
@@ -51,4 +51,4 @@ TEST(HumanForm, Sequences)
     }
 }
 
-}
+}  // namespace

@@ -2,6 +2,7 @@
 
 // Pause sends E1 1D 45 and has no code of its own; it is placed under E11D, the
 // way people write that sequence, so a "#e11d" line shows up on it.
+// clang-format off
 const key_place key_places[key_place_count] = {
     {"Esc", 0x0001, false, 0, 0, 4, 4},
     {"F1", 0x003B, true, 8, 0, 4, 4},
@@ -113,13 +114,11 @@ const key_place key_places[key_place_count] = {
     {"Num0", 0x0052, true, 74, 22, 8, 4},
     {"Num.", 0x0053, true, 82, 22, 4, 4},
 };
+// clang-format on
 
-int find_place_by_code(uint16_t code)
-{
-    if (code == 0)
-        return -1;
+int find_place_by_code(uint16_t code) {
+    if (code == 0) return -1;
     for (int i = 0; i < key_place_count; ++i)
-        if (key_places[i].code == code)
-            return i;
+        if (key_places[i].code == code) return i;
     return -1;
 }

@@ -7,10 +7,10 @@
 // quarter key widths: a plain key is 4 x 4, the function row is at y 0 and the
 // five main rows start at y 6.
 struct key_place {
-    const char* label; // the key's name in a configuration file, or a common
-                       // name when the key has none there (Esc, LShift, ...)
-    uint16_t code;     // scan code; the high byte is 0xE0 (0xE1 for Pause)
-    bool named;        // true when label is a key table name
+    const char* label;  // the key's name in a configuration file, or a common
+                        // name when the key has none there (Esc, LShift, ...)
+    uint16_t code;      // scan code; the high byte is 0xE0 (0xE1 for Pause)
+    bool named;         // true when label is a key table name
     int x, y, w, h;
 };
 

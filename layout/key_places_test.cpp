@@ -9,14 +9,12 @@
 
 namespace {
 
-TEST(KeyPlaces, EveryKeyHasOnePlaceWithItsCode)
-{
+TEST(KeyPlaces, EveryKeyHasOnePlaceWithItsCode) {
     // Keys a configuration cannot name, with their usual codes.
     const std::map<std::string, uint16_t> unnamed = {
-        {"Esc", 0x0001},    {"LShift", 0x002A}, {"RShift", 0x0036}, {"LCtrl", 0x001D},
-        {"RCtrl", 0xE01D},  {"LAlt", 0x0038},   {"RAlt", 0xE038},   {"LWin", 0xE05B},
-        {"RWin", 0xE05C},   {"Menu", 0xE05D},   {"PrtSc", 0xE037},  {"ScrLk", 0x0046},
-        {"NumLock", 0x0045}, {"Pause", 0xE11D},
+        {"Esc", 0x0001},   {"LShift", 0x002A}, {"RShift", 0x0036},  {"LCtrl", 0x001D}, {"RCtrl", 0xE01D},
+        {"LAlt", 0x0038},  {"RAlt", 0xE038},   {"LWin", 0xE05B},    {"RWin", 0xE05C},  {"Menu", 0xE05D},
+        {"PrtSc", 0xE037}, {"ScrLk", 0x0046},  {"NumLock", 0x0045}, {"Pause", 0xE11D},
     };
     reset_key_table();
     int named = 0;
@@ -42,8 +40,7 @@ TEST(KeyPlaces, EveryKeyHasOnePlaceWithItsCode)
     EXPECT_EQ(find_place_by_code(0x0056), -1);
 }
 
-TEST(KeyPlaces, KeysDoNotOverlapAndStayOnTheBoard)
-{
+TEST(KeyPlaces, KeysDoNotOverlapAndStayOnTheBoard) {
     for (int a = 0; a < key_place_count; ++a) {
         const key_place& k = key_places[a];
         SCOPED_TRACE(k.label);
@@ -59,4 +56,4 @@ TEST(KeyPlaces, KeysDoNotOverlapAndStayOnTheBoard)
     }
 }
 
-}
+}  // namespace

@@ -11,17 +11,14 @@ namespace {
 
 const uint16_t untouched = 0xFF00;
 
-void plant()
-{
+void plant() {
     reset_key_table();
     reset_config();
     for (key_entry& e : key_table)
-        for (uint16_t& m : e.modifiers)
-            m = untouched;
+        for (uint16_t& m : e.modifiers) m = untouched;
 }
 
-bool harvest(bool ok, bool named[key_count])
-{
+bool harvest(bool ok, bool named[key_count]) {
     for (int i = 0; i < key_count; ++i) {
         key_entry& e = key_table[i];
         named[i] = false;
@@ -35,16 +32,14 @@ bool harvest(bool ok, bool named[key_count])
     return ok;
 }
 
-}
+}  // namespace
 
-bool load_layout_config(const char16_t* path, bool named[key_count])
-{
+bool load_layout_config(const char16_t* path, bool named[key_count]) {
     plant();
     return harvest(load_config(path), named);
 }
 
-bool load_layout_config_bytes(const uint8_t* data, size_t size, bool named[key_count])
-{
+bool load_layout_config_bytes(const uint8_t* data, size_t size, bool named[key_count]) {
     plant();
     return harvest(load_config_bytes(data, size), named);
 }

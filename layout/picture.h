@@ -5,17 +5,17 @@
 #include "layout/key_places.h"
 
 enum key_look {
-    look_plain,  // the configuration leaves the key alone
-    look_mapped, // the key sends its outputs instead
-    look_passes  // the configuration names the key, but its first output is
-                 // empty, so it passes through unchanged
+    look_plain,   // the configuration leaves the key alone
+    look_mapped,  // the key sends its outputs instead
+    look_passes   // the configuration names the key, but its first output is
+                  // empty, so it passes through unchanged
 };
 
 struct layout_picture {
-    int entry[key_place_count]; // key table entry drawn at each place, or -1
+    int entry[key_place_count];  // key table entry drawn at each place, or -1
     key_look look[key_place_count];
-    int loose[key_count];       // entries in use that have no place to be
-    int loose_count;            // drawn at, in table order
+    int loose[key_count];  // entries in use that have no place to be
+    int loose_count;       // drawn at, in table order
 };
 
 // Sorts the key table, as the configuration left it, onto the keyboard. An

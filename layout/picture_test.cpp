@@ -11,8 +11,7 @@
 namespace {
 
 // "name[ code][ sequence]"
-std::string entry_text(int entry, bool with_code)
-{
+std::string entry_text(int entry, bool with_code) {
     const key_entry& e = key_table[entry];
     char code[8];
     std::snprintf(code, sizeof code, " %04x", (unsigned)e.scan_code);
@@ -25,8 +24,7 @@ std::string entry_text(int entry, bool with_code)
 // Loads the configuration as padmap-layout does and describes the picture:
 // every place in use as "Label(look): entry;" in keyboard order, then every
 // loose entry as "loose: entry;".
-std::string picture_of(const std::string& text, bool& ok, bool named[key_count])
-{
+std::string picture_of(const std::string& text, bool& ok, bool named[key_count]) {
     testing::internal::CaptureStdout();
     ok = load_layout_config_bytes((const uint8_t*)text.data(), text.size(), named);
     testing::internal::GetCapturedStdout();
@@ -39,13 +37,12 @@ std::string picture_of(const std::string& text, bool& ok, bool named[key_count])
             shown += std::string(key_places[p].label) + "(" + looks[picture.look[p]] +
                      "): " + entry_text(picture.entry[p], false) + ";";
     }
-    for (int i = 0; i < picture.loose_count; ++i)
-        shown += "loose: " + entry_text(picture.loose[i], true) + ";";
+    for (int i = 0; i < picture.loose_count; ++i) shown += "loose: " + entry_text(picture.loose[i], true) + ";";
     return shown;
 }
 
-TEST(Picture, WhatTheKeyboardShows)
-{
+TEST(Picture, WhatTheKeyboardShows) {
+    // clang-format off
     const struct {
         const char* lines; // after the hardware id line
         const char* shown;
@@ -74,24 +71,22 @@ TEST(Picture, WhatTheKeyboardShows)
         {"#0056 Z\n#e05b Tab\n#0000 B\n#e06a Nothing\n",
          "LWin(mapped): user2 Tab;loose: user1 0056 Z;loose: user3 e06a B;"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines);
         bool ok, named[key_count];
         EXPECT_EQ(picture_of(std::string("HID\\KBD\n") + c.lines, ok, named), c.shown);
         EXPECT_TRUE(ok);
         for (const key_entry& e : key_table)
-            for (uint16_t m : e.modifiers)
-                ASSERT_EQ(m & 0xFF00, 0) << "a mark remains on " << e.name;
+            for (uint16_t m : e.modifiers) ASSERT_EQ(m & 0xFF00, 0) << "a mark remains on " << e.name;
     }
 }
 
-TEST(Picture, FailedLoadNamesNothing)
-{
+TEST(Picture, FailedLoadNamesNothing) {
     bool ok, named[key_count];
     EXPECT_EQ(picture_of("   \n\n", ok, named), "");
     EXPECT_FALSE(ok);
-    for (int i = 0; i < key_count; ++i)
-        EXPECT_FALSE(named[i]);
+    for (int i = 0; i < key_count; ++i) EXPECT_FALSE(named[i]);
 }
 
-}
+}  // namespace

@@ -11,51 +11,43 @@
 
 namespace {
 
-std::string to_utf8(const std::u16string& text)
-{
+std::string to_utf8(const std::u16string& text) {
     std::string out(text.size() * 3 + 1, '\0');
     out.resize(utf16_to_utf8(text.c_str(), &out[0], out.size()));
     return out;
 }
 
-bool is_separator(char16_t c)
-{
+bool is_separator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-size_t name_start(const std::u16string& path)
-{
+size_t name_start(const std::u16string& path) {
     size_t at = path.size();
-    while (at > 0 && !is_separator(path[at - 1]))
-        --at;
+    while (at > 0 && !is_separator(path[at - 1])) --at;
     return at;
 }
 
-void print_usage()
-{
-    std::printf("usage: padmap-layout CONFIG [OUT.svg]\n"
-                "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
-                "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
-                "replaced by .svg.\n");
+void print_usage() {
+    std::printf(
+        "usage: padmap-layout CONFIG [OUT.svg]\n"
+        "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
+        "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
+        "replaced by .svg.\n");
 }
 
-}
+}  // namespace
 
-std::u16string default_output_path(const std::u16string& config)
-{
+std::u16string default_output_path(const std::u16string& config) {
     size_t start = name_start(config);
     size_t dot = config.rfind(u'.');
     std::u16string out = config;
-    if (dot != std::u16string::npos && dot > start)
-        out.resize(dot);
+    if (dot != std::u16string::npos && dot > start) out.resize(dot);
     out += u".svg";
-    if (out == config)
-        out += u".svg";
+    if (out == config) out += u".svg";
     return out;
 }
 
-int layout_main(int argc, const char16_t* const* argv)
-{
+int layout_main(int argc, const char16_t* const* argv) {
     if (argc < 2 || argc > 3) {
         print_usage();
         return 1;
@@ -68,8 +60,7 @@ int layout_main(int argc, const char16_t* const* argv)
     }
 
     bool named[key_count];
-    if (!load_layout_config(config.c_str(), named))
-        return 1;
+    if (!load_layout_config(config.c_str(), named)) return 1;
     layout_picture picture;
     build_picture(named, picture);
 

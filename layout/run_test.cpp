@@ -18,8 +18,7 @@ struct result {
     std::string out;
 };
 
-result run(const std::vector<std::string>& args)
-{
+result run(const std::vector<std::string>& args) {
     std::vector<std::u16string> wide = {u"padmap-layout"};
     for (const std::string& a : args) {
         std::u16string w(a.size() + 1, u'\0');
@@ -27,22 +26,19 @@ result run(const std::vector<std::string>& args)
         wide.push_back(w);
     }
     std::vector<const char16_t*> argv;
-    for (const std::u16string& w : wide)
-        argv.push_back(w.c_str());
+    for (const std::u16string& w : wide) argv.push_back(w.c_str());
     testing::internal::CaptureStdout();
     int status = layout_main((int)argv.size(), argv.data());
     std::fflush(stdout);
     return {status, testing::internal::GetCapturedStdout()};
 }
 
-void put(const std::string& path, const std::string& bytes)
-{
+void put(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // The whole file, or "(none)" when it cannot be read.
-std::string get(const std::string& path)
-{
+std::string get(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
@@ -55,8 +51,7 @@ const char usage[] =
     "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
     "replaced by .svg.\n";
 
-TEST(LayoutMain, ConsoleOutputStatusAndFile)
-{
+TEST(LayoutMain, ConsoleOutputStatusAndFile) {
     // Text from the configuration, its name included, must be escaped in the picture.
     const std::string cfg = testing::TempDir() + "layout_<odd>&'name\"";
     const std::string out = testing::TempDir() + "layout_run_out.svg";
@@ -64,13 +59,14 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile)
     const std::string alias = testing::TempDir() + "./layout_<odd>&'name\"";
     struct row {
         const char* what;
-        const char* config; // file content, or null for no file
+        const char* config;  // file content, or null for no file
         std::vector<std::string> args;
-        std::string written; // the output path the row expects to be used
+        std::string written;  // the output path the row expects to be used
         std::string console;
         int status;
         std::vector<std::string> svg_has = {};
     };
+    // clang-format off
     const row rows[] = {
         {"no argument", "KBD\n", {}, out, usage, 1},
         {"too many", "KBD\n", {cfg, out, "more"}, out, usage, 1},
@@ -90,13 +86,12 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile)
         {"cannot write", "KBD\nCaps Backspace\n", {cfg, no_dir}, no_dir,
          "Caps->Backspace\nfailed to write " + no_dir + "\n", 1},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         std::remove(cfg.c_str());
-        if (r.config)
-            put(cfg, r.config);
-        if (r.written != cfg)
-            put(r.written, "old");
+        if (r.config) put(cfg, r.config);
+        if (r.written != cfg) put(r.written, "old");
         result got = run(r.args);
         EXPECT_EQ(got.out, r.console);
         EXPECT_EQ(got.status, r.status);
@@ -108,15 +103,13 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile)
             EXPECT_EQ(bytes, r.config);
         else
             EXPECT_TRUE(bytes == "(none)" || bytes == "old") << bytes.substr(0, 40);
-        for (const std::string& part : r.svg_has)
-            EXPECT_NE(bytes.find(part), std::string::npos) << part;
+        for (const std::string& part : r.svg_has) EXPECT_NE(bytes.find(part), std::string::npos) << part;
         std::remove(r.written.c_str());
         std::remove(cfg.c_str());
     }
 }
 
-TEST(LayoutMain, DefaultOutputPath)
-{
+TEST(LayoutMain, DefaultOutputPath) {
     const std::pair<std::u16string, std::u16string> rows[] = {
         {u"pad.cfg", u"pad.svg"},
         {u"dir/pad.cfg", u"dir/pad.svg"},
@@ -134,4 +127,4 @@ TEST(LayoutMain, DefaultOutputPath)
     }
 }
 
-}
+}  // namespace

@@ -9,9 +9,9 @@
 
 namespace {
 
-const int quarter = 16; // pixels per quarter key width: a plain key is 64 x 64
+const int quarter = 16;  // pixels per quarter key width: a plain key is 64 x 64
 const int margin = 28;
-const int gap = 2;      // between a key's cell and its drawn cap
+const int gap = 2;  // between a key's cell and its drawn cap
 const int width = 2 * margin + keyboard_width_q * quarter;
 
 // Generic monospace fonts advance 0.6 em per character, which lets lines be
@@ -40,15 +40,13 @@ const char mapped_ink[] = "#0b2e5c";
 const char passes_ink[] = "#9b1c1c";
 const char badge_fill[] = "#b35900";
 
-void add_number(std::string& svg, double v)
-{
+void add_number(std::string& svg, double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", v);
     svg += buf;
 }
 
-void add_text(std::string& svg, double x, double y, const char* attrs, const std::string& content)
-{
+void add_text(std::string& svg, double x, double y, const char* attrs, const std::string& content) {
     svg += "<text x=\"";
     add_number(svg, x);
     svg += "\" y=\"";
@@ -60,9 +58,8 @@ void add_text(std::string& svg, double x, double y, const char* attrs, const std
     svg += "</text>\n";
 }
 
-void add_rect(std::string& svg, double x, double y, double w, double h, double r,
-              const char* fill, const char* stroke)
-{
+void add_rect(std::string& svg, double x, double y, double w, double h, double r, const char* fill,
+              const char* stroke) {
     svg += "<rect x=\"";
     add_number(svg, x);
     svg += "\" y=\"";
@@ -83,8 +80,7 @@ void add_rect(std::string& svg, double x, double y, double w, double h, double r
     svg += "\"/>\n";
 }
 
-std::string code_text(uint16_t code)
-{
+std::string code_text(uint16_t code) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "#%04x", (unsigned)code);
     return buf;
@@ -93,8 +89,7 @@ std::string code_text(uint16_t code)
 // Lines of monospace text of the given size, starting at baseline y; returns
 // the baseline after the last line.
 double add_lines(std::string& svg, double x, double y, int font, int step, const std::string& attrs,
-                 const std::vector<std::string>& lines)
-{
+                 const std::vector<std::string>& lines) {
     std::string all = "font-family=\"monospace\" font-size=\"" + std::to_string(font) + "\" " + attrs;
     for (const std::string& line : lines) {
         add_text(svg, x, y, all.c_str(), line);
@@ -103,15 +98,13 @@ double add_lines(std::string& svg, double x, double y, int font, int step, const
     return y;
 }
 
-int chars_across(double room, int font)
-{
+int chars_across(double room, int font) {
     return (int)(room / (font * mono_advance));
 }
 
 // Draws one key; returns true when its sequence was shortened (the key then
 // carries the number `number` in a badge on its last line).
-bool draw_key(std::string& svg, int top, int place, const layout_picture& picture, int number)
-{
+bool draw_key(std::string& svg, int top, int place, const layout_picture& picture, int number) {
     const key_place& k = key_places[place];
     double x = margin + k.x * quarter + gap;
     double y = top + k.y * quarter + gap;
@@ -135,8 +128,7 @@ bool draw_key(std::string& svg, int top, int place, const layout_picture& pictur
         std::string sequence;
         append_sequence(key_table[entry], sequence);
         cut = fit_text(sequence, per_line, max_lines, lines);
-        if (cut && max_lines > 1)
-            fit_text(sequence, per_line, max_lines - 1, lines); // the badge takes the last line
+        if (cut && max_lines > 1) fit_text(sequence, per_line, max_lines - 1, lines);  // the badge takes the last line
         add_lines(svg, x + 5, y + 30, out_font, out_line, std::string("fill=\"") + mapped_ink + "\"", lines);
     } else if (look == look_passes) {
         fit_text(passes_text, per_line, max_lines, lines);
@@ -145,8 +137,7 @@ bool draw_key(std::string& svg, int top, int place, const layout_picture& pictur
     } else if (!k.named && (k.code >> 8) != 0xE1) {
         // No hint on Pause: its E1 sequence reaches padmap as the codes of
         // LCtrl and NumLock, so no "#" line maps Pause alone.
-        add_text(svg, x + 6, y + 31, "font-family=\"monospace\" font-size=\"10\" fill=\"#555555\"",
-                 code_text(k.code));
+        add_text(svg, x + 6, y + 31, "font-family=\"monospace\" font-size=\"10\" fill=\"#555555\"", code_text(k.code));
     }
 
     if (cut) {
@@ -161,10 +152,8 @@ bool draw_key(std::string& svg, int top, int place, const layout_picture& pictur
     double label_room = w - 12;
     double size = 12;
     int len = text_length(k.label);
-    if (len * bold_sans_advance * size > label_room)
-        size = label_room / (len * bold_sans_advance);
-    if (size < 7)
-        size = 7;
+    if (len * bold_sans_advance * size > label_room) size = label_room / (len * bold_sans_advance);
+    if (size < 7) size = 7;
     std::string attrs = "font-family=\"sans-serif\" font-weight=\"bold\" fill=\"#1a1a1a\" font-size=\"";
     char buf[16];
     std::snprintf(buf, sizeof buf, "%.1f", size);
@@ -174,8 +163,7 @@ bool draw_key(std::string& svg, int top, int place, const layout_picture& pictur
     return cut;
 }
 
-void add_swatch(std::string& svg, double& x, double y, const look_colours& colours, const char* text)
-{
+void add_swatch(std::string& svg, double& x, double y, const look_colours& colours, const char* text) {
     add_rect(svg, x, y - 12, 22, 16, 3, colours.fill, colours.stroke);
     add_text(svg, x + 28, y, "font-family=\"sans-serif\" font-size=\"12\" fill=\"#1a1a1a\"", text);
     x += 28 + text_length(text) * 12 * 0.56 + 24;
@@ -183,13 +171,9 @@ void add_swatch(std::string& svg, double& x, double y, const look_colours& colou
 
 // A heading and its entries below the keyboard; continuation lines of an
 // entry are indented. Returns the baseline after the section.
-double add_section(std::string& svg, double y, const char* heading,
-                   const std::vector<std::string>& entries)
-{
-    if (entries.empty())
-        return y;
-    add_text(svg, margin, y,
-             "font-family=\"sans-serif\" font-size=\"14\" font-weight=\"bold\" fill=\"#1a1a1a\"",
+double add_section(std::string& svg, double y, const char* heading, const std::vector<std::string>& entries) {
+    if (entries.empty()) return y;
+    add_text(svg, margin, y, "font-family=\"sans-serif\" font-size=\"14\" font-weight=\"bold\" fill=\"#1a1a1a\"",
              heading);
     y += legend_line + 3;
     int indent = 24;
@@ -199,15 +183,13 @@ double add_section(std::string& svg, double y, const char* heading,
         fit_text(entry, per_line, 0, lines);
         for (size_t i = 0; i < lines.size(); ++i) {
             std::vector<std::string> one(1, lines[i]);
-            y = add_lines(svg, margin + (i == 0 ? 0 : indent), y, legend_font, legend_line,
-                          "fill=\"#1a1a1a\"", one);
+            y = add_lines(svg, margin + (i == 0 ? 0 : indent), y, legend_font, legend_line, "fill=\"#1a1a1a\"", one);
         }
     }
     return y + 10;
 }
 
-std::string entry_text(int entry)
-{
+std::string entry_text(int entry) {
     std::string text;
     if (key_table[entry].outputs[0] != 0)
         append_sequence(key_table[entry], text);
@@ -216,15 +198,13 @@ std::string entry_text(int entry)
     return text;
 }
 
-}
+}  // namespace
 
-void draw_layout(const layout_picture& picture, const std::string& hardware_id,
-                 const std::string& file_name, std::string& svg)
-{
+void draw_layout(const layout_picture& picture, const std::string& hardware_id, const std::string& file_name,
+                 std::string& svg) {
     std::string body;
     double y = margin + 22;
-    add_text(body, margin, y,
-             "font-family=\"sans-serif\" font-size=\"22\" font-weight=\"bold\" fill=\"#1a1a1a\"",
+    add_text(body, margin, y, "font-family=\"sans-serif\" font-size=\"22\" font-weight=\"bold\" fill=\"#1a1a1a\"",
              "padmap layout");
     y += 26;
     int per_line = chars_across(width - 2 * margin, 13);
@@ -256,17 +236,17 @@ void draw_layout(const layout_picture& picture, const std::string& hardware_id,
     std::vector<std::string> loose;
     for (int i = 0; i < picture.loose_count; ++i) {
         const key_entry& e = key_table[picture.loose[i]];
-        loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " +
-                        entry_text(picture.loose[i]));
+        loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " + entry_text(picture.loose[i]));
     }
     y = add_section(body, y, "Keys without a place on this keyboard", loose);
 
     int height = (int)y + margin - 10;
     std::string w = std::to_string(width);
     std::string h = std::to_string(height);
-    svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
-          "\" viewBox=\"0 0 " + w + " " + h + "\">\n<title>";
+    svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        w + "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h + "\">\n<title>";
     append_xml_text("padmap layout: " + hardware_id, svg);
     svg += "</title>\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += body;

@@ -12,7 +12,7 @@
 // had to be shortened on its key (numbered as on the keys) and the keys that
 // have no place. hardware_id and file_name are UTF-8 and may hold any text;
 // they are escaped. The document uses only the generic font families.
-void draw_layout(const layout_picture& picture, const std::string& hardware_id,
-                 const std::string& file_name, std::string& svg);
+void draw_layout(const layout_picture& picture, const std::string& hardware_id, const std::string& file_name,
+                 std::string& svg);
 
 #endif

@@ -4,13 +4,13 @@
 
 namespace {
 
-TEST(XmlText, Escapes)
-{
+TEST(XmlText, Escapes) {
     struct row {
         const char* what;
         std::string in;
         std::string out;
     };
+    // clang-format off
     const row rows[] = {
         {"plain", "HID\\VID_046D", "HID\\VID_046D"},
         {"markup", "<a href=\"x\">&'", "&lt;a href=&quot;x&quot;&gt;&amp;&apos;"},
@@ -24,6 +24,7 @@ TEST(XmlText, Escapes)
         {"surrogate encoded", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"overlong", "\xC0\xBC", "\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
+    // clang-format on
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         std::string out = "<";
@@ -32,4 +33,4 @@ TEST(XmlText, Escapes)
     }
 }
 
-}
+}  // namespace

@@ -21,7 +21,7 @@ const char usage[] = "usage: padmap-replay [--delivered FILE] SESSION [CONFIG]\n
 struct arguments {
     const char* delivered;  // null: print after padmap's output
     const char* session;
-    const char* config;     // null: identify mode
+    const char* config;  // null: identify mode
 };
 
 bool parse_arguments(int argc, char** argv, arguments* out) {
@@ -63,12 +63,9 @@ struct delivered_output {
 void write_delivered(void* context, int device, const key_stroke* key) {
     delivered_output* out = static_cast<delivered_output*>(context);
     char line[delivered_line_size];
-    int length = std::snprintf(line, sizeof line, "%d %04x %04x %08lx\n", device,
-                               static_cast<unsigned>(key->make_code),
-                               static_cast<unsigned>(key->key_state),
-                               static_cast<unsigned long>(key->extra_info));
-    if (std::fwrite(line, 1, static_cast<size_t>(length), out->file) !=
-        static_cast<size_t>(length)) {
+    int length = std::snprintf(line, sizeof line, "%d %04x %04x %08lx\n", device, static_cast<unsigned>(key->make_code),
+                               static_cast<unsigned>(key->key_state), static_cast<unsigned long>(key->extra_info));
+    if (std::fwrite(line, 1, static_cast<size_t>(length), out->file) != static_cast<size_t>(length)) {
         out->failed = true;
     }
 }
@@ -102,8 +99,7 @@ int replay_main(int argc, char** argv) {
     }
 
     char16_t config_path[path_units] = {};
-    if (args.config != nullptr &&
-        utf8_to_utf16(args.config, config_path, path_units) + 1 >= path_units) {
+    if (args.config != nullptr && utf8_to_utf16(args.config, config_path, path_units) + 1 >= path_units) {
         std::fprintf(stderr, "padmap-replay: the configuration path is too long\n");
         return status_replay_error;
     }

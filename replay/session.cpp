@@ -99,7 +99,7 @@ struct parsed_line {
     line_kind kind;
     int device;
     bool has_id;
-    const char* id;        // points into the line
+    const char* id;  // points into the line
     size_t id_length;
     key_stroke key;
     bool tap;
@@ -130,9 +130,8 @@ bool parse_device(const char** at, bool keyboard, parsed_line* out) {
     long low = keyboard ? 1 : keyboard_count + 1;
     long high = keyboard ? keyboard_count : session_device_count;
     if (value < low || value > high) {
-        fail(out, keyboard ? "keyboard number '%.*s' is out of range 1-10"
-                           : "mouse number '%.*s' is out of range 11-20",
-             w);
+        fail(out,
+             keyboard ? "keyboard number '%.*s' is out of range 1-10" : "mouse number '%.*s' is out of range 11-20", w);
         return false;
     }
     out->device = static_cast<int>(value);
@@ -176,8 +175,7 @@ bool parse_key(word w, key_stroke* key, parsed_line* out) {
     return false;
 }
 
-bool parse_field(const char** at, const char* what, int max_digits, uint32_t* value,
-                 parsed_line* out) {
+bool parse_field(const char** at, const char* what, int max_digits, uint32_t* value, parsed_line* out) {
     word w = next_word(at);
     if (w.length == 0) {
         out->kind = kind_error;
@@ -186,8 +184,8 @@ bool parse_field(const char** at, const char* what, int max_digits, uint32_t* va
     }
     if (!parse_hex(w, max_digits, value)) {
         out->kind = kind_error;
-        std::snprintf(out->error, sizeof out->error, "bad %s '%.*s': expected 1-%d hex digits",
-                      what, quoted_length(w), w.text, max_digits);
+        std::snprintf(out->error, sizeof out->error, "bad %s '%.*s': expected 1-%d hex digits", what, quoted_length(w),
+                      w.text, max_digits);
         return false;
     }
     return true;
@@ -225,8 +223,7 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
             out->id_length = length - static_cast<size_t>(at + 1 - line);
             if (out->id_length > static_cast<size_t>(session_max_id_bytes)) {
                 out->kind = kind_error;
-                std::snprintf(out->error, sizeof out->error,
-                              "hardware id longer than %d bytes", session_max_id_bytes);
+                std::snprintf(out->error, sizeof out->error, "hardware id longer than %d bytes", session_max_id_bytes);
             }
         }
         return;
@@ -270,8 +267,7 @@ void keep_first_error(long line, const char* text, long* error_line, char* error
 
 }  // namespace
 
-bool session_check(const char* path, session_devices* devices, char* message,
-                   size_t message_size) {
+bool session_check(const char* path, session_devices* devices, char* message, size_t message_size) {
     std::memset(devices, 0, sizeof *devices);
     std::FILE* file = open_utf8_path(path, "rb");
     if (file == nullptr) {

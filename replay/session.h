@@ -35,8 +35,8 @@ constexpr size_t session_message_size = 1024;
 
 struct session_device {
     bool declared;
-    bool has_id;                          // false: the hardware-id request fails
-    char id[session_max_id_bytes + 1];    // UTF-8, NUL-terminated, as written
+    bool has_id;                        // false: the hardware-id request fails
+    char id[session_max_id_bytes + 1];  // UTF-8, NUL-terminated, as written
 };
 
 // device[n - 1] describes device number n.
@@ -49,8 +49,7 @@ struct session_devices {
 // first error by line, as "PATH:LINE: what is wrong", or "PATH: cannot open
 // the session file" when it cannot be read. Key names are looked up in
 // key_table, whose named entries never change.
-bool session_check(const char* path, session_devices* devices, char* message,
-                   size_t message_size);
+bool session_check(const char* path, session_devices* devices, char* message, size_t message_size);
 
 // One typed stroke.
 struct session_stroke {
@@ -61,7 +60,7 @@ struct session_stroke {
 // The strokes of a checked session, drawn one at a time.
 struct session_reader {
     std::FILE* file;
-    bool has_pending;            // the release half of a tap is due next
+    bool has_pending;  // the release half of a tap is due next
     session_stroke pending;
     char line[session_max_line_bytes + 2];
 };

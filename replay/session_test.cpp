@@ -59,6 +59,7 @@ struct error_case {
 
 TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
     reset_key_table();
+    // clang-format off
     const error_case cases[] = {
         {"keyboard 1 X\n\npress 1 A\n", "3: unknown directive 'press'"},
         {"Keyboard 1\n", "1: unknown directive 'Keyboard'"},
@@ -101,6 +102,7 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"\n#" + std::string(100000, 'x') + "\nbogus\n", "2: line longer than 4096 bytes"},
         {std::string("keyboard 1 A\0B\n", 15), "1: the line holds a NUL byte"},
     };
+    // clang-format on
     for (const error_case& c : cases) {
         SCOPED_TRACE(c.session.substr(0, 60));
         std::string path = write_session(c.session);
@@ -119,6 +121,7 @@ struct good_case {
 
 TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
     reset_key_table();
+    // clang-format off
     const good_case cases[] = {
         {"", "", ""},
         {"# nothing but a comment\n\n  \t\n   # indented comment\n", "", ""},
@@ -145,6 +148,7 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
         {"keyboard 1 " + std::string(2000, 'x') + "\n", "1:" + std::string(2000, 'x') + "\n", ""},
         {"#" + std::string(4095, 'x') + "\r\n", "", ""},
     };
+    // clang-format on
     for (const good_case& c : cases) {
         SCOPED_TRACE(c.session.substr(0, 60));
         std::string path = write_session(c.session);

@@ -9,8 +9,8 @@ namespace {
 bool request(testctl_link* link, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size,
              DWORD* returned) {
     DWORD count = 0;
-    BOOL ok = DeviceIoControl(static_cast<HANDLE>(link->handle), code, const_cast<void*>(in), in_size, out,
-                              out_size, &count, nullptr);
+    BOOL ok = DeviceIoControl(static_cast<HANDLE>(link->handle), code, const_cast<void*>(in), in_size, out, out_size,
+                              &count, nullptr);
     if (returned != nullptr) *returned = ok ? count : 0;
     return ok != FALSE;
 }
@@ -18,8 +18,7 @@ bool request(testctl_link* link, DWORD code, const void* in, DWORD in_size, void
 }  // namespace
 
 bool testctl_open(testctl_link* link) {
-    HANDLE handle = CreateFileA(TESTCTL_DOS_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = CreateFileA(TESTCTL_DOS_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     link->handle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
     return link->handle != nullptr;
 }
@@ -55,8 +54,7 @@ void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state,
     for (int i = 0; i < 4; ++i) record[8 + i] = static_cast<uint8_t>(extra_info >> (8 * i));
 }
 
-bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state,
-                      uint32_t extra_info) {
+bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info) {
     testctl_push push;
     std::memset(&push, 0, sizeof push);
     push.device = static_cast<uint32_t>(device);
@@ -66,14 +64,13 @@ bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16
 
 bool testctl_get_status(testctl_link* link, testctl_status* status) {
     DWORD returned = 0;
-    return request(link, TESTCTL_STATUS, nullptr, 0, status, sizeof *status, &returned) &&
-           returned == sizeof *status;
+    return request(link, TESTCTL_STATUS, nullptr, 0, status, sizeof *status, &returned) && returned == sizeof *status;
 }
 
 int testctl_take_delivered(testctl_link* link, testctl_delivered* out, int max) {
     DWORD returned = 0;
-    if (!request(link, TESTCTL_TAKE_DELIVERED, nullptr, 0, out,
-                 static_cast<DWORD>(max) * sizeof(testctl_delivered), &returned)) {
+    if (!request(link, TESTCTL_TAKE_DELIVERED, nullptr, 0, out, static_cast<DWORD>(max) * sizeof(testctl_delivered),
+                 &returned)) {
         return -1;
     }
     return static_cast<int>(returned / sizeof(testctl_delivered));

@@ -25,8 +25,7 @@ bool testctl_reset(testctl_link* link);
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units);
 
 // Types one key stroke on a keyboard, as its 12-byte wire record.
-bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state,
-                      uint32_t extra_info);
+bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
 
 bool testctl_get_status(testctl_link* link, testctl_status* status);
 

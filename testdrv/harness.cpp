@@ -33,8 +33,7 @@ constexpr int keyboards = 10;
 constexpr size_t command_line_units = 8192;
 constexpr size_t path_bytes = 4096;
 
-const char usage[] =
-    "usage: padmap-testdrv-harness PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [CONFIG]\n";
+const char usage[] = "usage: padmap-testdrv-harness PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [CONFIG]\n";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
@@ -72,8 +71,7 @@ bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg) {
 HANDLE inheritable(HANDLE handle) {
     HANDLE copy = nullptr;
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
         return nullptr;
     }
     return copy;
@@ -89,8 +87,8 @@ HANDLE start_padmap(const wchar_t* program, const wchar_t* stdout_path, const wc
     HANDLE out = CreateFileW(stdout_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) return nullptr;
-    HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                            0, nullptr);
+    HANDLE in =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     HANDLE err = inheritable(GetStdHandle(STD_ERROR_HANDLE));
 
     STARTUPINFOW startup = {};
@@ -205,8 +203,7 @@ const char* type_strokes(session_run* run, session_reader* reader) {
         if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
         if (run->identify && status.consumed > 0) break;
         if (WaitForSingleObject(run->process, 0) == WAIT_OBJECT_0) break;
-        if (!testctl_push_key(run->link, next.device, next.key.make_code, next.key.key_state,
-                              next.key.extra_info)) {
+        if (!testctl_push_key(run->link, next.device, next.key.make_code, next.key.key_state, next.key.extra_info)) {
             return "the test driver refused a stroke";
         }
         switch (wait_for(run->link, run->process, read_by_padmap, next.device)) {

@@ -3,9 +3,8 @@
 #include "testctl.h"
 
 /* Declared in ntifs.h, which does not mix with ntddk.h. */
-NTSYSAPI NTSTATUS NTAPI ZwDuplicateObject(HANDLE source_process, HANDLE source, HANDLE target_process,
-                                          PHANDLE target, ACCESS_MASK access, ULONG attributes,
-                                          ULONG options);
+NTSYSAPI NTSTATUS NTAPI ZwDuplicateObject(HANDLE source_process, HANDLE source, HANDLE target_process, PHANDLE target,
+                                          ACCESS_MASK access, ULONG attributes, ULONG options);
 
 #define CTL_SET_FILTER 0x222010u
 #define CTL_SET_EVENT 0x222040u
@@ -194,9 +193,7 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         copy_bytes(buffer, dev->id, n);
         *returned = n;
         break;
-    default:
-        status = STATUS_INVALID_DEVICE_REQUEST;
-        break;
+    default: status = STATUS_INVALID_DEVICE_REQUEST; break;
     }
     KeReleaseSpinLock(&state_lock, irql);
     return status;
@@ -216,8 +213,7 @@ static NTSTATUS push_stroke(const testctl_push* push) {
         return STATUS_SUCCESS;
     }
     if (dev->queue_count == QUEUE_RECORDS) return STATUS_INSUFFICIENT_RESOURCES;
-    copy_bytes(dev->queue[(dev->queue_head + dev->queue_count) % QUEUE_RECORDS], push->record,
-               record_size(index));
+    copy_bytes(dev->queue[(dev->queue_head + dev->queue_count) % QUEUE_RECORDS], push->record, record_size(index));
     ++dev->queue_count;
     ++pushed_total;
     update_event(dev);
@@ -342,9 +338,7 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
     }
     KeAcquireSpinLock(&state_lock, &irql);
     switch (code) {
-    case TESTCTL_DECLARE:
-        declare_device((const testctl_declare*)buffer);
-        break;
+    case TESTCTL_DECLARE: declare_device((const testctl_declare*)buffer); break;
     case TESTCTL_PUSH:
         if (in_size < sizeof(testctl_push)) {
             status = STATUS_INVALID_PARAMETER;
@@ -360,16 +354,12 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
         report_status((testctl_status*)buffer);
         *returned = sizeof(testctl_status);
         break;
-    case TESTCTL_TAKE_DELIVERED:
-        *returned = take_delivered(buffer, out_size);
-        break;
+    case TESTCTL_TAKE_DELIVERED: *returned = take_delivered(buffer, out_size); break;
     case TESTCTL_END:
         session_ended = TRUE;
         for (i = 0; i < TESTCTL_DEVICES; ++i) update_event(&devices[i]);
         break;
-    default:
-        status = STATUS_INVALID_DEVICE_REQUEST;
-        break;
+    default: status = STATUS_INVALID_DEVICE_REQUEST; break;
     }
     KeReleaseSpinLock(&state_lock, irql);
     return status;

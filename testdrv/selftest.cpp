@@ -33,8 +33,7 @@ HANDLE open_device(int device) {
     return CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool control(HANDLE device, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size,
-             DWORD* returned) {
+bool control(HANDLE device, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) {
     DWORD count = 0;
     BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_size, out, out_size, &count, nullptr);
     *returned = ok ? count : 0;
@@ -110,7 +109,7 @@ void test_open(testctl_link* link) {
 
 struct id_case {
     const char* name;
-    int units;        // -1: no id; otherwise units of 'x', or the text below
+    int units;  // -1: no id; otherwise units of 'x', or the text below
     const char16_t* text;
     DWORD out_size;
     bool ok;
@@ -220,24 +219,22 @@ void test_capture(testctl_link* link) {
     check(control(five.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12, t, "read one record");
     check(std::memcmp(record, expected, 12) == 0, t, "the record read is the one typed");
     check(!signalled(five.event), t, "the event clears when the queue empties");
-    check(control(five.device, ctl_read, nullptr, 0, record, 12, &n) && n == 0, t,
-          "an empty queue reads 0 bytes");
+    check(control(five.device, ctl_read, nullptr, 0, record, 12, &n) && n == 0, t, "an empty queue reads 0 bytes");
 
     for (uint16_t make = 0x10; make < 0x13; ++make) testctl_push_key(link, 1, make, 0, 0);
     check(control(one.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12 && record[2] == 0x10, t,
           "the oldest stroke first");
     check(signalled(one.event), t, "the event stays set while strokes wait");
-    check(control(one.device, ctl_read, nullptr, 0, record, 48, &n) && n == 24 && record[2] == 0x11 &&
-              record[14] == 0x12,
-          t, "a larger buffer takes every waiting record in order");
+    check(
+        control(one.device, ctl_read, nullptr, 0, record, 48, &n) && n == 24 && record[2] == 0x11 && record[14] == 0x12,
+        t, "a larger buffer takes every waiting record in order");
     check(!signalled(one.event), t, "and the event clears");
 
     testctl_push_key(link, 5, 0x2A, 0, 0);
     disconnect(&five);
     testctl_status status;
     check(testctl_get_status(link, &status), t, "status");
-    check(status.filter[4] == 0 && !status.has_event[4] && status.queued[4] == 0, t,
-          "a closed device stops capturing");
+    check(status.filter[4] == 0 && !status.has_event[4] && status.queued[4] == 0, t, "a closed device stops capturing");
     count = take_all(link, got, 8);
     check(count == 1 && got[0].device == 5 && got[0].record[2] == 0x2A, t,
           "a stroke left unread reaches the system when its client goes");

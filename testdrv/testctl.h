@@ -59,12 +59,12 @@ typedef struct testctl_push {
 } testctl_push;
 
 typedef struct testctl_status {
-    uint32_t pushed;    /* strokes typed since the reset */
-    uint32_t consumed;  /* of those, records handed out by reads */
-    uint32_t delivered; /* records that reached the system since the reset */
-    uint32_t waiting;   /* delivered records not yet taken */
-    uint32_t lost;      /* records dropped because the delivered store was full */
-    uint32_t ended;     /* TESTCTL_END was issued */
+    uint32_t pushed;         /* strokes typed since the reset */
+    uint32_t consumed;       /* of those, records handed out by reads */
+    uint32_t delivered;      /* records that reached the system since the reset */
+    uint32_t waiting;        /* delivered records not yet taken */
+    uint32_t lost;           /* records dropped because the delivered store was full */
+    uint32_t ended;          /* TESTCTL_END was issued */
     uint32_t event_fallback; /* events referenced through the client's process, since the driver started */
     uint8_t declared[TESTCTL_DEVICES];
     uint8_t opened[TESTCTL_DEVICES];     /* a client handle is open now */
