@@ -22,7 +22,7 @@ const char* const outputs[] = {"Backspace",         "C-C",   "C-V,Enter", "S-B,E
 // A configuration of the given number of mapping lines, as UTF-8 with CR LF.
 std::string make_config(int lines) {
     std::string text = "HID\\VID_046D&PID_C31C&REV_4920&MI_00\r\n";
-    for (int i = 0; i < lines; i++) {
+    for (int i = 0; i < lines; ++i) {
         text += inputs[i % 10];
         text += ' ';
         text += outputs[(i / 10) % 8];

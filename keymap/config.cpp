@@ -14,18 +14,20 @@ void reset_config() {
     memset(configured_hardware_id, 0, sizeof configured_hardware_id);
 }
 
+namespace {
+
 enum load_result { load_done, load_no_hardware_id, load_unreadable };
 
 // A longer line is handled as several pieces of this many units.
 constexpr int piece_units = 1023;
 
-static bool is_blank_unit(int32_t unit) {
+bool is_blank_unit(int32_t unit) {
     return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
 }
 
 // Reads the first word into configured_hardware_id and leaves the unit after
 // it unread. False when there is no word or it has 500 units or more.
-static bool read_hardware_id(unit_stream* stream) {
+bool read_hardware_id(unit_stream* stream) {
     int32_t unit = next_unit(stream);
     while (unit >= 0 && is_blank_unit(unit)) unit = next_unit(stream);
     if (unit < 0) return false;
@@ -41,21 +43,21 @@ static bool read_hardware_id(unit_stream* stream) {
 
     // A zero unit inside the word ends the id text; clear what follows it.
     reset_config();
-    for (int i = 0; i < length && word[i] != 0; i++) configured_hardware_id[i] = word[i];
+    for (int i = 0; i < length && word[i] != 0; ++i) configured_hardware_id[i] = word[i];
     return true;
 }
 
 // Reads one piece (up to LF, at most piece_units units) as 8-bit text: units
 // 0x01-0x7F stay, a zero unit ends the text, anything else becomes '?'.
 // Returns false at the end of the input.
-static bool read_piece(unit_stream* stream, char line[piece_units + 1]) {
+bool read_piece(unit_stream* stream, char line[piece_units + 1]) {
     int units = 0;
     int bytes = 0;
     bool cut = false;
     while (units < piece_units) {
         int32_t unit = next_unit(stream);
         if (unit < 0) break;
-        units++;
+        ++units;
         if (unit == 0) cut = true;
         if (!cut) line[bytes++] = unit <= 0x7F ? static_cast<char>(unit) : '?';
         if (unit == u'\n') break;
@@ -64,7 +66,7 @@ static bool read_piece(unit_stream* stream, char line[piece_units + 1]) {
     return units > 0;
 }
 
-static load_result load_from(byte_source source) {
+load_result load_from(byte_source source) {
     unit_stream stream;
     if (!open_unit_stream(&stream, source)) return load_unreadable;
     if (!read_hardware_id(&stream)) return load_no_hardware_id;
@@ -73,26 +75,26 @@ static load_result load_from(byte_source source) {
     return load_done;
 }
 
-static const char hardware_id_message[] = "first line in config file must be hardware id\n";
+const char hardware_id_message[] = "first line in config file must be hardware id\n";
 
 struct file_context {
     const char16_t* path;
     config_file* file;
 };
 
-static long read_file(void* context, uint8_t* into, size_t cap) {
+long read_file(void* context, uint8_t* into, size_t cap) {
     file_context* source = static_cast<file_context*>(context);
     return read_config_file(source->file, into, cap);
 }
 
-static bool rewind_file(void* context) {
+bool rewind_file(void* context) {
     file_context* source = static_cast<file_context*>(context);
     close_config_file(source->file);
     source->file = open_config_file(source->path);
     return source->file != nullptr;
 }
 
-static void print_failed_to_open(const char16_t* path) {
+void print_failed_to_open(const char16_t* path) {
     fputs("failed to open ", stdout);
     size_t pos = 0;
     while (path[pos] != 0) {
@@ -102,6 +104,8 @@ static void print_failed_to_open(const char16_t* path) {
     }
     fputs("\n", stdout);
 }
+
+}  // namespace
 
 bool load_config(const char16_t* path) {
     file_context context = {path, open_config_file(path)};
@@ -122,13 +126,15 @@ bool load_config(const char16_t* path) {
     return true;
 }
 
+namespace {
+
 struct memory_context {
     const uint8_t* data;
     size_t size;
     size_t pos;
 };
 
-static long read_memory(void* context, uint8_t* into, size_t cap) {
+long read_memory(void* context, uint8_t* into, size_t cap) {
     memory_context* source = static_cast<memory_context*>(context);
     size_t count = source->size - source->pos;
     if (count > cap) count = cap;
@@ -137,10 +143,12 @@ static long read_memory(void* context, uint8_t* into, size_t cap) {
     return static_cast<long>(count);
 }
 
-static bool rewind_memory(void* context) {
+bool rewind_memory(void* context) {
     static_cast<memory_context*>(context)->pos = 0;
     return true;
 }
+
+}  // namespace
 
 bool load_config_bytes(const uint8_t* data, size_t size) {
     memory_context context = {data, size, 0};

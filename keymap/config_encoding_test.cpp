@@ -54,7 +54,7 @@ TEST(ConfigEncoding, JunkNeverCrashes) {
     // must end with one of its two results and stay inside its buffers.
     std::string junk;
     uint32_t state = 12345;
-    for (int i = 0; i < 200000; i++) {
+    for (int i = 0; i < 200000; ++i) {
         state = state * 1103515245u + 12345u;
         junk += static_cast<char>(state >> 24);
     }

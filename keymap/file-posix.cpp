@@ -17,18 +17,22 @@ struct config_file {
 // rather than opened cut short.
 constexpr size_t path_bytes = 4096;
 
-static bool has_lone_surrogate(const char16_t* path) {
-    for (size_t i = 0; path[i] != 0; i++) {
+namespace {
+
+bool has_lone_surrogate(const char16_t* path) {
+    for (size_t i = 0; path[i] != 0; ++i) {
         char16_t unit = path[i];
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             if (path[i + 1] < 0xDC00 || path[i + 1] > 0xDFFF) return true;
-            i++;
+            ++i;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
             return true;
         }
     }
     return false;
 }
+
+}  // namespace
 
 config_file* open_config_file(const char16_t* path) {
     // A lone surrogate would be written as U+FFFD: another file's name.

@@ -7,8 +7,10 @@ struct key_seed {
     uint16_t scan_code;
 };
 
+namespace {
+
 // clang-format off
-static const key_seed initial_keys[key_count] = {
+const key_seed initial_keys[key_count] = {
     {"A", 0x001E},
     {"B", 0x0030},
     {"C", 0x002E},
@@ -110,30 +112,36 @@ static const key_seed initial_keys[key_count] = {
     {"user9", 0x0000},
     {"user10", 0x0000},
 };
+
+}  // namespace
 // clang-format on
 
 key_entry key_table[key_count];
 
+namespace {
+
 // The table must hold its keys from process start, before anyone resets it.
-[[maybe_unused]] static const bool key_table_filled = (reset_key_table(), true);
+[[maybe_unused]] const bool key_table_filled = (reset_key_table(), true);
+
+}  // namespace
 
 void reset_key_table() {
     memset(key_table, 0, sizeof key_table);
-    for (int i = 0; i < key_count; i++) {
+    for (int i = 0; i < key_count; ++i) {
         strncpy(key_table[i].name, initial_keys[i].name, key_name_size - 1);
         key_table[i].scan_code = initial_keys[i].scan_code;
     }
 }
 
 int find_key_by_name(const char* text) {
-    for (int i = 0; i < key_count; i++) {
+    for (int i = 0; i < key_count; ++i) {
         if (strcmp(key_table[i].name, text) == 0) return i;
     }
     return -1;
 }
 
 int find_key_by_code(uint16_t code) {
-    for (int i = 0; i < key_count; i++) {
+    for (int i = 0; i < key_count; ++i) {
         if (key_table[i].scan_code == code) return i;
     }
     return -1;

@@ -9,7 +9,7 @@ namespace {
 
 TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode) {
     reset_key_table();
-    for (int i = 0; i < key_count; i++) {
+    for (int i = 0; i < key_count; ++i) {
         SCOPED_TRACE(i);
         const key_entry& entry = key_table[i];
         EXPECT_EQ(i, find_key_by_name(entry.name));
@@ -19,7 +19,7 @@ TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode) {
             EXPECT_EQ("user" + std::to_string(i - first_user_key + 1), entry.name);
             EXPECT_EQ(0, entry.scan_code);
         }
-        for (int k = 0; k < key_outputs; k++) {
+        for (int k = 0; k < key_outputs; ++k) {
             EXPECT_EQ(0, entry.outputs[k]);
             EXPECT_EQ(0, entry.modifiers[k]);
         }
@@ -55,7 +55,7 @@ TEST(KeyTable, FixedPlacesAndExtendedPairs) {
 
 TEST(KeyTable, UserEntriesAreClaimedInOrderUntilResetFreesThem) {
     reset_key_table();
-    for (int i = 0; i < 10; i++) {
+    for (int i = 0; i < 10; ++i) {
         uint16_t code = static_cast<uint16_t>(0xE05B + i);
         EXPECT_EQ(first_user_key + i, claim_user_slot(code));
         EXPECT_EQ(first_user_key + i, find_key_by_code(code));

@@ -11,16 +11,18 @@ struct modifier_prefix {
     uint16_t bit;
 };
 
-static const modifier_prefix prefixes[] = {
+namespace {
+
+const modifier_prefix prefixes[] = {
     {"S-", mod_left_shift},   {"C-", mod_left_ctrl},   {"A-", mod_left_alt},   {"W-", mod_left_win},
     {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
 };
 
-static bool is_hex(char c) {
+bool is_hex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-static int hex_value(char c) {
+int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return c - 'A' + 10;
@@ -28,9 +30,9 @@ static int hex_value(char c) {
 
 // All leading hex digits as a signed 32-bit number that saturates at
 // 0x7FFFFFFF, as strtol does where long has 32 bits; the low 16 bits of it.
-static uint16_t hex_code(const char* text) {
+uint16_t hex_code(const char* text) {
     uint32_t value = 0;
-    for (; is_hex(*text); text++) {
+    for (; is_hex(*text); ++text) {
         value = value * 16 + static_cast<uint32_t>(hex_value(*text));
         if (value > 0x7FFFFFFFu) value = 0x7FFFFFFFu;
     }
@@ -38,7 +40,7 @@ static uint16_t hex_code(const char* text) {
 }
 
 // The entry the key token names, or -1.
-static int resolve_key(const char* token) {
+int resolve_key(const char* token) {
     if (token[0] == '#' && is_hex(token[1])) {
         if (!is_hex(token[2]) || !is_hex(token[3]) || !is_hex(token[4])) return -1;
         uint16_t code = hex_code(token + 1);
@@ -49,9 +51,11 @@ static int resolve_key(const char* token) {
     return find_key_by_name(token);
 }
 
-static bool ends_name(char c) {
+bool ends_name(char c) {
     return c == ',' || c == ' ' || c == '\n' || c == '\0';
 }
+
+}  // namespace
 
 void apply_mapping_line(char* line) {
     if (line[0] == ' ' || line[0] == '\0' || line[0] == '\n') return;
@@ -63,8 +67,8 @@ void apply_mapping_line(char* line) {
     key_entry* entry = &key_table[index];
 
     char* pos = space + 1;
-    while (*pos == ' ') pos++;
-    for (int i = 0; i < key_outputs; i++) {
+    while (*pos == ' ') ++pos;
+    for (int i = 0; i < key_outputs; ++i) {
         entry->modifiers[i] = 0;
         const char* token = pos;
         for (const modifier_prefix& prefix : prefixes) {
@@ -75,7 +79,7 @@ void apply_mapping_line(char* line) {
             }
         }
         char* end = pos;
-        while (!ends_name(*end)) end++;
+        while (!ends_name(*end)) ++end;
         bool last = *end != ',';
         *end = '\0';
         int found = find_key_by_name(pos);

@@ -46,7 +46,7 @@ inline std::string hex4(unsigned value) {
 
 inline std::string repeat(const std::string& text, int times, const std::string& between = "") {
     std::string out;
-    for (int i = 0; i < times; i++) out += (i > 0 ? between : "") + text;
+    for (int i = 0; i < times; ++i) out += (i > 0 ? between : "") + text;
     return out;
 }
 
@@ -68,9 +68,9 @@ inline std::string describe_table_changes() {
     memcpy(now, key_table, sizeof now);
     reset_key_table();
     std::string text;
-    for (int i = 0; i < key_count; i++) {
+    for (int i = 0; i < key_count; ++i) {
         std::string outputs;
-        for (int k = 0; k < key_outputs; k++)
+        for (int k = 0; k < key_outputs; ++k)
             outputs += " " + hex4(now[i].outputs[k]) + ":" + hex4(now[i].modifiers[k]).substr(2);
         while (outputs.size() >= 8 && outputs.compare(outputs.size() - 8, 8, " 0000:00") == 0)
             outputs.resize(outputs.size() - 8);

@@ -19,24 +19,28 @@ size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap) {
     return written;
 }
 
+namespace {
+
 // Appends the code point unless it does not fit; false when it did not.
-static bool put_utf16(uint32_t code, char16_t* out, size_t cap, size_t* written) {
+bool put_utf16(uint32_t code, char16_t* out, size_t cap, size_t* written) {
     char16_t units[2];
     size_t length = static_cast<size_t>(utf16_encode(code, units));
     if (*written + length > cap - 1) return false;
-    for (size_t i = 0; i < length; i++) out[(*written)++] = units[i];
+    for (size_t i = 0; i < length; ++i) out[(*written)++] = units[i];
     return true;
 }
+
+}  // namespace
 
 size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap) {
     utf8_decoder decoder;
     utf8_start(&decoder);
     size_t written = 0;
     bool room = true;
-    for (size_t i = 0; room && text[i] != 0; i++) {
+    for (size_t i = 0; room && text[i] != 0; ++i) {
         uint32_t codes[2];
         int count = utf8_feed(&decoder, static_cast<uint8_t>(text[i]), codes);
-        for (int k = 0; room && k < count; k++) room = put_utf16(codes[k], out, cap, &written);
+        for (int k = 0; room && k < count; ++k) room = put_utf16(codes[k], out, cap, &written);
     }
     uint32_t last;
     if (room && utf8_finish(&decoder, &last) == 1) put_utf16(last, out, cap, &written);

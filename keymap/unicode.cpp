@@ -7,7 +7,9 @@ void utf8_start(utf8_decoder* decoder) {
     decoder->high = 0xBF;
 }
 
-static int utf8_lead(utf8_decoder* decoder, uint8_t byte, uint32_t* out) {
+namespace {
+
+int utf8_lead(utf8_decoder* decoder, uint8_t byte, uint32_t* out) {
     if (byte < 0x80) {
         *out = byte;
         return 1;
@@ -34,6 +36,8 @@ static int utf8_lead(utf8_decoder* decoder, uint8_t byte, uint32_t* out) {
     }
     return 0;
 }
+
+}  // namespace
 
 int utf8_feed(utf8_decoder* decoder, uint8_t byte, uint32_t out[2]) {
     if (decoder->remaining == 0) return utf8_lead(decoder, byte, &out[0]);

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-static void fill_buffer(unit_stream* stream) {
+namespace {
+
+void fill_buffer(unit_stream* stream) {
     stream->pos = 0;
     stream->len = 0;
     while (!stream->ended && stream->len < unit_stream_buffer) {
@@ -15,13 +17,13 @@ static void fill_buffer(unit_stream* stream) {
     }
 }
 
-static bool starts_with(const unit_stream* stream, const uint8_t* mark, size_t size) {
+bool starts_with(const unit_stream* stream, const uint8_t* mark, size_t size) {
     return stream->len >= size && memcmp(stream->bytes, mark, size) == 0;
 }
 
 // Scans the rest of the source for a zero byte; true when the buffer was
 // overwritten on the way.
-static bool scan_for_zero(unit_stream* stream, bool* found) {
+bool scan_for_zero(unit_stream* stream, bool* found) {
     *found = memchr(stream->bytes, 0, stream->len) != nullptr;
     bool overwritten = false;
     while (!*found && !stream->ended) {
@@ -31,6 +33,8 @@ static bool scan_for_zero(unit_stream* stream, bool* found) {
     }
     return overwritten;
 }
+
+}  // namespace
 
 bool open_unit_stream(unit_stream* stream, byte_source source) {
     stream->source = source;
@@ -73,7 +77,9 @@ bool open_unit_stream(unit_stream* stream, byte_source source) {
     return true;
 }
 
-static int next_byte(unit_stream* stream) {
+namespace {
+
+int next_byte(unit_stream* stream) {
     if (stream->pos == stream->len) {
         if (stream->ended) return -1;
         fill_buffer(stream);
@@ -82,16 +88,16 @@ static int next_byte(unit_stream* stream) {
     return stream->bytes[stream->pos++];
 }
 
-static void queue_code(unit_stream* stream, uint32_t code) {
+void queue_code(unit_stream* stream, uint32_t code) {
     char16_t units[2];
     int count = utf16_encode(code, units);
-    for (int i = 0; i < count; i++) {
+    for (int i = 0; i < count; ++i) {
         stream->queue[(stream->queue_start + stream->queue_count) % 4] = units[i];
-        stream->queue_count++;
+        ++stream->queue_count;
     }
 }
 
-static int32_t next_utf8_unit(unit_stream* stream) {
+int32_t next_utf8_unit(unit_stream* stream) {
     // One byte yields at most two code points, one of them U+FFFD, so the
     // queue never holds more than three units.
     while (stream->queue_count == 0) {
@@ -103,7 +109,7 @@ static int32_t next_utf8_unit(unit_stream* stream) {
             break;
         }
         int count = utf8_feed(&stream->utf8, static_cast<uint8_t>(byte), codes);
-        for (int i = 0; i < count; i++) queue_code(stream, codes[i]);
+        for (int i = 0; i < count; ++i) queue_code(stream, codes[i]);
     }
     int32_t unit = stream->queue[stream->queue_start];
     stream->queue_start = (stream->queue_start + 1) % 4;
@@ -111,7 +117,7 @@ static int32_t next_utf8_unit(unit_stream* stream) {
     return unit;
 }
 
-static int32_t next_decoded_unit(unit_stream* stream) {
+int32_t next_decoded_unit(unit_stream* stream) {
     if (stream->encoding == encoding_utf8) return next_utf8_unit(stream);
     int first = next_byte(stream);
     if (first < 0) return -1;
@@ -120,6 +126,8 @@ static int32_t next_decoded_unit(unit_stream* stream) {
     if (stream->encoding == encoding_utf16le) return first | (second << 8);
     return (first << 8) | second;
 }
+
+}  // namespace
 
 int32_t next_unit(unit_stream* stream) {
     if (stream->back >= 0) {
