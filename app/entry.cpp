@@ -19,7 +19,7 @@ constexpr uint16_t remap_filter = 0xFFFF;
 
 void print_wide(const char* format, const char16_t* text) {
     // A 500-unit id needs at most 3 bytes a unit in UTF-8.
-    char utf8[configured_id_units * 3 + 1];
+    char utf8[hardware_id_units * 3 + 1];
     utf16_to_utf8(text, utf8, sizeof utf8);
     std::printf(format, utf8);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "driver/hardware_id.h"
+
 struct device_set;
 
 // One keyboard event. key_state: 0x01 release, 0x02 E0 prefix.
@@ -35,9 +37,6 @@ constexpr uint16_t key_state_e0 = 0x02;
 // Sizes of the driver's wire records.
 constexpr uint32_t key_record_size = 12;
 constexpr uint32_t mouse_record_size = 24;
-
-constexpr int hardware_id_units = 500;
-constexpr uint32_t hardware_id_bytes = hardware_id_units * 2;
 
 // Filled by every get_hardware_id call; read as a NUL-terminated UTF-16 string.
 extern char16_t hardware_id_buffer[hardware_id_units];

@@ -13,7 +13,7 @@ namespace {
 
 key_entry initial_table[key_count];
 key_entry first_table[key_count];
-char16_t first_id[configured_id_units];
+char16_t first_id[hardware_id_units];
 
 void require(bool ok, const char* what) {
     if (ok) return;
@@ -54,11 +54,11 @@ void check_table() {
 
 void check_configured_id() {
     int end = 0;
-    while (end < configured_id_units && configured_hardware_id[end] != 0) {
+    while (end < hardware_id_units && configured_hardware_id[end] != 0) {
         require(!is_blank_unit(configured_hardware_id[end]), "the configured id holds white space");
         ++end;
     }
-    require(end < configured_id_units, "the configured id has no terminator");
+    require(end < hardware_id_units, "the configured id has no terminator");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "keymap/unicode.h"
 #include "keymap/unit_stream.h"
 
-char16_t configured_hardware_id[configured_id_units];
+char16_t configured_hardware_id[hardware_id_units];
 
 void reset_config() {
     memset(configured_hardware_id, 0, sizeof configured_hardware_id);
@@ -32,10 +32,10 @@ bool read_hardware_id(unit_stream* stream) {
     while (unit >= 0 && is_blank_unit(unit)) unit = next_unit(stream);
     if (unit < 0) return false;
 
-    char16_t word[configured_id_units] = {};
+    char16_t word[hardware_id_units] = {};
     int length = 0;
     while (unit >= 0 && !is_blank_unit(unit)) {
-        if (length == configured_id_units - 1) return false;
+        if (length == hardware_id_units - 1) return false;
         word[length++] = static_cast<char16_t>(unit);
         unit = next_unit(stream);
     }

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int configured_id_units = 500;
+#include "driver/hardware_id.h"
 
 // The hardware id the configuration names, NUL-terminated UTF-16.
-extern char16_t configured_hardware_id[configured_id_units];
+extern char16_t configured_hardware_id[hardware_id_units];
 
 // Zeroes configured_hardware_id.
 void reset_config();

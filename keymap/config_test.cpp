@@ -115,7 +115,7 @@ TEST(HardwareIdWord, LaterLoadsReplaceTheIdOrKeepAllOnFailure) {
     EXPECT_EQ(u"keyboard-one", std::u16string(configured_hardware_id));
     EXPECT_EQ("A 0030:00;", describe_table_changes());
     ASSERT_TRUE(load_bytes_captured("kb\n").ok);
-    for (int i = 2; i < configured_id_units; ++i) ASSERT_EQ(0, configured_hardware_id[i]) << i;
+    for (int i = 2; i < hardware_id_units; ++i) ASSERT_EQ(0, configured_hardware_id[i]) << i;
     EXPECT_EQ(u"kb", std::u16string(configured_hardware_id));
     reset_config();
     EXPECT_EQ(u"", std::u16string(configured_hardware_id));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "keymap/key_table.h"
+#include "keymap/text.h"
 
 struct modifier_prefix {
     const char* text;
@@ -19,13 +20,7 @@ const modifier_prefix prefixes[] = {
 };
 
 bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
+    return hex_digit_value(c) >= 0;
 }
 
 // All leading hex digits as a signed 32-bit number that saturates at
@@ -33,7 +28,7 @@ int hex_value(char c) {
 uint16_t hex_code(const char* text) {
     uint32_t value = 0;
     for (; is_hex(*text); ++text) {
-        value = value * 16 + static_cast<uint32_t>(hex_value(*text));
+        value = value * 16 + static_cast<uint32_t>(hex_digit_value(*text));
         if (value > 0x7FFFFFFFu) value = 0x7FFFFFFFu;
     }
     return static_cast<uint16_t>(value & 0xFFFFu);

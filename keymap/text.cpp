@@ -47,3 +47,10 @@ size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap) {
     out[written] = 0;
     return written;
 }
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}

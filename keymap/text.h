@@ -13,4 +13,7 @@ size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap);
 // written, without the NUL.
 size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap);
 
+// The value of one hexadecimal digit (either case), or -1 when c is none.
+int hex_digit_value(char c);
+
 #endif

@@ -133,7 +133,7 @@ int replay_main(int argc, char** argv) {
     sim_reset();
     reset_key_table();
     reset_config();
-    for (int n = 1; n <= session_device_count; ++n) {
+    for (int n = 1; n <= device_count; ++n) {
         const session_device& d = devices.device[n - 1];
         if (d.declared) sim_declare_device(n, d.has_id ? d.id : nullptr);
     }

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "keymap/key_table.h"
+#include "keymap/text.h"
 #include "replay/utf8_path.h"
 
 namespace {
 
-constexpr int keyboard_count = 10;
 constexpr size_t error_size = 256;
 // Words quoted in a message are cut to this many bytes.
 constexpr int quote_max = 40;
@@ -73,19 +73,12 @@ int quoted_length(word w) {
     return w.length < quote_max ? w.length : quote_max;
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Parses 1 to max_digits hex digits. Returns false for anything else.
 bool parse_hex(word w, int max_digits, uint32_t* value) {
     if (w.length < 1 || w.length > max_digits) return false;
     uint32_t v = 0;
     for (int i = 0; i < w.length; ++i) {
-        int digit = hex_value(w.text[i]);
+        int digit = hex_digit_value(w.text[i]);
         if (digit < 0) return false;
         v = v * 16 + static_cast<uint32_t>(digit);
     }
@@ -128,7 +121,7 @@ bool parse_device(const char** at, bool keyboard, parsed_line* out) {
         if (value < 1000) value = value * 10 + (w.text[i] - '0');
     }
     long low = keyboard ? 1 : keyboard_count + 1;
-    long high = keyboard ? keyboard_count : session_device_count;
+    long high = keyboard ? keyboard_count : device_count;
     if (value < low || value > high) {
         fail(out,
              keyboard ? "keyboard number '%.*s' is out of range 1-10" : "mouse number '%.*s' is out of range 11-20", w);

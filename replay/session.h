@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "driver/device_set.h"
 #include "driver/strokes.h"
 
 // A session file scripts what happens on the user's side of the filter driver:
@@ -28,7 +29,6 @@
 // (line end not counted) and an id at most session_max_id_bytes; longer ones
 // are errors. The file is read as a stream and never held in memory.
 
-constexpr int session_device_count = 20;
 constexpr int session_max_id_bytes = 2000;
 constexpr int session_max_line_bytes = 4096;
 constexpr size_t session_message_size = 1024;
@@ -41,7 +41,7 @@ struct session_device {
 
 // device[n - 1] describes device number n.
 struct session_devices {
-    session_device device[session_device_count];
+    session_device device[device_count];
 };
 
 // Reads the whole session file once and checks every line. On success fills

@@ -26,7 +26,7 @@ std::string write_session(const std::string& text) {
 // "N" for a device without id, "N:id" for one with; one per line.
 std::string describe_devices(const session_devices& devices) {
     std::string out;
-    for (int n = 1; n <= session_device_count; ++n) {
+    for (int n = 1; n <= device_count; ++n) {
         const session_device& d = devices.device[n - 1];
         if (!d.declared) continue;
         out += std::to_string(n);

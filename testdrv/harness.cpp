@@ -165,7 +165,7 @@ bool write_delivered(testctl_link* link, std::FILE* out) {
 
 bool declare_devices(testctl_link* link, const session_devices& devices) {
     static char16_t id[TESTCTL_ID_UNITS + 1];
-    for (int n = 1; n <= session_device_count; ++n) {
+    for (int n = 1; n <= device_count; ++n) {
         const session_device& d = devices.device[n - 1];
         if (!d.declared) continue;
         size_t units = d.has_id ? utf8_to_utf16(d.id, id, TESTCTL_ID_UNITS + 1) : 0;
