@@ -86,7 +86,10 @@ bool parse_hex(word w, int max_digits, uint32_t* value) {
     return true;
 }
 
-enum line_kind { kind_skip, kind_device, kind_stroke, kind_error };
+enum line_kind { kind_skip, kind_device, kind_item, kind_error };
+
+// The longest quiet moment a session may ask for: ten minutes.
+constexpr long max_pause_ms = 600000;
 
 struct parsed_line {
     line_kind kind;
@@ -94,7 +97,7 @@ struct parsed_line {
     bool has_id;
     const char* id;  // points into the line
     size_t id_length;
-    key_stroke key;
+    session_item item;
     bool tap;
     char error[error_size];
 };
@@ -102,6 +105,18 @@ struct parsed_line {
 void fail(parsed_line* out, const char* format, word w) {
     out->kind = kind_error;
     std::snprintf(out->error, sizeof out->error, format, quoted_length(w), w.text);
+}
+
+// Reads a decimal number of 1 to 7 digits into *value.
+bool parse_decimal(word w, long* value) {
+    if (w.length < 1 || w.length > 7) return false;
+    long v = 0;
+    for (int i = 0; i < w.length; ++i) {
+        if (w.text[i] < '0' || w.text[i] > '9') return false;
+        v = v * 10 + (w.text[i] - '0');
+    }
+    *value = v;
+    return true;
 }
 
 // Reads the device number and checks it against the kind's range.
@@ -197,7 +212,7 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     out->has_id = false;
     out->id = nullptr;
     out->id_length = 0;
-    out->key = key_stroke{0, 0, 0};
+    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0};
     out->tap = false;
     out->error[0] = 0;
 
@@ -222,16 +237,18 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    key_stroke& key = out->item.key;
     bool down = word_is(directive, "down");
     bool up = word_is(directive, "up");
     bool tap = word_is(directive, "tap");
     if (down || up || tap) {
         if (!parse_device(&at, true, out)) return;
-        if (!parse_key(next_word(&at), &out->key, out)) return;
+        if (!parse_key(next_word(&at), &key, out)) return;
         if (!at_line_end(&at, out)) return;
-        if (up) out->key.key_state |= key_state_up;
+        if (up) key.key_state |= key_state_up;
+        out->item.device = out->device;
         out->tap = tap;
-        out->kind = kind_stroke;
+        out->kind = kind_item;
         return;
     }
 
@@ -242,10 +259,39 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         if (!parse_field(&at, "state", 4, &state, out)) return;
         if (!parse_field(&at, "extra", 8, &extra, out)) return;
         if (!at_line_end(&at, out)) return;
-        out->key.make_code = static_cast<uint16_t>(make);
-        out->key.key_state = static_cast<uint16_t>(state);
-        out->key.extra_info = extra;
-        out->kind = kind_stroke;
+        key.make_code = static_cast<uint16_t>(make);
+        key.key_state = static_cast<uint16_t>(state);
+        key.extra_info = extra;
+        out->item.device = out->device;
+        out->kind = kind_item;
+        return;
+    }
+
+    if (word_is(directive, "pause")) {
+        word w = next_word(&at);
+        long ms = 0;
+        if (w.length == 0) {
+            out->kind = kind_error;
+            std::snprintf(out->error, sizeof out->error, "missing milliseconds");
+            return;
+        }
+        if (!parse_decimal(w, &ms) || ms > max_pause_ms) {
+            out->kind = kind_error;
+            std::snprintf(out->error, sizeof out->error, "bad milliseconds '%.*s': expected 0-%ld", quoted_length(w),
+                          w.text, max_pause_ms);
+            return;
+        }
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = session_pause;
+        out->item.pause_ms = static_cast<uint32_t>(ms);
+        out->kind = kind_item;
+        return;
+    }
+
+    if (word_is(directive, "interrupt")) {
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = session_interrupt;
+        out->kind = kind_item;
         return;
     }
 
@@ -299,7 +345,7 @@ bool session_check(const char* path, session_devices* devices, char* message, si
             device->has_id = parsed.has_id;
             std::memcpy(device->id, parsed.id == nullptr ? "" : parsed.id, parsed.id_length);
             device->id[parsed.id_length] = 0;
-        } else if (parsed.kind == kind_stroke && first_use[parsed.device - 1] == 0) {
+        } else if (parsed.kind == kind_item && parsed.item.kind == session_key && first_use[parsed.device - 1] == 0) {
             first_use[parsed.device - 1] = number;
         }
     }
@@ -331,7 +377,7 @@ bool session_open(session_reader* reader, const char* path) {
     return reader->file != nullptr;
 }
 
-bool session_next(session_reader* reader, session_stroke* next) {
+bool session_next(session_reader* reader, session_item* next) {
     if (reader->has_pending) {
         reader->has_pending = false;
         *next = reader->pending;
@@ -345,9 +391,8 @@ bool session_next(session_reader* reader, session_stroke* next) {
         if (status != line_ok) return false;
         parse_line(reader->line, length, &parsed);
         if (parsed.kind == kind_error) return false;
-        if (parsed.kind != kind_stroke) continue;
-        next->device = parsed.device;
-        next->key = parsed.key;
+        if (parsed.kind != kind_item) continue;
+        *next = parsed.item;
         if (parsed.tap) {
             reader->has_pending = true;
             reader->pending = *next;

@@ -18,6 +18,9 @@
 //   down N KEY / up N KEY      a press / release on keyboard N
 //   tap N KEY                  a press then a release
 //   stroke N MAKE STATE EXTRA  a raw stroke, hex fields of 16, 16 and 32 bits
+//   pause MS                   a quiet moment of MS milliseconds (0-600000)
+//                              before the next stroke is typed
+//   interrupt                  the console asks padmap to stop here
 //
 // KEY is a key table name other than user1..user10, or four hex digits whose
 // high byte is 00 or e0 (e0 sets the E0 state bit; the make code is the low
@@ -51,27 +54,35 @@ struct session_devices {
 // key_table, whose named entries never change.
 bool session_check(const char* path, session_devices* devices, char* message, size_t message_size);
 
-// One typed stroke.
-struct session_stroke {
+enum session_item_kind {
+    session_key,        // a stroke typed on keyboard device
+    session_pause,      // pause_ms of quiet before the next item
+    session_interrupt,  // the console asks padmap to stop
+};
+
+// One thing that happens on the user's side, in file order.
+struct session_item {
+    session_item_kind kind;
     int device;
     key_stroke key;
+    uint32_t pause_ms;
 };
 
 // The strokes of a checked session, drawn one at a time.
 struct session_reader {
     std::FILE* file;
     bool has_pending;  // the release half of a tap is due next
-    session_stroke pending;
+    session_item pending;
     char line[session_max_line_bytes + 2];
 };
 
 // Returns false when the file cannot be opened.
 bool session_open(session_reader* reader, const char* path);
 
-// Gives the next stroke in file order (a tap gives its press, then its
+// Gives the next item in file order (a tap gives its press, then its
 // release). Returns false when there are no more; a line that does not parse
-// (the file changed after it was checked) also ends the strokes.
-bool session_next(session_reader* reader, session_stroke* next);
+// (the file changed after it was checked) also ends the items.
+bool session_next(session_reader* reader, session_item* next);
 
 // Closes the file; a reader that never opened is ignored.
 void session_close(session_reader* reader);

@@ -41,11 +41,17 @@ std::string read_strokes(const std::string& path) {
     session_reader reader;
     EXPECT_TRUE(session_open(&reader, path.c_str()));
     std::string out;
-    session_stroke s;
+    session_item s;
     while (session_next(&reader, &s)) {
         char line[64];
-        std::snprintf(line, sizeof line, "%d %x %x %x\n", s.device, s.key.make_code, s.key.key_state,
-                      static_cast<unsigned>(s.key.extra_info));
+        if (s.kind == session_pause) {
+            std::snprintf(line, sizeof line, "pause %u\n", static_cast<unsigned>(s.pause_ms));
+        } else if (s.kind == session_interrupt) {
+            std::snprintf(line, sizeof line, "interrupt\n");
+        } else {
+            std::snprintf(line, sizeof line, "%d %x %x %x\n", s.device, s.key.make_code, s.key.key_state,
+                          static_cast<unsigned>(s.key.extra_info));
+        }
         out += line;
     }
     session_close(&reader);
@@ -101,6 +107,12 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"#" + std::string(4096, 'x') + "\n", "1: line longer than 4096 bytes"},
         {"\n#" + std::string(100000, 'x') + "\nbogus\n", "2: line longer than 4096 bytes"},
         {std::string("keyboard 1 A\0B\n", 15), "1: the line holds a NUL byte"},
+        {"pause\n", "1: missing milliseconds"},
+        {"pause -1\n", "1: bad milliseconds '-1': expected 0-600000"},
+        {"pause 600001\n", "1: bad milliseconds '600001': expected 0-600000"},
+        {"pause 12345678\n", "1: bad milliseconds '12345678': expected 0-600000"},
+        {"pause 5 ms\n", "1: unexpected 'ms' at the end of the line"},
+        {"interrupt now\n", "1: unexpected 'now' at the end of the line"},
     };
     // clang-format on
     for (const error_case& c : cases) {
@@ -147,6 +159,8 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
         {"keyboard 1\ntap 1 Z", "1\n", "1 2c 0 0\n1 2c 1 0\n"},
         {"keyboard 1 " + std::string(2000, 'x') + "\n", "1:" + std::string(2000, 'x') + "\n", ""},
         {"#" + std::string(4095, 'x') + "\r\n", "", ""},
+        {"keyboard 1\ntap 1 A\npause 600000\n interrupt\t\ndown 1 B\npause 0\r\n", "1\n",
+         "1 1e 0 0\n1 1e 1 0\npause 600000\ninterrupt\n1 30 0 0\npause 0\n"},
     };
     // clang-format on
     for (const good_case& c : cases) {
@@ -184,7 +198,7 @@ TEST(SessionCheck, AMissingFileIsReportedAndGivesNoStrokes) {
     EXPECT_EQ(std::string(message), path + ": cannot open the session file");
     session_reader reader;
     EXPECT_FALSE(session_open(&reader, path.c_str()));
-    session_stroke s;
+    session_item s;
     EXPECT_FALSE(session_next(&reader, &s));
     session_close(&reader);
 }

@@ -197,8 +197,13 @@ const char* type_strokes(session_run* run, session_reader* reader) {
     case wait_timed_out: return "padmap never set its keyboard filter";
     case wait_broken: return "the test driver stopped answering";
     }
-    session_stroke next;
+    session_item next;
     while (session_next(reader, &next)) {
+        if (next.kind == session_pause) {
+            Sleep(next.pause_ms);
+            continue;
+        }
+        if (next.kind != session_key) continue;
         testctl_status status;
         if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
         if (run->identify && status.consumed > 0) break;
