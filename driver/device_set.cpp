@@ -24,6 +24,11 @@ bool register_event(os_handle device, os_handle event) {
 device_set* open_device_set() {
     device_set* set = static_cast<device_set*>(os_heap_alloc(sizeof(device_set), true));
     if (set == nullptr) return nullptr;
+    set->wake_event = os_create_event();
+    if (set->wake_event == os_null_handle) {
+        os_heap_free(set);
+        return nullptr;
+    }
     for (int index = 0; index < device_count; ++index) {
         device_slot* slot = &set->slots[index];
         char name[32];
@@ -46,6 +51,7 @@ void close_device_set(device_set* set) {
         if (is_open(slot->device)) os_close_handle(slot->device);
         if (slot->input_event != os_null_handle) os_close_handle(slot->input_event);
     }
+    if (set->wake_event != os_null_handle) os_close_handle(set->wake_event);
     os_heap_free(set);
 }
 
@@ -63,7 +69,7 @@ void set_keyboard_filter(device_set* set, uint16_t filter) {
 
 int wait_for_device(device_set* set) {
     if (set == nullptr) return 0;
-    os_handle events[device_count];
+    os_handle events[device_count + 1];
     int owners[device_count];
     uint32_t count = 0;
     for (int index = 0; index < device_count; ++index) {
@@ -72,8 +78,16 @@ int wait_for_device(device_set* set) {
         owners[count] = index + 1;
         ++count;
     }
-    uint32_t position = os_wait_for_any(count, events);
+    if (count == 0) return 0;
+    // The wake event comes last: input that is already there is read first.
+    events[count] = set->wake_event;
+    uint32_t position = os_wait_for_any(count + 1, events);
     if (position == os_wait_failed || position == os_wait_timeout) return 0;
     if (position < count) return owners[position];
+    if (position == count) return device_woken;
     return device_count + 1;
+}
+
+void wake_device_wait(device_set* set) {
+    if (set != nullptr) os_set_event(set->wake_event);
 }

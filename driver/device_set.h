@@ -16,7 +16,12 @@ struct device_slot {
 
 struct device_set {
     device_slot slots[device_count];
+    os_handle wake_event;  // ends a wait early when set; see wake_device_wait
 };
+
+// What wait_for_device returns when the wait was woken rather than a device
+// signalled.
+constexpr int device_woken = -1;
 
 // Opens the driver's 20 device objects from the process heap. Returns null when
 // the heap, an event or a set-event request fails (after releasing everything
@@ -31,8 +36,13 @@ void close_device_set(device_set* set);
 void set_keyboard_filter(device_set* set, uint16_t filter);
 
 // Blocks until a device's input event is signalled. Returns its number 1-20,
-// 21 for a wait result that matches no collected event, 0 on failure, with no
-// events, or for a null set.
+// 21 for a wait result that matches no collected event, device_woken once the
+// set has been woken (from then on every wait returns at once), 0 on failure,
+// with no device events, or for a null set.
 int wait_for_device(device_set* set);
+
+// Makes the current or next wait_for_device return device_woken. Safe from
+// any thread while the set is open; null is ignored.
+void wake_device_wait(device_set* set);
 
 #endif

@@ -28,7 +28,7 @@ TEST_F(DeviceSet, WithoutTheDriverEverySlotIsInvalidAndTheWaitFails) {
         EXPECT_EQ(os_invalid_handle, set->slots[index].device);
         EXPECT_EQ(os_null_handle, set->slots[index].input_event);
     }
-    EXPECT_EQ(0, sim_step_calls(sim_step_event));
+    EXPECT_EQ(1, sim_step_calls(sim_step_event)) << "only the wake event";
     EXPECT_EQ(0, wait_for_device(set));
     // Every device name carries its two-digit index.
     ASSERT_EQ(device_count, sim_open_count());
@@ -54,7 +54,7 @@ TEST_F(DeviceSet, EachOpenedDeviceGetsItsOwnEventAsAnEightByteField) {
         EXPECT_EQ(static_cast<uint32_t>(slot.input_event), field);
     }
     EXPECT_EQ(os_null_handle, set->slots[2].input_event);
-    EXPECT_EQ(6, sim_open_handles());
+    EXPECT_EQ(7, sim_open_handles()) << "three devices, their events and the wake event";
 }
 
 TEST_F(DeviceSet, OnlyKeyboardSlotsAreFilteredEvenWhereTheOpenFailed) {
@@ -98,6 +98,23 @@ TEST_F(DeviceSet, WaitNamesTheDeviceBehindTheSignalledPositionOrGivesZero) {
     EXPECT_EQ(0, wait_for_device(set));
 }
 
+// A stop request wakes the wait; input that came before it is read first, and
+// once woken every later wait returns at once without typing anything more.
+TEST_F(DeviceSet, AWokenWaitReturnsWokenAfterPendingInput) {
+    ASSERT_TRUE(open({1, 2}));
+    sim_type(2, key_stroke{0x1E, 0, 0});
+    sim_type(1, key_stroke{0x30, 0, 0});
+    EXPECT_EQ(2, wait_for_device(set));
+    wake_device_wait(set);
+    EXPECT_EQ(2, wait_for_device(set)) << "the captured stroke is still there";
+    stroke received;
+    EXPECT_EQ(1, receive_stroke(set, 2, &received));
+    EXPECT_EQ(device_woken, wait_for_device(set));
+    EXPECT_EQ(device_woken, wait_for_device(set));
+    EXPECT_EQ(0, receive_stroke(set, 1, &received)) << "a stroke was typed after the wake";
+    wake_device_wait(nullptr);
+}
+
 TEST_F(DeviceSet, AFailedOpenStepReleasesEverythingItTook) {
     struct row {
         const char* name;
@@ -108,9 +125,10 @@ TEST_F(DeviceSet, AFailedOpenStepReleasesEverythingItTook) {
     // clang-format off
     const row rows[] = {
         {"no heap for the set", sim_step_alloc, 1, false},
-        {"first event", sim_step_event, 1, false},
-        {"middle event", sim_step_event, 2, false},
-        {"last event", sim_step_event, 4, false},
+        {"wake event", sim_step_event, 1, false},
+        {"first device event", sim_step_event, 2, false},
+        {"middle device event", sim_step_event, 3, false},
+        {"last device event", sim_step_event, 5, false},
         {"first set-event", sim_step_set_event, 1, false},
         {"third set-event", sim_step_set_event, 3, false},
         {"last set-event", sim_step_set_event, 4, false},
@@ -125,7 +143,7 @@ TEST_F(DeviceSet, AFailedOpenStepReleasesEverythingItTook) {
         if (set != nullptr) {
             EXPECT_EQ(os_invalid_handle, set->slots[1].device);
             EXPECT_EQ(os_null_handle, set->slots[1].input_event);
-            EXPECT_EQ(6, sim_open_handles());
+            EXPECT_EQ(7, sim_open_handles());
         }
         close_device_set(set);
         set = nullptr;

@@ -20,12 +20,13 @@ int device_for_name(const char* name) {
     return index < device_count ? index + 1 : 0;
 }
 
-void record_request(int device, uint32_t code, const void* in, uint32_t in_size, uint32_t out_size) {
+void record_request(int device, uint32_t code, const void* in, uint32_t in_size, uint32_t out_size, bool done,
+                    uint32_t returned) {
     sim_model& model = sim_state();
-    if (model.request_count == sim_max_requests) return;
-    sim_request& request = model.requests[model.request_count++];
-    request = sim_request{device, code, {}, in_size, out_size};
+    sim_request request = {device, code, {}, in_size, out_size, done, returned};
     if (in != nullptr) std::memcpy(request.input, in, in_size < sizeof request.input ? in_size : sizeof request.input);
+    if (model.request_count < sim_max_requests) model.requests[model.request_count++] = request;
+    if (model.request_sink != nullptr) model.request_sink(model.request_sink_context, &request);
 }
 
 bool set_filter(sim_device& device, const uint8_t* in, uint32_t in_size) {
@@ -70,7 +71,8 @@ bool write_records(int device, const uint8_t* in, uint32_t in_size, uint32_t* ta
 // Hands over as many whole queued records as the buffer holds. With nothing
 // queued the request still succeeds, with 0 bytes: the driver completes reads
 // at once instead of holding them until input comes, and the client treats an
-// empty answer as no stroke.
+// empty answer as no stroke. A device told to answer short drops the last
+// byte of what it hands over.
 bool read_records(int device, uint8_t* out, uint32_t out_size, uint32_t* filled) {
     if (sim_attempt(sim_step_read)) return false;
     if (out == nullptr && out_size > 0) return false;
@@ -81,6 +83,7 @@ bool read_records(int device, uint8_t* out, uint32_t out_size, uint32_t* filled)
         std::memcpy(out + used, record.bytes, size);
         used += size;
     }
+    if (used > 0 && sim_find_device(device)->short_reads) --used;
     *filled = used;
     return true;
 }
@@ -136,7 +139,6 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
                        uint32_t* returned) {
     const sim_handle* handle = sim_find_handle(device);
     int number = handle != nullptr && handle->kind == sim_handle_device ? handle->device : 0;
-    record_request(number, code, in, in_size, out_size);
     uint32_t bytes = 0;
     bool done = false;
     if (number != 0) {
@@ -155,7 +157,9 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
             done = read_hardware_id(target, output, out_size, &bytes);
         }
     }
-    if (returned != nullptr) *returned = done ? bytes : 0;
+    if (!done) bytes = 0;
+    record_request(number, code, in, in_size, out_size, done, bytes);
+    if (returned != nullptr) *returned = bytes;
     return done;
 }
 
@@ -166,14 +170,21 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
         if (sim_find_handle(handles[i]) == nullptr) return os_wait_failed;
     }
     // The user types the next stroke only while the program waits with
-    // nothing pending; strokes that reach the system directly keep coming.
-    while (!sim_any_pending()) {
-        if (!sim_type_next()) return os_wait_failed;
-    }
-    // A real wait on events that nobody will signal would block for ever;
+    // nothing pending; strokes that reach the system directly keep coming. A
+    // real wait on events that nobody will signal would block for ever;
     // failing ends the program's loop instead.
-    uint32_t position = first_signalled(count, handles);
-    return position < count ? position : os_wait_failed;
+    for (;;) {
+        uint32_t position = first_signalled(count, handles);
+        if (position < count) return position;
+        if (sim_any_pending() || !sim_type_next()) return os_wait_failed;
+    }
+}
+
+bool os_set_event(os_handle value) {
+    sim_handle* event = sim_find_handle(value);
+    if (event == nullptr || event->kind != sim_handle_event) return false;
+    event->signalled = true;
+    return true;
 }
 
 bool os_close_handle(os_handle value) {
@@ -217,5 +228,6 @@ void os_heap_free(void* block) {
 }
 
 bool os_raise_priority() {
+    ++sim_state().priority_raises;
     return true;
 }

@@ -34,6 +34,11 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
     return os_wait_failed;
 }
 
+bool os_set_event(os_handle event) {
+    if (event == os_null_handle) return false;
+    return SetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+}
+
 bool os_close_handle(os_handle handle) {
     // The invalid value is also the current-process pseudo handle; closing
     // it would report success for a handle that was never opened.

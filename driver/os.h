@@ -37,6 +37,10 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
 // os_wait_failed / os_wait_timeout. Fails with no handles.
 uint32_t os_wait_for_any(uint32_t count, const os_handle* handles);
 
+// SetEvent. Safe from any thread. Returns false when the handle is no open
+// event.
+bool os_set_event(os_handle event);
+
 // CloseHandle. Returns false when the handle was not open.
 bool os_close_handle(os_handle handle);
 

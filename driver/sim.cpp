@@ -50,6 +50,8 @@ void sim_reset() {
     for (sim_device& device : model.devices) {
         device.exists = false;
         device.has_id = false;
+        device.id_unterminated = false;
+        device.short_reads = false;
         device.id.clear();
         device.filter = 0;
         device.event = os_null_handle;
@@ -71,6 +73,11 @@ void sim_reset() {
     model.source_context = nullptr;
     model.sink = nullptr;
     model.sink_context = nullptr;
+    model.interrupt_hook = nullptr;
+    model.interrupt_context = nullptr;
+    model.request_sink = nullptr;
+    model.request_sink_context = nullptr;
+    model.priority_raises = 0;
     model.failure_count = 0;
     for (int& calls : model.calls) calls = 0;
     model.request_count = 0;
@@ -84,6 +91,7 @@ bool sim_declare_device(int device, const char* id) {
     declared->has_id = id != nullptr;
     declared->id = id != nullptr ? utf16_from_utf8(id) : std::u16string();
     declared->id_unterminated = false;
+    declared->short_reads = false;
     return true;
 }
 
@@ -92,6 +100,35 @@ bool sim_omit_id_terminator(int device) {
     if (declared == nullptr || !declared->exists) return false;
     declared->id_unterminated = true;
     return true;
+}
+
+bool sim_answer_short_reads(int device) {
+    sim_device* declared = sim_find_device(device);
+    if (declared == nullptr || !declared->exists) return false;
+    declared->short_reads = true;
+    return true;
+}
+
+void sim_set_interrupt_hook(sim_interrupt_hook hook, void* context) {
+    sim_state().interrupt_hook = hook;
+    sim_state().interrupt_context = context;
+}
+
+void sim_set_request_sink(sim_request_sink sink, void* context) {
+    sim_state().request_sink = sink;
+    sim_state().request_sink_context = context;
+}
+
+bool sim_names_event(const sim_request& request) {
+    if (request.input_size != 8) return false;
+    os_handle value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | request.input[i];
+    const sim_handle* event = sim_find_handle(value);
+    return value >> 32 == 0 && event != nullptr && event->kind == sim_handle_event;
+}
+
+int sim_priority_raises() {
+    return sim_state().priority_raises;
 }
 
 void sim_type(int device, key_stroke key) {
@@ -223,6 +260,11 @@ bool sim_any_pending() {
 bool sim_type_next() {
     sim_typed next;
     if (!next_typed(&next)) return false;
+    if (next.interrupt) {
+        sim_model& model = sim_state();
+        if (model.interrupt_hook != nullptr) model.interrupt_hook(model.interrupt_context);
+        return true;
+    }
     // Only keyboards that the driver knows produce strokes; anything else is
     // dropped as typed on no device.
     if (next.device < 1 || next.device > keyboard_count) return true;

@@ -37,11 +37,24 @@ bool sim_declare_device(int device, const char* id);
 // is free to do. Returns false for a device not declared.
 bool sim_omit_id_terminator(int device);
 
-// Something typed on the user's side: one stroke on a keyboard.
+// The device answers every read one byte short of a whole record (the record
+// is used up all the same), as a faulty driver might. Returns false for a
+// device not declared.
+bool sim_answer_short_reads(int device);
+
+// Something typed on the user's side: one stroke on a keyboard, or, when
+// interrupt is set, the console asking the program to stop (device and key
+// unused).
 struct sim_typed {
     int device;
     key_stroke key;
+    bool interrupt = false;
 };
+
+// Called when the script reaches an interrupt, as the console calls the
+// program's stop handler. Without a hook an interrupt does nothing.
+typedef void (*sim_interrupt_hook)(void* context);
+void sim_set_interrupt_hook(sim_interrupt_hook hook, void* context);
 
 // Appends one stroke to the script. Strokes are typed one at a time in order:
 // the next is typed only when the program waits and no stroke is pending.
@@ -82,10 +95,23 @@ struct sim_request {
     uint8_t input[24];  // the first bytes of the input buffer
     uint32_t input_size;
     uint32_t output_size;
+    bool done;          // the driver completed the request
+    uint32_t returned;  // the bytes it reported, 0 when not done
 };
 constexpr int sim_max_requests = 4096;
 int sim_request_count();
 const sim_request* sim_requests();
+
+// Called for every request as it completes, however many there are.
+typedef void (*sim_request_sink)(void* context, const sim_request* request);
+void sim_set_request_sink(sim_request_sink sink, void* context);
+
+// True when the input field of a set-event request names one of the
+// program's events (the handle in its low four bytes, zero above them).
+bool sim_names_event(const sim_request& request);
+
+// How many times the program asked for its process priority to be raised.
+int sim_priority_raises();
 
 // The name each open attempt used, in order (first sim_max_opens kept).
 constexpr int sim_max_opens = 64;

@@ -38,6 +38,7 @@ struct sim_device {
     bool exists;
     bool has_id;
     bool id_unterminated;
+    bool short_reads;
     std::u16string id;
     uint16_t filter;
     os_handle event;  // registered by set-event; 0 when none
@@ -65,6 +66,11 @@ struct sim_model {
     void* source_context;
     sim_sink sink;
     void* sink_context;
+    sim_interrupt_hook interrupt_hook;
+    void* interrupt_context;
+    sim_request_sink request_sink;
+    void* request_sink_context;
+    int priority_raises;
 
     sim_failure failures[sim_max_failures];
     int failure_count;
@@ -103,8 +109,8 @@ bool sim_take(int device, sim_record* record);
 bool sim_any_pending();
 
 // Types the next scripted stroke: captured when its keyboard's filter is
-// set, otherwise handed straight to the system. Returns false when the script
-// is exhausted.
+// set, otherwise handed straight to the system; an interrupt goes to the
+// interrupt hook. Returns false when the script is exhausted.
 bool sim_type_next();
 
 // Hands a record to the rest of the system through the sink.
