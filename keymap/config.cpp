@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "keymap/file.h"
 #include "keymap/mapping_line.h"
 #include "keymap/unicode.h"
@@ -95,14 +96,14 @@ bool rewind_file(void* context) {
 }
 
 void print_failed_to_open(const char16_t* path) {
-    fputs("failed to open ", stdout);
+    console_print(console_out, "failed to open ");
     size_t pos = 0;
     while (path[pos] != 0) {
         char bytes[4];
         int length = utf8_encode(utf16_next(path, &pos), bytes);
-        fwrite(bytes, 1, static_cast<size_t>(length), stdout);
+        console_write(console_out, bytes, static_cast<size_t>(length));
     }
-    fputs("\n", stdout);
+    console_print(console_out, "\n");
 }
 
 }  // namespace
@@ -120,7 +121,7 @@ bool load_config(const char16_t* path) {
         return false;
     }
     if (result == load_no_hardware_id) {
-        fputs(hardware_id_message, stdout);
+        console_print(console_out, hardware_id_message);
         return false;
     }
     return true;
@@ -153,7 +154,7 @@ bool rewind_memory(void* context) {
 bool load_config_bytes(const uint8_t* data, size_t size) {
     memory_context context = {data, size, 0};
     if (load_from({read_memory, rewind_memory, &context}) != load_done) {
-        fputs(hardware_id_message, stdout);
+        console_print(console_out, hardware_id_message);
         return false;
     }
     return true;

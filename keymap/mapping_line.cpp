@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "keymap/key_table.h"
 #include "keymap/text.h"
 
@@ -80,7 +81,7 @@ void apply_mapping_line(char* line) {
         int found = find_key_by_name(pos);
         if (found >= 0) {
             entry->outputs[i] = key_table[found].scan_code;
-            printf("%s->%s\n", line, token);
+            console_printf(console_out, "%s->%s\n", line, token);
         }
         if (last) return;
         pos = end + 1;

@@ -6,7 +6,6 @@
 #include "layout/run.h"
 
 int wmain(int argc, wchar_t** argv) {
-    SetConsoleOutputCP(CP_UTF8);
     std::vector<std::u16string> args;
     std::vector<const char16_t*> pointers;
     for (int i = 0; i < argc; ++i) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/console.h"
 #include "keymap/config.h"
 #include "keymap/text.h"
 #include "layout/load_layout.h"
@@ -28,11 +29,11 @@ size_t name_start(const std::u16string& path) {
 }
 
 void print_usage() {
-    std::printf(
-        "usage: padmap-layout CONFIG [OUT.svg]\n"
-        "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
-        "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
-        "replaced by .svg.\n");
+    console_printf(console_out,
+                   "usage: padmap-layout CONFIG [OUT.svg]\n"
+                   "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
+                   "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
+                   "replaced by .svg.\n");
 }
 
 }  // namespace
@@ -55,7 +56,7 @@ int layout_main(int argc, const char16_t* const* argv) {
     std::u16string config = argv[1];
     std::u16string out = argc == 3 ? std::u16string(argv[2]) : default_output_path(config);
     if (out == config || same_existing_file(out.c_str(), config.c_str())) {
-        std::printf("will not write over the configuration file %s\n", to_utf8(config).c_str());
+        console_printf(console_out, "will not write over the configuration file %s\n", to_utf8(config).c_str());
         return 1;
     }
 
@@ -67,9 +68,9 @@ int layout_main(int argc, const char16_t* const* argv) {
     std::string svg;
     draw_layout(picture, to_utf8(configured_hardware_id), to_utf8(config.substr(name_start(config))), svg);
     if (!write_output_file(out.c_str(), svg)) {
-        std::printf("failed to write %s\n", to_utf8(out).c_str());
+        console_printf(console_out, "failed to write %s\n", to_utf8(out).c_str());
         return 1;
     }
-    std::printf("wrote %s\n", to_utf8(out).c_str());
+    console_printf(console_out, "wrote %s\n", to_utf8(out).c_str());
     return 0;
 }

@@ -6,10 +6,8 @@
 #include "keymap/text.h"
 #include "replay/replay_main.h"
 
-// Windows hands the arguments over as UTF-16; the replay works in UTF-8, and
-// so does its console output, as padmap's does.
+// Windows hands the arguments over as UTF-16; the replay works in UTF-8.
 int wmain(int argc, wchar_t** argv) {
-    SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> utf8(argc);
     std::vector<char*> args(argc + 1, nullptr);
     for (int i = 0; i < argc; ++i) {
