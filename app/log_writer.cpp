@@ -1,0 +1,147 @@
+#include "app/log_writer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+struct log_writer {
+    log_sink sink;
+    void* context;
+    std::mutex lock;
+    std::condition_variable text_waiting;  // the thread sleeps on it while there is nothing to write
+    std::condition_variable all_written;   // finish_log_writer sleeps on it
+    std::thread thread;
+    bool idle;           // the thread sleeps and must be woken for new text
+    bool writing;        // the thread is inside the sink
+    bool ending;         // finish_log_writer asked the thread to end
+    bool abandoned;      // ... and gave up waiting: the thread frees the writer
+    size_t head;         // where the unwritten text starts in the ring
+    size_t used;         // unwritten bytes, the piece being written included
+    unsigned long left_out;  // lines left out since the last notice
+    char ring[log_buffer_bytes];
+};
+
+namespace {
+
+constexpr size_t notice_bytes = 96;
+
+unsigned long count_lines(const char* text, size_t size) {
+    unsigned long lines = 0;
+    for (size_t i = 0; i < size; ++i) lines += text[i] == '\n';
+    return lines;
+}
+
+// Called with the lock held and room for the text.
+void put(log_writer* w, const char* text, size_t size) {
+    size_t tail = (w->head + w->used) % log_buffer_bytes;
+    size_t first = size < log_buffer_bytes - tail ? size : log_buffer_bytes - tail;
+    std::memcpy(w->ring + tail, text, first);
+    std::memcpy(w->ring, text + first, size - first);
+    w->used += size;
+}
+
+// Called with the lock held. The notice goes in when it fits along with what
+// follows it (extra bytes), so it stands exactly where lines were left out.
+bool put_notice(log_writer* w, size_t extra) {
+    if (w->left_out == 0) return true;
+    char notice[notice_bytes];
+    size_t size = left_out_notice(w->left_out, notice, sizeof notice);
+    if (size + extra > log_buffer_bytes - w->used) return false;
+    put(w, notice, size);
+    w->left_out = 0;
+    return true;
+}
+
+void write_loop(log_writer* w) {
+    std::unique_lock<std::mutex> hold(w->lock);
+    for (;;) {
+        while (w->used == 0 && !w->ending) {
+            w->idle = true;
+            w->text_waiting.wait(hold);
+            w->idle = false;
+        }
+        if (w->used == 0) {
+            bool abandoned = w->abandoned;
+            hold.unlock();
+            if (abandoned) delete w;
+            return;
+        }
+        size_t size = w->used < log_buffer_bytes - w->head ? w->used : log_buffer_bytes - w->head;
+        const char* text = w->ring + w->head;
+        w->writing = true;
+        hold.unlock();
+        // The loop only ever adds behind the unwritten text, so this piece
+        // stays as it is while the lock is let go.
+        w->sink(w->context, text, size);
+        hold.lock();
+        w->writing = false;
+        w->head = (w->head + size) % log_buffer_bytes;
+        w->used -= size;
+        // The console took text again: say at once what it missed.
+        put_notice(w, 0);
+        if (w->used == 0) w->all_written.notify_all();
+    }
+}
+
+}  // namespace
+
+size_t left_out_notice(unsigned long lines, char* out, size_t cap) {
+    int length = std::snprintf(out, cap, "... %lu log line%s left out while the console was blocked\n", lines,
+                               lines == 1 ? "" : "s");
+    if (length < 0) return 0;
+    return static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
+}
+
+log_writer* start_log_writer(log_sink sink, void* context) {
+    log_writer* w = new (std::nothrow) log_writer;
+    if (w == nullptr) return nullptr;
+    w->sink = sink;
+    w->context = context;
+    w->idle = false;
+    w->writing = false;
+    w->ending = false;
+    w->abandoned = false;
+    w->head = 0;
+    w->used = 0;
+    w->left_out = 0;
+    w->thread = std::thread(write_loop, w);
+    return w;
+}
+
+void log_text(log_writer* w, const char* text, size_t size) {
+    if (w == nullptr || size == 0) return;
+    std::lock_guard<std::mutex> hold(w->lock);
+    if (!put_notice(w, size) || size > log_buffer_bytes - w->used) {
+        w->left_out += count_lines(text, size);
+        return;
+    }
+    put(w, text, size);
+    if (w->idle) w->text_waiting.notify_one();
+}
+
+bool finish_log_writer(log_writer* w, int limit_ms) {
+    if (w == nullptr) return true;
+    bool all = false;
+    {
+        std::unique_lock<std::mutex> hold(w->lock);
+        put_notice(w, 0);
+        if (w->idle) w->text_waiting.notify_one();
+        all = w->all_written.wait_for(hold, std::chrono::milliseconds(limit_ms),
+                                      [w] { return w->used == 0 && w->left_out == 0; });
+        w->ending = true;
+        w->abandoned = !all;
+        w->text_waiting.notify_one();
+        // The thread is stuck on a console that takes nothing. It is left to
+        // finish (and free the writer) if the console ever takes the text,
+        // or to go with the process.
+        if (!all) w->thread.detach();
+    }
+    if (!all) return false;
+    w->thread.join();
+    delete w;
+    return true;
+}

@@ -1,0 +1,41 @@
+#ifndef PADMAP_APP_LOG_WRITER_H
+#define PADMAP_APP_LOG_WRITER_H
+
+#include <cstddef>
+
+// The log's own writer: a thread that takes each finished piece of log text
+// (a stroke's lines) and writes it to the console in order, so that the key
+// loop never waits for the console. While the console does not take text
+// (a selection in its window, the Pause key, a pipe nobody reads) the text
+// waits in a buffer of log_buffer_bytes; a piece that no longer fits is left
+// out whole, and the next piece that fits is preceded by one line saying how
+// many lines were left out.
+
+// 1 MiB: about 20,000 lines of ordinary log, several minutes of steady
+// typing, or 400 strokes of the longest log one stroke can make, in a fixed
+// amount of memory.
+constexpr size_t log_buffer_bytes = size_t{1} << 20;
+
+// Writes all of the text before it returns; false when the console refuses it
+// for good (the text is then dropped).
+typedef bool (*log_sink)(void* context, const char* text, size_t size);
+
+struct log_writer;
+
+// Starts the writer thread. Returns null when there is no memory or no thread
+// for it; log_text then writes to the sink itself.
+log_writer* start_log_writer(log_sink sink, void* context);
+
+// Hands over one piece of text (whole lines). Never waits for the console;
+// with a null writer the text goes to the default sink at once.
+void log_text(log_writer* writer, const char* text, size_t size);
+
+// Waits up to limit_ms for everything handed over to be written, then ends the
+// writer. Returns true when all was written; otherwise the thread is left to
+// the end of the process (still blocked on the console) and false returned.
+bool finish_log_writer(log_writer* writer, int limit_ms);
+
+// The notice that stands for lines left out, with its LF; returns its length.
+size_t left_out_notice(unsigned long lines, char* out, size_t cap);
+
+#endif
