@@ -25,6 +25,10 @@ sim_typed press(int device, uint16_t make) {
     return sim_typed{device, key_stroke{make, 0, 0}};
 }
 
+sim_typed release(int device, uint16_t make) {
+    return sim_typed{device, key_stroke{make, key_state_up, 0}};
+}
+
 TEST(Entry, IdentifyPrintsTheIdOfTheFirstKeyboardTypedOnAndSwallowsTheStroke) {
     // clang-format off
     const struct {
@@ -78,8 +82,9 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
         std::vector<sim_typed> delivered;
     } rows[] = {
         {"kbd", false, alternating,
-         {press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A)}},
-        {"kbd", true, longer_id_first, {press(2, 0x1E), press(1, 0x0E)}},
+         {press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A),
+          release(1, 0x0E)}},
+        {"kbd", true, longer_id_first, {press(2, 0x1E), press(1, 0x0E), release(1, 0x0E)}},
         {"kbd-long", true, longer_id_first, {press(2, 0x1E), press(1, 0x3A)}},
     };
     // clang-format on

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/stop.h"
+#include "console/console.h"
 #include "driver/sim.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
@@ -55,10 +57,12 @@ struct program_run {
     const std::vector<sim_typed>* script = nullptr;
     int status = -1;
     std::string output;
-    std::vector<long> typed_at;        // how much was printed when each stroke was typed
-    std::vector<sim_typed> delivered;  // what reached the system, in order
-    std::vector<int> during;           // per delivery: the typed stroke being handled
-    int calls[sim_step_count] = {};    // attempts of each driver step
+    std::vector<long> typed_at;          // how much was printed when each stroke was typed
+    std::vector<sim_typed> delivered;    // what reached the system, in order
+    std::vector<int> during;             // per delivery: the typed stroke being handled
+    std::vector<long> delivered_at;      // per delivery: how much was printed by then
+    long printed_at_first_request = -1;  // how much was printed when the driver was first asked anything
+    int calls[sim_step_count] = {};      // attempts of each driver step
 };
 
 // The driver's source and sink for run_program.
@@ -74,6 +78,22 @@ inline void program_run_deliver(void* context, int device, const key_stroke* key
     program_run* run = static_cast<program_run*>(context);
     run->delivered.push_back({device, *key});
     run->during.push_back(static_cast<int>(run->typed_at.size()) - 1);
+    run->delivered_at.push_back(console_size(false));
+}
+
+inline void program_run_request(void* context, const sim_request*) {
+    program_run* run = static_cast<program_run*>(context);
+    if (run->printed_at_first_request < 0) run->printed_at_first_request = console_size(false);
+}
+
+inline void program_run_interrupt(void*) {
+    request_stop();
+}
+
+// The log written at once on the loop's thread, so that what was printed
+// while each stroke was handled can be told apart.
+inline bool program_run_log(void*, const char* text, size_t size) {
+    return console_write_direct(text, size);
 }
 
 // Runs padmap on the driver as the caller declared it since sim_reset, typing
@@ -84,15 +104,20 @@ inline program_run run_program(const std::vector<sim_typed>& script, const std::
     run.script = &script;
     reset_key_table();
     reset_config();
+    reset_stop();
     sim_set_source(program_run_type, &run);
     sim_set_sink(program_run_deliver, &run);
+    sim_set_request_sink(program_run_request, &run);
+    sim_set_interrupt_hook(program_run_interrupt, nullptr);
     std::u16string path(config_path.begin(), config_path.end());
     const char16_t* argv[] = {u"padmap", path.c_str()};
     testing::internal::CaptureStdout();
-    run.status = padmap_main(config_path.empty() ? 1 : 2, argv);
+    run.status = padmap_run(config_path.empty() ? 1 : 2, argv, padmap_log_output{program_run_log, nullptr, false});
     run.output = testing::internal::GetCapturedStdout();
     sim_set_source(nullptr, nullptr);
     sim_set_sink(nullptr, nullptr);
+    sim_set_request_sink(nullptr, nullptr);
+    sim_set_interrupt_hook(nullptr, nullptr);
     for (int s = 0; s < sim_step_count; ++s) run.calls[s] = sim_step_calls(static_cast<sim_step>(s));
     return run;
 }

@@ -65,15 +65,7 @@ constexpr size_t down_line_size = head_size(length(down_prefix)) + modifier_bits
                                   length(line_end);
 constexpr size_t worst_log_size = larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs);
 
-constexpr size_t log_capacity = 2560;
 static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
-
-// The console is written once per stroke, after its last send, so a slow
-// console never holds back the keys.
-struct stroke_log {
-    char text[log_capacity];
-    size_t length;
-};
 
 void put(stroke_log* log, const char* text, size_t count) {
     size_t room = log_capacity - log->length;
@@ -111,11 +103,6 @@ void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const key
     put_text(log, code_gap);
     put_hex(log, out);
     put_text(log, head_end);
-}
-
-void write_log(const stroke_log* log) {
-    std::fwrite(log->text, 1, log->length, stdout);
-    std::fflush(stdout);
 }
 
 key_stroke output_stroke(uint16_t out, bool release, uint32_t extra_info) {
@@ -158,18 +145,16 @@ void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_
 
 }  // namespace
 
-translate_result translate_stroke(key_stroke* key, send_op send) {
-    stroke_log log;
-    log.length = 0;
+translate_result translate_stroke(key_stroke* key, send_op send, stroke_log* log) {
+    log->length = 0;
 
     uint16_t lookup = key->make_code;
     if (key->key_state & key_state_e0) lookup |= 0xE000;
     int index = find_key_by_code(lookup);
     if (index < 0 || key_table[index].outputs[0] == 0) {
-        put_text(&log, bypass_prefix);
-        put_hex(&log, lookup);
-        put_text(&log, line_end);
-        write_log(&log);
+        put_text(log, bypass_prefix);
+        put_hex(log, lookup);
+        put_text(log, line_end);
         return translate_pass_through;
     }
 
@@ -179,11 +164,10 @@ translate_result translate_stroke(key_stroke* key, send_op send) {
     const bool release = (key->key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (release) {
-            release_output(&log, send, entry, received, entry.outputs[i], extra_info);
+            release_output(log, send, entry, received, entry.outputs[i], extra_info);
         } else {
-            press_output(&log, send, entry, received, entry.outputs[i], entry.modifiers[i], extra_info);
+            press_output(log, send, entry, received, entry.outputs[i], entry.modifiers[i], extra_info);
         }
     }
-    write_log(&log);
     return translate_consumed;
 }

@@ -1,6 +1,8 @@
 #ifndef PADMAP_APP_TRANSLATE_H
 #define PADMAP_APP_TRANSLATE_H
 
+#include <cstddef>
+
 #include "driver/strokes.h"
 
 // Sends one key stroke to the device the translated stroke came from. The
@@ -16,10 +18,18 @@ enum translate_result { translate_pass_through, translate_consumed };
 // release for bit 1<<b.
 extern const key_stroke modifier_strokes[16];
 
+// The log text of one stroke: enough for every output of a key with all its
+// modifiers under the longest name.
+constexpr size_t log_capacity = 2560;
+struct stroke_log {
+    char text[log_capacity];
+    size_t length;
+};
+
 // Looks the stroke up in the key table. Pass-through leaves the stroke exactly
 // as received for the caller to forward; consumed means its outputs were sent.
-// The log text of the stroke is written to standard output with one write after
-// its last send.
-translate_result translate_stroke(key_stroke* key, send_op send);
+// Either way log holds the stroke's log text, which the caller hands on after
+// the stroke's last send (the pass-through included).
+translate_result translate_stroke(key_stroke* key, send_op send, stroke_log* log);
 
 #endif

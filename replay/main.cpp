@@ -2,6 +2,9 @@
 #include <cstring>
 
 #include "app/entry.h"
+#include "app/stop.h"
+#include "console/console.h"
+#include "driver/request_text.h"
 #include "driver/sim.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
@@ -16,41 +19,97 @@ constexpr int status_replay_error = 2;
 constexpr size_t path_units = 4096;
 constexpr size_t delivered_line_size = 40;
 
-const char usage[] = "usage: padmap-replay [--delivered FILE] SESSION [CONFIG]\n";
+const char usage[] = "usage: padmap-replay [--delivered FILE] [--requests FILE] SESSION [ARG]\n";
+
+const char help[] =
+    "Runs padmap's own code against a simulated keyboard filter driver that\n"
+    "plays the session file SESSION: the keyboards it declares and the keys it\n"
+    "types. ARG is padmap's argument: a configuration for remap mode, or an\n"
+    "option such as --monitor; without it padmap runs in identify mode.\n"
+    "Prints what padmap prints, then what reached the rest of the system.\n"
+    "\n"
+    "  --delivered FILE  write what reached the system to FILE as it happens\n"
+    "  --requests FILE   write every request padmap made of the driver to FILE\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Exit status: padmap's own; 2 for a bad session file or bad usage.\n";
 
 struct arguments {
     const char* delivered;  // null: print after padmap's output
+    const char* requests;   // null: not written
     const char* session;
-    const char* config;  // null: identify mode
+    const char* argument;  // null: identify mode
 };
 
+bool is_option(const char* word, const char* name) {
+    return std::strcmp(word, name) == 0;
+}
+
 bool parse_arguments(int argc, char** argv, arguments* out) {
-    out->delivered = nullptr;
-    out->session = nullptr;
-    out->config = nullptr;
+    *out = arguments{nullptr, nullptr, nullptr, nullptr};
     int at = 1;
-    if (at < argc && std::strcmp(argv[at], "--delivered") == 0) {
-        if (at + 1 >= argc) return false;
-        out->delivered = argv[at + 1];
+    for (;;) {
+        const char** file = nullptr;
+        if (at < argc && is_option(argv[at], "--delivered")) file = &out->delivered;
+        if (at < argc && is_option(argv[at], "--requests")) file = &out->requests;
+        if (file == nullptr) break;
+        if (at + 1 >= argc || *file != nullptr) return false;
+        *file = argv[at + 1];
         at += 2;
     }
     int left = argc - at;
     if (left < 1 || left > 2) return false;
-    // Anything else that looks like an option is a mistake, not a file name.
-    for (int i = at; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--", 2) == 0) return false;
-    }
+    // Anything else before SESSION that looks like an option is a mistake,
+    // not a file name; after it, it is padmap's own.
+    if (std::strncmp(argv[at], "--", 2) == 0) return false;
     out->session = argv[at];
-    if (left == 2) out->config = argv[at + 1];
+    if (left == 2) out->argument = argv[at + 1];
     return true;
 }
 
-bool draw_stroke(void* context, sim_typed* next) {
-    session_stroke s;
-    if (!session_next(static_cast<session_reader*>(context), &s)) return false;
-    next->device = s.device;
-    next->key = s.key;
+struct session_source {
+    session_reader reader;
+    std::FILE* requests;  // null: not written
+    bool failed;
+};
+
+// Pauses take no time for the simulated driver.
+bool draw_item(void* context, sim_typed* next) {
+    session_source* source = static_cast<session_source*>(context);
+    session_item item;
+    do {
+        if (!session_next(&source->reader, &item)) {
+            // The driver stops delivering strokes here, which a record made by
+            // another driver must show at the same place.
+            if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
+                source->failed = true;
+            }
+            return false;
+        }
+    } while (item.kind == session_pause);
+    *next = sim_typed{item.device, item.key, item.kind == session_interrupt};
     return true;
+}
+
+// The console's stop request, as Ctrl+C would make it.
+void interrupt_padmap(void*) {
+    request_stop();
+}
+
+void write_request(void* context, const sim_request* request) {
+    session_source* source = static_cast<session_source*>(context);
+    request_note note = {request->device,
+                         request->code,
+                         request->input_size,
+                         request->output_size,
+                         static_cast<uint16_t>(request->input[0] | (request->input[1] << 8)),
+                         sim_names_event(*request),
+                         request->done,
+                         request->returned};
+    char line[request_text_size];
+    size_t length = request_text(note, line, sizeof line);
+    if (std::fwrite(line, 1, length, source->requests) != length) source->failed = true;
 }
 
 struct delivered_output {
@@ -70,97 +129,124 @@ void write_delivered(void* context, int device, const key_stroke* key) {
     }
 }
 
-bool copy_to_stdout(std::FILE* from) {
+bool copy_to_console(std::FILE* from) {
     std::rewind(from);
     char buffer[4096];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0) {
-        if (std::fwrite(buffer, 1, got, stdout) != got) return false;
-    }
+    while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0) console_write(console_out, buffer, got);
     return std::ferror(from) == 0;
+}
+
+// An unbuffered file for the path, for a reader that watches it; null after
+// the message when it cannot be made.
+std::FILE* open_output(const char* path) {
+    std::FILE* file = open_utf8_path(path, "w");
+    if (file == nullptr) {
+        console_printf(console_err, "padmap-replay: cannot open %s for writing\n", path);
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 }  // namespace
 
 int replay_main(int argc, char** argv) {
+    if (argc == 2 && (is_option(argv[1], "--help") || is_option(argv[1], "-h") || is_option(argv[1], "/?"))) {
+        console_print(console_out, usage);
+        console_print(console_out, help);
+        return 0;
+    }
+    if (argc == 2 && is_option(argv[1], "--version")) {
+        console_print(console_out, "padmap-replay 1.0\n");
+        return 0;
+    }
     arguments args;
     if (!parse_arguments(argc, argv, &args)) {
-        std::fputs(usage, stderr);
+        console_print(console_err, usage);
         return status_replay_error;
     }
 
     session_devices devices;
-    session_reader reader;
     char message[session_message_size];
     reset_key_table();
     if (!session_check(args.session, &devices, message, sizeof message)) {
-        std::fprintf(stderr, "padmap-replay: %s\n", message);
+        console_printf(console_err, "padmap-replay: %s\n", message);
         return status_replay_error;
     }
 
-    char16_t config_path[path_units] = {};
-    if (args.config != nullptr && utf8_to_utf16(args.config, config_path, path_units) + 1 >= path_units) {
-        std::fprintf(stderr, "padmap-replay: the configuration path is too long\n");
+    char16_t argument[path_units] = {};
+    if (args.argument != nullptr && utf8_to_utf16(args.argument, argument, path_units) + 1 >= path_units) {
+        console_print(console_err, "padmap-replay: the configuration path is too long\n");
         return status_replay_error;
     }
 
     delivered_output delivered = {nullptr, false};
     if (args.delivered != nullptr) {
-        delivered.file = open_utf8_path(args.delivered, "w");
-        if (delivered.file == nullptr) {
-            std::fprintf(stderr, "padmap-replay: cannot open %s for writing\n", args.delivered);
-            return status_replay_error;
-        }
-        std::setvbuf(delivered.file, nullptr, _IONBF, 0);
+        delivered.file = open_output(args.delivered);
+        if (delivered.file == nullptr) return status_replay_error;
     } else {
         // The strokes of a long session do not fit in memory; they wait in a
         // temporary file until padmap's own output is complete.
         delivered.file = std::tmpfile();
         if (delivered.file == nullptr) {
-            std::fprintf(stderr,
-                         "padmap-replay: cannot create a temporary file for the delivered "
-                         "strokes; use --delivered FILE\n");
+            console_print(console_err,
+                          "padmap-replay: cannot create a temporary file for the delivered strokes; use "
+                          "--delivered FILE\n");
+            return status_replay_error;
+        }
+    }
+    session_source source = {{}, nullptr, false};
+    if (args.requests != nullptr) {
+        source.requests = open_output(args.requests);
+        if (source.requests == nullptr) {
+            std::fclose(delivered.file);
             return status_replay_error;
         }
     }
 
-    if (!session_open(&reader, args.session)) {
+    if (!session_open(&source.reader, args.session)) {
         std::fclose(delivered.file);
-        std::fprintf(stderr, "padmap-replay: %s: cannot open the session file\n", args.session);
+        if (source.requests != nullptr) std::fclose(source.requests);
+        console_printf(console_err, "padmap-replay: %s: cannot open the session file\n", args.session);
         return status_replay_error;
     }
 
     sim_reset();
     reset_key_table();
     reset_config();
+    reset_stop();
     for (int n = 1; n <= device_count; ++n) {
         const session_device& d = devices.device[n - 1];
         if (d.declared) sim_declare_device(n, d.has_id ? d.id : nullptr);
     }
-    sim_set_source(draw_stroke, &reader);
+    sim_set_source(draw_item, &source);
     sim_set_sink(write_delivered, &delivered);
+    sim_set_interrupt_hook(interrupt_padmap, nullptr);
+    if (source.requests != nullptr) sim_set_request_sink(write_request, &source);
 
     const char16_t program[] = u"padmap";
-    const char16_t* padmap_argv[] = {program, config_path, nullptr};
-    int status = padmap_main(args.config != nullptr ? 2 : 1, padmap_argv);
+    const char16_t* padmap_argv[] = {program, argument, nullptr};
+    int status = padmap_main(args.argument != nullptr ? 2 : 1, padmap_argv);
 
     // padmap's process would end here, taking with it what it deliberately
     // left open after a failed load.
     sim_reset();
-    session_close(&reader);
+    session_close(&source.reader);
 
     // padmap's output is complete before anything of ours follows it, and is
     // not lost if the process ends without the usual flush.
-    std::fflush(stdout);
-    bool written = !delivered.failed;
+    console_flush(console_out);
+    bool written = !delivered.failed && !source.failed;
     if (args.delivered == nullptr) {
-        std::fputs("delivered to the system:\n", stdout);
-        if (std::fflush(delivered.file) != 0 || !copy_to_stdout(delivered.file)) written = false;
+        console_print(console_out, "delivered to the system:\n");
+        if (std::fflush(delivered.file) != 0 || !copy_to_console(delivered.file)) written = false;
     }
     if (std::fclose(delivered.file) != 0) written = false;
-    std::fflush(stdout);
+    if (source.requests != nullptr && std::fclose(source.requests) != 0) written = false;
+    console_flush(console_out);
     if (!written) {
-        std::fprintf(stderr, "padmap-replay: writing the delivered strokes failed\n");
+        console_print(console_err, "padmap-replay: writing the delivered strokes or the requests failed\n");
         return status_replay_error;
     }
     return status;
