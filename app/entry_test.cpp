@@ -52,6 +52,8 @@ TEST(Entry, IdentifyPrintsTheIdOfTheFirstKeyboardTypedOnAndSwallowsTheStroke) {
         EXPECT_TRUE(run.delivered.empty());
         EXPECT_EQ(3, sim_filter(2));
         EXPECT_EQ(0, sim_filter(12));
+        EXPECT_EQ(1, sim_priority_raises());
+        EXPECT_EQ(static_cast<long>(banner.size()), run.printed_at_first_request) << "the banner waited in a buffer";
         EXPECT_EQ(0, requests_with_code(ctl_write));
         expect_nothing_left();
     }

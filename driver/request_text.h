@@ -19,7 +19,7 @@ struct request_note {
     uint32_t code;
     uint32_t input_size;
     uint32_t output_size;
-    uint16_t filter;     // set-filter: the first two input bytes, little-endian
+    uint16_t filter;          // set-filter: the first two input bytes, little-endian
     bool handle_names_event;  // set-event
     bool done;
     uint32_t returned;

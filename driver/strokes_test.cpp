@@ -135,6 +135,20 @@ TEST_F(Strokes, FailuresCountZeroAndLeaveTheStrokeAlone) {
     }
 }
 
+// A driver that answers one byte short of a record has handed over no stroke,
+// though the record it cut is gone.
+TEST_F(Strokes, AShortAnswerIsNoStroke) {
+    ASSERT_TRUE(sim_answer_short_reads(keyboard));
+    sim_type(keyboard, key_stroke{0x30, 0, 9});
+    ASSERT_EQ(keyboard, wait_for_device(set));
+    stroke s = {};
+    s.key = key_stroke{0x1E, 0, 0};
+    EXPECT_EQ(0, receive_stroke(set, keyboard, &s));
+    EXPECT_EQ(key_record_size - 1, last_request().returned);
+    EXPECT_EQ(0x1E, s.key.make_code);
+    EXPECT_EQ(0u, s.key.extra_info);
+}
+
 TEST_F(Strokes, TheHardwareIdComesBackAsUtf16EndingWithTheAnswer) {
     struct row {
         const char* name;
