@@ -35,7 +35,9 @@ struct run_state {
 void start_log(run_state* run) {
     // What was printed before the loop comes out before the loop's log.
     console_flush(console_out);
-    run->writer = run->output.own_thread ? start_log_writer(run->output.sink, run->output.context) : nullptr;
+    if (run->output.own_thread) {
+        run->writer = start_log_writer(run->output.sink, run->output.context, run->output.capacity);
+    }
 }
 
 void log_line(run_state* run, const char* text, size_t size) {

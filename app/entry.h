@@ -14,7 +14,8 @@ int padmap_main(int argc, const char16_t* const* argv);
 struct padmap_log_output {
     log_sink sink;
     void* context;
-    bool own_thread;  // false: the sink is called on the loop's thread, at once
+    bool own_thread;                     // false: the sink is called on the loop's thread, at once
+    size_t capacity = log_buffer_bytes;  // of the writer's buffer
 };
 
 int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& log);

@@ -15,12 +15,13 @@ struct log_writer {
     std::condition_variable text_waiting;  // the thread sleeps on it while there is nothing to write
     std::condition_variable all_written;   // finish_log_writer sleeps on it
     std::thread thread;
-    bool idle;           // the thread sleeps and must be woken for new text
-    bool writing;        // the thread is inside the sink
-    bool ending;         // finish_log_writer asked the thread to end
-    bool abandoned;      // ... and gave up waiting: the thread frees the writer
-    size_t head;         // where the unwritten text starts in the ring
-    size_t used;         // unwritten bytes, the piece being written included
+    bool idle;               // the thread sleeps and must be woken for new text
+    bool writing;            // the thread is inside the sink
+    bool ending;             // finish_log_writer asked the thread to end
+    bool abandoned;          // ... and gave up waiting: the thread frees the writer
+    size_t capacity;         // the part of the ring in use
+    size_t head;             // where the unwritten text starts in the ring
+    size_t used;             // unwritten bytes, the piece being written included
     unsigned long left_out;  // lines left out since the last notice
     char ring[log_buffer_bytes];
 };
@@ -37,8 +38,8 @@ unsigned long count_lines(const char* text, size_t size) {
 
 // Called with the lock held and room for the text.
 void put(log_writer* w, const char* text, size_t size) {
-    size_t tail = (w->head + w->used) % log_buffer_bytes;
-    size_t first = size < log_buffer_bytes - tail ? size : log_buffer_bytes - tail;
+    size_t tail = (w->head + w->used) % w->capacity;
+    size_t first = size < w->capacity - tail ? size : w->capacity - tail;
     std::memcpy(w->ring + tail, text, first);
     std::memcpy(w->ring, text + first, size - first);
     w->used += size;
@@ -50,7 +51,7 @@ bool put_notice(log_writer* w, size_t extra) {
     if (w->left_out == 0) return true;
     char notice[notice_bytes];
     size_t size = left_out_notice(w->left_out, notice, sizeof notice);
-    if (size + extra > log_buffer_bytes - w->used) return false;
+    if (size + extra > w->capacity - w->used) return false;
     put(w, notice, size);
     w->left_out = 0;
     return true;
@@ -70,7 +71,7 @@ void write_loop(log_writer* w) {
             if (abandoned) delete w;
             return;
         }
-        size_t size = w->used < log_buffer_bytes - w->head ? w->used : log_buffer_bytes - w->head;
+        size_t size = w->used < w->capacity - w->head ? w->used : w->capacity - w->head;
         const char* text = w->ring + w->head;
         w->writing = true;
         hold.unlock();
@@ -79,7 +80,7 @@ void write_loop(log_writer* w) {
         w->sink(w->context, text, size);
         hold.lock();
         w->writing = false;
-        w->head = (w->head + size) % log_buffer_bytes;
+        w->head = (w->head + size) % w->capacity;
         w->used -= size;
         // The console took text again: say at once what it missed.
         put_notice(w, 0);
@@ -96,9 +97,11 @@ size_t left_out_notice(unsigned long lines, char* out, size_t cap) {
     return static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
 }
 
-log_writer* start_log_writer(log_sink sink, void* context) {
+log_writer* start_log_writer(log_sink sink, void* context, size_t capacity) {
+    if (capacity == 0 || capacity > log_buffer_bytes) return nullptr;
     log_writer* w = new (std::nothrow) log_writer;
     if (w == nullptr) return nullptr;
+    w->capacity = capacity;
     w->sink = sink;
     w->context = context;
     w->idle = false;
@@ -115,7 +118,7 @@ log_writer* start_log_writer(log_sink sink, void* context) {
 void log_text(log_writer* w, const char* text, size_t size) {
     if (w == nullptr || size == 0) return;
     std::lock_guard<std::mutex> hold(w->lock);
-    if (!put_notice(w, size) || size > log_buffer_bytes - w->used) {
+    if (!put_notice(w, size) || size > w->capacity - w->used) {
         w->left_out += count_lines(text, size);
         return;
     }

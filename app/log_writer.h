@@ -22,12 +22,12 @@ typedef bool (*log_sink)(void* context, const char* text, size_t size);
 
 struct log_writer;
 
-// Starts the writer thread. Returns null when there is no memory or no thread
-// for it; log_text then writes to the sink itself.
-log_writer* start_log_writer(log_sink sink, void* context);
+// Starts the writer thread, with a buffer of capacity bytes (at most
+// log_buffer_bytes; smaller ones are for tests). Returns null when there is no
+// memory for it.
+log_writer* start_log_writer(log_sink sink, void* context, size_t capacity = log_buffer_bytes);
 
-// Hands over one piece of text (whole lines). Never waits for the console;
-// with a null writer the text goes to the default sink at once.
+// Hands over one piece of text (whole lines). Never waits for the console.
 void log_text(log_writer* writer, const char* text, size_t size);
 
 // Waits up to limit_ms for everything handed over to be written, then ends the

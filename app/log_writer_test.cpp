@@ -2,49 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "app/gated_console.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 
 namespace {
-
-// A console that can be held: while closed, a write waits until it opens.
-struct gated_console {
-    std::mutex lock;
-    std::condition_variable opened;
-    bool open = true;
-    bool entered = false;  // a write has come while closed
-    std::string text;
-};
-
-bool write_gated(void* context, const char* text, size_t size) {
-    gated_console* console = static_cast<gated_console*>(context);
-    std::unique_lock<std::mutex> hold(console->lock);
-    if (!console->open) console->entered = true;
-    console->opened.wait(hold, [console] { return console->open; });
-    console->text.append(text, size);
-    return true;
-}
-
-void set_open(gated_console* console, bool open) {
-    std::lock_guard<std::mutex> hold(console->lock);
-    console->open = open;
-    console->opened.notify_all();
-}
-
-// Waits until the writer sits in a write that the closed console holds.
-void wait_until_blocked(gated_console* console) {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(console->lock);
-            if (console->entered) return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
 
 std::string numbered_line(int n) {
     char line[64];
@@ -104,10 +69,7 @@ TEST(LogWriter, AHeldConsoleNeverHoldsTheLoopAndLosesOnlyWholeLinesWithANotice) 
 
     set_open(&console, true);
     // The writer makes room only as the console takes text.
-    for (bool taken = false; !taken; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-        std::lock_guard<std::mutex> hold(console.lock);
-        taken = console.text.size() > first.size();
-    }
+    while (written(&console).size() <= first.size()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::string later = numbered_line(1);
     log_text(writer, later.data(), later.size());
     EXPECT_TRUE(finish_log_writer(writer, 10000));
@@ -139,15 +101,10 @@ TEST(LogWriter, FinishingGivesUpOnAConsoleThatTakesNothing) {
     EXPECT_GE(took, std::chrono::milliseconds(100));
     EXPECT_LT(took, std::chrono::seconds(5));
     set_open(&console, true);
-    for (int i = 0; i < 5000; ++i) {
-        {
-            std::lock_guard<std::mutex> hold(console.lock);
-            if (console.text == line) break;
-        }
+    for (int i = 0; i < 5000 && written(&console) != line; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::lock_guard<std::mutex> hold(console.lock);
-    EXPECT_EQ(console.text, line);
+    EXPECT_EQ(written(&console), line);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -59,16 +61,36 @@ struct program_run {
     std::string output;
     std::vector<long> typed_at;          // how much was printed when each stroke was typed
     std::vector<sim_typed> delivered;    // what reached the system, in order
-    std::vector<int> during;             // per delivery: the typed stroke being handled
+    std::vector<int> during;             // per delivery: the typed stroke being handled, -1 after the last
+    bool ended = false;                  // the script ran out
     std::vector<long> delivered_at;      // per delivery: how much was printed by then
     long printed_at_first_request = -1;  // how much was printed when the driver was first asked anything
     int calls[sim_step_count] = {};      // attempts of each driver step
+    struct run_options const* options = nullptr;
+};
+
+// The log written at once on the loop's thread, so that what was printed
+// while each stroke was handled can be told apart.
+inline bool program_run_log(void*, const char* text, size_t size) {
+    return console_write_direct(text, size);
+}
+
+struct run_options {
+    size_t stop_at_delivery = SIZE_MAX;  // a stop is asked for while this delivery is made
+    padmap_log_output log = {program_run_log, nullptr, false};
+    std::function<void(size_t delivery)> on_delivery;  // after each delivery is noted
+    std::function<void()> on_end;                      // when the script has run out
+    std::vector<std::string> args;                     // instead of the configuration path
 };
 
 // The driver's source and sink for run_program.
 inline bool program_run_type(void* context, sim_typed* next) {
     program_run* run = static_cast<program_run*>(context);
-    if (run->typed_at.size() >= run->script->size()) return false;
+    if (run->typed_at.size() >= run->script->size()) {
+        if (!run->ended && run->options->on_end) run->options->on_end();
+        run->ended = true;
+        return false;
+    }
     *next = (*run->script)[run->typed_at.size()];
     run->typed_at.push_back(console_size());
     return true;
@@ -77,8 +99,10 @@ inline bool program_run_type(void* context, sim_typed* next) {
 inline void program_run_deliver(void* context, int device, const key_stroke* key) {
     program_run* run = static_cast<program_run*>(context);
     run->delivered.push_back({device, *key});
-    run->during.push_back(static_cast<int>(run->typed_at.size()) - 1);
+    run->during.push_back(run->ended ? -1 : static_cast<int>(run->typed_at.size()) - 1);
     run->delivered_at.push_back(console_size(false));
+    if (run->delivered.size() - 1 == run->options->stop_at_delivery) request_stop();
+    if (run->options->on_delivery) run->options->on_delivery(run->delivered.size() - 1);
 }
 
 inline void program_run_request(void* context, const sim_request*) {
@@ -90,17 +114,13 @@ inline void program_run_interrupt(void*) {
     request_stop();
 }
 
-// The log written at once on the loop's thread, so that what was printed
-// while each stroke was handled can be told apart.
-inline bool program_run_log(void*, const char* text, size_t size) {
-    return console_write_direct(text, size);
-}
-
 // Runs padmap on the driver as the caller declared it since sim_reset, typing
 // the script: remap mode with the configuration at config_path, identify mode
-// when it is empty.
-inline program_run run_program(const std::vector<sim_typed>& script, const std::string& config_path) {
+// when it is empty, or padmap with the arguments the options give.
+inline program_run run_program(const std::vector<sim_typed>& script, const std::string& config_path,
+                               const run_options& options = {}) {
     program_run run;
+    run.options = &options;
     run.script = &script;
     reset_key_table();
     reset_config();
@@ -109,10 +129,14 @@ inline program_run run_program(const std::vector<sim_typed>& script, const std::
     sim_set_sink(program_run_deliver, &run);
     sim_set_request_sink(program_run_request, &run);
     sim_set_interrupt_hook(program_run_interrupt, nullptr);
-    std::u16string path(config_path.begin(), config_path.end());
-    const char16_t* argv[] = {u"padmap", path.c_str()};
+    std::vector<std::u16string> args = {u"padmap"};
+    if (!config_path.empty()) args.push_back(std::u16string(config_path.begin(), config_path.end()));
+    for (const std::string& arg : options.args) args.push_back(std::u16string(arg.begin(), arg.end()));
+    std::vector<const char16_t*> argv;
+    for (const std::u16string& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    run.status = padmap_run(config_path.empty() ? 1 : 2, argv, padmap_log_output{program_run_log, nullptr, false});
+    run.status = padmap_run(static_cast<int>(args.size()), argv.data(), options.log);
     run.output = testing::internal::GetCapturedStdout();
     sim_set_source(nullptr, nullptr);
     sim_set_sink(nullptr, nullptr);
