@@ -9,9 +9,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <string>
-#include <mutex>
 #include <thread>
 #include <vector>
 

@@ -30,6 +30,12 @@ namespace {
 
 constexpr size_t notice_bytes = 96;
 
+// Log text comes in bursts (a stroke, a repeat, a chord). After a piece the
+// thread looks for more every millisecond for a while before it sleeps until
+// woken, so that within a burst the loop never pays for waking it.
+constexpr int quiet_looks = 20;
+constexpr std::chrono::milliseconds look_interval(1);
+
 unsigned long count_lines(const char* text, size_t size) {
     unsigned long lines = 0;
     for (size_t i = 0; i < size; ++i) lines += text[i] == '\n';
@@ -59,12 +65,19 @@ bool put_notice(log_writer* w, size_t extra) {
 
 void write_loop(log_writer* w) {
     std::unique_lock<std::mutex> hold(w->lock);
+    int quiet = 0;
     for (;;) {
         while (w->used == 0 && !w->ending) {
+            if (quiet < quiet_looks) {
+                ++quiet;
+                w->text_waiting.wait_for(hold, look_interval);
+                continue;
+            }
             w->idle = true;
             w->text_waiting.wait(hold);
             w->idle = false;
         }
+        quiet = 0;
         if (w->used == 0) {
             bool abandoned = w->abandoned;
             hold.unlock();

@@ -90,7 +90,8 @@ TEST(Stop, AnInterruptBetweenAnyTwoStrokesReleasesEveryHeldOutput) {
             EXPECT_EQ(run.typed_at.size(), at + 1) << "strokes were typed after the interrupt";
             std::vector<sim_typed> before;
             for (size_t k = 0; k < clean.delivered.size(); ++k) {
-                if (clean.during[k] >= 0 && clean.during[k] < static_cast<int>(at)) before.push_back(clean.delivered[k]);
+                if (clean.during[k] >= 0 && clean.during[k] < static_cast<int>(at))
+                    before.push_back(clean.delivered[k]);
             }
             expect_clean_stop(run, before);
             std::string logged;

@@ -43,7 +43,7 @@ bool set_event(sim_device& device, const uint8_t* in, uint32_t in_size) {
     sim_handle* event = sim_find_handle(value);
     if (event == nullptr || event->kind != sim_handle_event) return false;
     device.event = value;
-    event->signalled = device.queued > 0;
+    sim_signal(event, device.queued > 0);
     return true;
 }
 
@@ -106,6 +106,7 @@ bool read_hardware_id(const sim_device& device, uint8_t* out, uint32_t out_size,
 
 // The position of the lowest signalled event among the handles, or count.
 uint32_t first_signalled(uint32_t count, const os_handle* handles) {
+    if (sim_state().signalled_events == 0) return count;
     for (uint32_t i = 0; i < count; ++i) {
         const sim_handle* event = sim_find_handle(handles[i]);
         if (event->kind == sim_handle_event && event->signalled) return i;
@@ -183,7 +184,7 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
 bool os_set_event(os_handle value) {
     sim_handle* event = sim_find_handle(value);
     if (event == nullptr || event->kind != sim_handle_event) return false;
-    event->signalled = true;
+    sim_signal(event, true);
     return true;
 }
 
@@ -191,6 +192,7 @@ bool os_close_handle(os_handle value) {
     sim_handle* handle = sim_find_handle(value);
     if (handle == nullptr) return false;
     if (handle->kind == sim_handle_event) {
+        sim_signal(handle, false);
         for (sim_device& device : sim_state().devices) {
             if (device.event == value) device.event = os_null_handle;
         }

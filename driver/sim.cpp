@@ -35,7 +35,7 @@ bool next_typed(sim_typed* next) {
 
 void set_event(os_handle value, bool signalled) {
     sim_handle* event = sim_find_handle(value);
-    if (event != nullptr && event->kind == sim_handle_event) event->signalled = signalled;
+    if (event != nullptr && event->kind == sim_handle_event) sim_signal(event, signalled);
 }
 
 }  // namespace
@@ -61,6 +61,7 @@ void sim_reset() {
     for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false};
     model.next_serial = 0;
     model.open_handles = 0;
+    model.signalled_events = 0;
     for (void*& block : model.blocks) {
         std::free(block);
         block = nullptr;
@@ -205,6 +206,12 @@ sim_handle* sim_find_handle(os_handle value) {
     if (value == os_null_handle || value == os_invalid_handle) return nullptr;
     sim_handle& handle = sim_state().handles[(value >> 2) % sim_max_handles];
     return handle.kind != sim_handle_free && handle.value == value ? &handle : nullptr;
+}
+
+void sim_signal(sim_handle* event, bool signalled) {
+    if (event->signalled == signalled) return;
+    event->signalled = signalled;
+    sim_state().signalled_events += signalled ? 1 : -1;
 }
 
 sim_handle* sim_new_handle(sim_handle_kind kind) {

@@ -57,6 +57,7 @@ struct sim_model {
     sim_handle handles[sim_max_handles];
     uint32_t next_serial;
     int open_handles;
+    int signalled_events;  // so that a wait finds "none" without looking at each
     int live_blocks;
     void* blocks[sim_max_blocks];  // the live heap blocks, so a reset can free them
 
@@ -89,6 +90,9 @@ bool sim_attempt(sim_step step);
 
 // The open handle with this value, or null.
 sim_handle* sim_find_handle(os_handle value);
+
+// Sets or clears an event, keeping the count of signalled events.
+void sim_signal(sim_handle* event, bool signalled);
 
 // A fresh handle of the kind, or null when the table is full.
 sim_handle* sim_new_handle(sim_handle_kind kind);
