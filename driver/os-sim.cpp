@@ -23,9 +23,12 @@ int device_for_name(const char* name) {
 void record_request(int device, uint32_t code, const void* in, uint32_t in_size, uint32_t out_size, bool done,
                     uint32_t returned) {
     sim_model& model = sim_state();
-    sim_request request = {device, code, {}, in_size, out_size, done, returned};
+    bool kept = model.request_count < sim_max_requests;
+    if (!kept && model.request_sink == nullptr) return;
+    sim_request spare;
+    sim_request& request = kept ? model.requests[model.request_count++] : spare;
+    request = sim_request{device, code, {}, in_size, out_size, done, returned};
     if (in != nullptr) std::memcpy(request.input, in, in_size < sizeof request.input ? in_size : sizeof request.input);
-    if (model.request_count < sim_max_requests) model.requests[model.request_count++] = request;
     if (model.request_sink != nullptr) model.request_sink(model.request_sink_context, &request);
 }
 
