@@ -34,7 +34,13 @@ device_set* open_device_set() {
         char name[32];
         std::snprintf(name, sizeof name, "\\\\.\\interception%02d", index);
         slot->device = os_open_device(name);
-        if (slot->device == os_invalid_handle) continue;
+        if (slot->device == os_invalid_handle) {
+            os_open_failure why = os_last_open_failure();
+            set->in_use += why == os_open_in_use;
+            set->denied += why == os_open_denied;
+            continue;
+        }
+        ++set->opened;
         slot->input_event = os_create_event();
         if (slot->input_event == os_null_handle || !register_event(slot->device, slot->input_event)) {
             close_device_set(set);

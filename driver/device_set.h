@@ -17,6 +17,9 @@ struct device_slot {
 struct device_set {
     device_slot slots[device_count];
     os_handle wake_event;  // ends a wait early when set; see wake_device_wait
+    int opened;            // devices whose open succeeded
+    int in_use;            // devices another program holds
+    int denied;            // devices whose open was refused
 };
 
 // What wait_for_device returns when the wait was woken rather than a device

@@ -124,13 +124,22 @@ os_handle os_open_device(const char* name) {
     if (model.open_count < sim_max_opens) {
         std::snprintf(model.open_names[model.open_count++], sim_name_size, "%s", name);
     }
+    model.last_open_failure = os_open_missing;
     if (sim_attempt(sim_step_open)) return os_invalid_handle;
     int device = device_for_name(name);
     if (device == 0 || !model.devices[device].exists) return os_invalid_handle;
+    if (model.devices[device].held_elsewhere) {
+        model.last_open_failure = os_open_in_use;
+        return os_invalid_handle;
+    }
     sim_handle* handle = sim_new_handle(sim_handle_device);
     if (handle == nullptr) return os_invalid_handle;
     handle->device = device;
     return handle->value;
+}
+
+os_open_failure os_last_open_failure() {
+    return sim_state().last_open_failure;
 }
 
 os_handle os_create_event() {

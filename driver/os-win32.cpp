@@ -7,6 +7,14 @@ os_handle os_open_device(const char* name) {
     return reinterpret_cast<os_handle>(device);
 }
 
+os_open_failure os_last_open_failure() {
+    switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION: return os_open_in_use;
+    case ERROR_ACCESS_DENIED: return os_open_denied;
+    default: return os_open_missing;
+    }
+}
+
 os_handle os_create_event() {
     return reinterpret_cast<os_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }

@@ -23,6 +23,12 @@ constexpr uint32_t os_wait_failed = 0xFFFFFFFF;
 // flags, no template). Returns os_invalid_handle when the open fails.
 os_handle os_open_device(const char* name);
 
+// Why the last os_open_device failed, as GetLastError tells it: the device
+// does not exist, another program holds it (it is opened without sharing), or
+// access to it was refused.
+enum os_open_failure { os_open_missing, os_open_in_use, os_open_denied };
+os_open_failure os_last_open_failure();
+
 // CreateEventW(no security, manual reset, not signalled, no name). Returns
 // os_null_handle when creation fails.
 os_handle os_create_event();

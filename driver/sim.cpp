@@ -52,6 +52,7 @@ void sim_reset() {
         device.has_id = false;
         device.id_unterminated = false;
         device.short_reads = false;
+        device.held_elsewhere = false;
         device.id.clear();
         device.filter = 0;
         device.event = os_null_handle;
@@ -79,6 +80,7 @@ void sim_reset() {
     model.request_sink = nullptr;
     model.request_sink_context = nullptr;
     model.priority_raises = 0;
+    model.last_open_failure = os_open_missing;
     model.failure_count = 0;
     for (int& calls : model.calls) calls = 0;
     model.request_count = 0;
@@ -93,6 +95,7 @@ bool sim_declare_device(int device, const char* id) {
     declared->id = id != nullptr ? utf16_from_utf8(id) : std::u16string();
     declared->id_unterminated = false;
     declared->short_reads = false;
+    declared->held_elsewhere = false;
     return true;
 }
 
@@ -100,6 +103,13 @@ bool sim_omit_id_terminator(int device) {
     sim_device* declared = sim_find_device(device);
     if (declared == nullptr || !declared->exists) return false;
     declared->id_unterminated = true;
+    return true;
+}
+
+bool sim_hold_elsewhere(int device) {
+    sim_device* declared = sim_find_device(device);
+    if (declared == nullptr || !declared->exists) return false;
+    declared->held_elsewhere = true;
     return true;
 }
 
@@ -267,9 +277,17 @@ bool sim_any_pending() {
 bool sim_type_next() {
     sim_typed next;
     if (!next_typed(&next)) return false;
-    if (next.interrupt) {
+    if (next.kind == sim_typed_interrupt) {
         sim_model& model = sim_state();
         if (model.interrupt_hook != nullptr) model.interrupt_hook(model.interrupt_context);
+        return true;
+    }
+    if (next.kind == sim_typed_id) {
+        sim_device* device = sim_find_device(next.device);
+        if (device != nullptr && device->exists) {
+            device->has_id = next.id != nullptr;
+            device->id = next.id != nullptr ? utf16_from_utf8(next.id) : std::u16string();
+        }
         return true;
     }
     // Only keyboards that the driver knows produce strokes; anything else is

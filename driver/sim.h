@@ -37,18 +37,29 @@ bool sim_declare_device(int device, const char* id);
 // is free to do. Returns false for a device not declared.
 bool sim_omit_id_terminator(int device);
 
+// Another program holds the device: opening it fails as "in use". Returns
+// false for a device not declared.
+bool sim_hold_elsewhere(int device);
+
 // The device answers every read one byte short of a whole record (the record
 // is used up all the same), as a faulty driver might. Returns false for a
 // device not declared.
 bool sim_answer_short_reads(int device);
 
-// Something typed on the user's side: one stroke on a keyboard, or, when
-// interrupt is set, the console asking the program to stop (device and key
-// unused).
+// Something that happens on the user's side: a stroke typed on a keyboard,
+// the console asking the program to stop, or a keyboard whose hardware id
+// changes (unplugged and another plugged in, say).
+enum sim_typed_kind {
+    sim_typed_key,        // key typed on keyboard device
+    sim_typed_interrupt,  // device and key unused
+    sim_typed_id,         // device answers with id from now on (UTF-8, null: no id)
+};
+
 struct sim_typed {
     int device;
     key_stroke key;
-    bool interrupt = false;
+    sim_typed_kind kind = sim_typed_key;
+    const char* id = nullptr;  // read when it happens; need not outlive the call
 };
 
 // Called when the script reaches an interrupt, as the console calls the

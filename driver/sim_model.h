@@ -39,6 +39,7 @@ struct sim_device {
     bool has_id;
     bool id_unterminated;
     bool short_reads;
+    bool held_elsewhere;  // another program has it open
     std::u16string id;
     uint16_t filter;
     os_handle event;  // registered by set-event; 0 when none
@@ -72,6 +73,7 @@ struct sim_model {
     sim_request_sink request_sink;
     void* request_sink_context;
     int priority_raises;
+    os_open_failure last_open_failure;
 
     sim_failure failures[sim_max_failures];
     int failure_count;
