@@ -5,7 +5,6 @@
 
 #include "console/console.h"
 #include "keymap/file.h"
-#include "keymap/mapping_line.h"
 #include "keymap/unicode.h"
 #include "keymap/unit_stream.h"
 
@@ -17,26 +16,24 @@ void reset_config() {
 
 namespace {
 
-enum load_result { load_done, load_no_hardware_id, load_unreadable };
-
-// A longer line is handled as several pieces of this many units.
-constexpr int piece_units = 1023;
-
 bool is_blank_unit(int32_t unit) {
     return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
 }
 
 // Reads the first word into configured_hardware_id and leaves the unit after
-// it unread. False when there is no word or it has 500 units or more.
-bool read_hardware_id(unit_stream* stream) {
+// it unread. *line counts the line ends before the word.
+config_outcome read_hardware_id(unit_stream* stream, long* line) {
     int32_t unit = next_unit(stream);
-    while (unit >= 0 && is_blank_unit(unit)) unit = next_unit(stream);
-    if (unit < 0) return false;
+    while (unit >= 0 && is_blank_unit(unit)) {
+        if (unit == u'\n') ++*line;
+        unit = next_unit(stream);
+    }
+    if (unit < 0) return config_no_hardware_id;
 
     char16_t word[hardware_id_units] = {};
     int length = 0;
     while (unit >= 0 && !is_blank_unit(unit)) {
-        if (length == hardware_id_units - 1) return false;
+        if (length == hardware_id_units - 1) return config_id_too_long;
         word[length++] = static_cast<char16_t>(unit);
         unit = next_unit(stream);
     }
@@ -45,36 +42,67 @@ bool read_hardware_id(unit_stream* stream) {
     // A zero unit inside the word ends the id text; clear what follows it.
     reset_config();
     for (int i = 0; i < length && word[i] != 0; ++i) configured_hardware_id[i] = word[i];
-    return true;
+    return config_loaded;
 }
 
 // Reads one piece (up to LF, at most piece_units units) as 8-bit text: units
 // 0x01-0x7F stay, a zero unit ends the text, anything else becomes '?'.
-// Returns false at the end of the input.
-bool read_piece(unit_stream* stream, char line[piece_units + 1]) {
+// Returns false at the end of the input; *line_ended tells whether the piece
+// ended its line.
+bool read_piece(unit_stream* stream, char line[config_piece_units + 1], bool* line_ended) {
     int units = 0;
     int bytes = 0;
     bool cut = false;
-    while (units < piece_units) {
+    *line_ended = false;
+    while (units < config_piece_units) {
         int32_t unit = next_unit(stream);
         if (unit < 0) break;
         ++units;
         if (unit == 0) cut = true;
         if (!cut) line[bytes++] = unit <= 0x7F ? static_cast<char>(unit) : '?';
-        if (unit == u'\n') break;
+        if (unit == u'\n') {
+            *line_ended = true;
+            break;
+        }
     }
     line[bytes] = '\0';
     return units > 0;
 }
 
-load_result load_from(byte_source source) {
+config_outcome load_from(byte_source source, const config_listener* listener) {
     unit_stream stream;
-    if (!open_unit_stream(&stream, source)) return load_unreadable;
-    if (!read_hardware_id(&stream)) return load_no_hardware_id;
-    char line[piece_units + 1];
-    while (read_piece(&stream, line)) apply_mapping_line(line);
-    return load_done;
+    if (!open_unit_stream(&stream, source)) return config_unreadable;
+    long number = 1;
+    config_outcome id = read_hardware_id(&stream, &number);
+    if (listener != nullptr && listener->hardware_id != nullptr) listener->hardware_id(listener->context, number, id);
+    if (id != config_loaded) return id;
+    char line[config_piece_units + 1];
+    char text[config_piece_units + 1];
+    bool line_ended = false;
+    while (read_piece(&stream, line, &line_ended)) {
+        if (listener == nullptr) {
+            apply_mapping_line(line, nullptr);
+        } else {
+            std::memcpy(text, line, sizeof text);
+            line_note note;
+            apply_mapping_line(line, &note);
+            listener->line(listener->context, number, text, &note);
+        }
+        if (line_ended) ++number;
+    }
+    return config_loaded;
 }
+
+// Remap mode's echo: every output the loader stored.
+void echo_outputs(void*, long, const char*, const line_note* note) {
+    if (note->fate != line_applied) return;
+    for (int i = 0; i < note->output_count; ++i) {
+        const output_note& out = note->outputs[i];
+        if (out.found >= 0) console_printf(console_out, "%s->%s\n", note->key_token, out.token);
+    }
+}
+
+const config_listener echo_listener = {nullptr, echo_outputs, nullptr};
 
 const char hardware_id_message[] = "first line in config file must be hardware id\n";
 
@@ -108,23 +136,21 @@ void print_failed_to_open(const char16_t* path) {
 
 }  // namespace
 
-bool load_config(const char16_t* path) {
+config_outcome read_config(const char16_t* path, const config_listener* listener) {
     file_context context = {path, open_config_file(path)};
-    if (context.file == nullptr) {
-        print_failed_to_open(path);
-        return false;
-    }
-    load_result result = load_from({read_file, rewind_file, &context});
+    if (context.file == nullptr) return config_unreadable;
+    config_outcome outcome = load_from({read_file, rewind_file, &context}, listener);
     if (context.file != nullptr) close_config_file(context.file);
-    if (result == load_unreadable) {
-        print_failed_to_open(path);
-        return false;
-    }
-    if (result == load_no_hardware_id) {
+    return outcome;
+}
+
+bool load_config(const char16_t* path) {
+    config_outcome outcome = read_config(path, &echo_listener);
+    if (outcome == config_unreadable) print_failed_to_open(path);
+    if (outcome == config_no_hardware_id || outcome == config_id_too_long) {
         console_print(console_out, hardware_id_message);
-        return false;
     }
-    return true;
+    return outcome == config_loaded;
 }
 
 namespace {
@@ -151,9 +177,13 @@ bool rewind_memory(void* context) {
 
 }  // namespace
 
-bool load_config_bytes(const uint8_t* data, size_t size) {
+config_outcome read_config_bytes(const uint8_t* data, size_t size, const config_listener* listener) {
     memory_context context = {data, size, 0};
-    if (load_from({read_memory, rewind_memory, &context}) != load_done) {
+    return load_from({read_memory, rewind_memory, &context}, listener);
+}
+
+bool load_config_bytes(const uint8_t* data, size_t size) {
+    if (read_config_bytes(data, size, &echo_listener) != config_loaded) {
         console_print(console_out, hardware_id_message);
         return false;
     }

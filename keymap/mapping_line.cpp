@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/console.h"
 #include "keymap/key_table.h"
 #include "keymap/text.h"
 
@@ -35,38 +34,72 @@ uint16_t hex_code(const char* text) {
     return static_cast<uint16_t>(value & 0xFFFFu);
 }
 
-// The entry the key token names, or -1.
-int resolve_key(const char* token) {
-    if (token[0] == '#' && is_hex(token[1])) {
-        if (!is_hex(token[2]) || !is_hex(token[3]) || !is_hex(token[4])) return -1;
-        uint16_t code = hex_code(token + 1);
-        int index = find_key_by_code(code);
-        if (index < 0) index = claim_user_slot(code);
-        return index;
-    }
-    return find_key_by_name(token);
-}
-
 bool ends_name(char c) {
     return c == ',' || c == ' ' || c == '\n' || c == '\0';
 }
 
 }  // namespace
 
-void apply_mapping_line(char* line) {
-    if (line[0] == ' ' || line[0] == '\0' || line[0] == '\n') return;
+void apply_mapping_line(char* line, line_note* note) {
+    line_note ignored;
+    if (note == nullptr) note = &ignored;
+    note->entry = -1;
+    note->is_code = false;
+    note->code = 0;
+    note->claimed = false;
+    note->output_count = 0;
+    note->ended_by = 0;
+    note->rest = "";
+    note->key_token = line;
+    if (line[0] == '\0' || line[0] == '\n') {
+        note->fate = line_blank;
+        return;
+    }
+    if (line[0] == ' ') {
+        note->fate = line_space_first;
+        return;
+    }
     char* space = strchr(line, ' ');
-    if (space == nullptr) return;
+    if (space == nullptr) {
+        note->fate = line_no_space;
+        return;
+    }
     *space = '\0';
-    int index = resolve_key(line);
-    if (index < 0) return;
+
+    int index = -1;
+    if (line[0] == '#' && is_hex(line[1])) {
+        if (!is_hex(line[2]) || !is_hex(line[3]) || !is_hex(line[4])) {
+            note->fate = line_short_code;
+            return;
+        }
+        note->is_code = true;
+        note->code = hex_code(line + 1);
+        index = find_key_by_code(note->code);
+        if (index < 0) {
+            index = claim_user_slot(note->code);
+            note->claimed = index >= 0;
+        }
+        if (index < 0) {
+            note->fate = line_no_user_entry;
+            return;
+        }
+    } else {
+        index = find_key_by_name(line);
+        if (index < 0) {
+            note->fate = line_unknown_key;
+            return;
+        }
+    }
+    note->fate = line_applied;
+    note->entry = index;
     key_entry* entry = &key_table[index];
 
     char* pos = space + 1;
     while (*pos == ' ') ++pos;
     for (int i = 0; i < key_outputs; ++i) {
+        output_note& out = note->outputs[note->output_count++];
         entry->modifiers[i] = 0;
-        const char* token = pos;
+        out.token = pos;
         for (const modifier_prefix& prefix : prefixes) {
             size_t length = strlen(prefix.text);
             if (strncmp(pos, prefix.text, length) == 0) {
@@ -74,14 +107,19 @@ void apply_mapping_line(char* line) {
                 pos += length;
             }
         }
+        out.modifiers = entry->modifiers[i];
+        out.name = pos;
         char* end = pos;
         while (!ends_name(*end)) ++end;
+        note->ended_by = *end;
         bool last = *end != ',';
+        if (*end != '\0') note->rest = end + 1;
         *end = '\0';
-        int found = find_key_by_name(pos);
-        if (found >= 0) {
-            entry->outputs[i] = key_table[found].scan_code;
-            console_printf(console_out, "%s->%s\n", line, token);
+        out.found = find_key_by_name(pos);
+        out.value = 0;
+        if (out.found >= 0) {
+            entry->outputs[i] = key_table[out.found].scan_code;
+            out.value = entry->outputs[i];
         }
         if (last) return;
         pos = end + 1;

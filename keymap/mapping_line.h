@@ -1,12 +1,49 @@
 #ifndef PADMAP_KEYMAP_MAPPING_LINE_H
 #define PADMAP_KEYMAP_MAPPING_LINE_H
 
+#include <cstdint>
+
+#include "keymap/key_table.h"
+
+// What apply_mapping_line did with one line, for a caller that wants to know
+// (the echo of remap mode, padmap --check).
+enum line_fate {
+    line_blank,          // empty or only a line end: ignored
+    line_space_first,    // begins with a space: ignored
+    line_no_space,       // has no space at all: ignored
+    line_short_code,     // "#" and a hex digit, but fewer than four: ignored
+    line_unknown_key,    // the key token names no entry: ignored
+    line_no_user_entry,  // a "#" code of no entry, and no user entry left: ignored
+    line_applied,        // the output list was applied to the entry
+};
+
+struct output_note {
+    const char* token;   // the whole output token as written, NUL-terminated
+    const char* name;    // the part after the prefixes the loader took
+    uint16_t modifiers;  // the bits those prefixes set
+    int found;           // the entry the name names; -1: the output was left as it was
+    uint16_t value;      // what was stored as the output, when found
+};
+
+struct line_note {
+    line_fate fate;
+    const char* key_token;  // the key as written, NUL-terminated (the whole line for line_no_space)
+    int entry;              // the entry the key names, -1 when ignored
+    bool is_code;           // the key token is "#" and hex digits
+    uint16_t code;          // ... their code
+    bool claimed;           // ... which claimed a user entry
+    int output_count;       // output tokens taken, 1 to 16
+    output_note outputs[key_outputs];
+    char ended_by;     // ',' (sixteen taken, more follow), ' ', '\n' or 0
+    const char* rest;  // the text after what ended the list (ignored)
+};
+
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
 // to the key table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
 // least four hex digits and each OUT is optional prefixes S- C- A- W- rS- rC-
-// rA- rW- (in that order) and a key name. Prints "KEY->OUT\n" for every output
-// it stores. Lines it cannot use change nothing and print nothing. The text
-// is cut up in place.
-void apply_mapping_line(char* line);
+// rA- rW- (in that order) and a key name. Lines it cannot use change
+// nothing. The text is cut up in place; note (when not null) says what was
+// done and points into it.
+void apply_mapping_line(char* line, line_note* note);
 
 #endif
