@@ -1,0 +1,385 @@
+#include "keymap/config_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "keymap/text.h"
+
+namespace {
+
+struct modifier_prefix {
+    const char* text;
+    uint16_t bit;
+};
+
+// The order a configuration must give them in.
+const modifier_prefix prefixes[] = {
+    {"S-", mod_left_shift},   {"C-", mod_left_ctrl},   {"A-", mod_left_alt},   {"W-", mod_left_win},
+    {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
+};
+
+// Names users write for keys: another name of a table key, or a key the table
+// has no name for, reached by its scan code.
+struct key_alias {
+    const char* name;
+    const char* table_name;  // null: no name, see code
+    const char* code;
+};
+
+// clang-format off
+const key_alias aliases[] = {
+    {"PgUp", "PageUp", nullptr}, {"PgDn", "PageDown", nullptr}, {"PageDn", "PageDown", nullptr},
+    {"Del", "Delete", nullptr}, {"Ins", "Insert", nullptr}, {"Return", "Enter", nullptr},
+    {"Spacebar", "Space", nullptr}, {"CapsLock", "Caps", nullptr}, {"Bksp", "Backspace", nullptr},
+    {"Esc", nullptr, "0001"}, {"Escape", nullptr, "0001"},
+    {"Shift", nullptr, "002a"}, {"LShift", nullptr, "002a"}, {"RShift", nullptr, "0036"},
+    {"Ctrl", nullptr, "001d"}, {"Control", nullptr, "001d"}, {"LCtrl", nullptr, "001d"}, {"RCtrl", nullptr, "e01d"},
+    {"Alt", nullptr, "0038"}, {"LAlt", nullptr, "0038"}, {"RAlt", nullptr, "e038"}, {"AltGr", nullptr, "e038"},
+    {"Win", nullptr, "e05b"}, {"LWin", nullptr, "e05b"}, {"RWin", nullptr, "e05c"},
+    {"Menu", nullptr, "e05d"}, {"Apps", nullptr, "e05d"},
+    {"PrintScreen", nullptr, "e037"}, {"PrtSc", nullptr, "e037"},
+    {"ScrollLock", nullptr, "0046"}, {"ScrLk", nullptr, "0046"}, {"NumLock", nullptr, "0045"},
+    {"F13", nullptr, "0064"}, {"F14", nullptr, "0065"}, {"F15", nullptr, "0066"}, {"F16", nullptr, "0067"},
+    {"F17", nullptr, "0068"}, {"F18", nullptr, "0069"}, {"F19", nullptr, "006a"}, {"F20", nullptr, "006b"},
+    {"F21", nullptr, "006c"}, {"F22", nullptr, "006d"}, {"F23", nullptr, "006e"}, {"F24", nullptr, "0076"},
+};
+// clang-format on
+
+bool same_letters(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+// A table name that differs from name only in case.
+const char* name_in_other_case(const char* name) {
+    for (const key_entry& entry : key_table) {
+        if (same_letters(name, entry.name)) return entry.name;
+    }
+    return nullptr;
+}
+
+const key_alias* alias_of(const char* name) {
+    for (const key_alias& alias : aliases) {
+        if (same_letters(name, alias.name)) return &alias;
+    }
+    return nullptr;
+}
+
+bool is_blank_text(const char* text) {
+    for (; *text != 0; ++text) {
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+    }
+    return true;
+}
+
+std::string trimmed(const char* text) {
+    std::string out(text);
+    size_t start = out.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return "";
+    size_t end = out.find_last_not_of(" \t\r\n");
+    return out.substr(start, end + 1 - start);
+}
+
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// The outputs of an entry as a configuration line writes them.
+std::string sequence_text(const key_entry* table, const key_entry& entry) {
+    std::string text;
+    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+        if (i > 0) text += ",";
+        for (const modifier_prefix& prefix : prefixes) {
+            if (entry.modifiers[i] & prefix.bit) text += prefix.text;
+        }
+        const char* name = nullptr;
+        for (int k = 0; k < key_count && name == nullptr; ++k) {
+            if (table[k].scan_code == entry.outputs[i]) name = table[k].name;
+        }
+        char code[8];
+        std::snprintf(code, sizeof code, "#%04x", static_cast<unsigned>(entry.outputs[i]));
+        text += name != nullptr ? name : code;
+    }
+    return text.empty() ? "nothing" : text;
+}
+
+struct pending_user_output {
+    long line;
+    int entry;          // the user entry named
+    std::string token;  // as written
+};
+
+struct checker {
+    config_check* result;
+    long id_line;
+    bool id_is_a_key;
+    long first_line_of[key_count];               // the line that first mapped each entry, 0 for none
+    long claimed_on[key_count];                  // the line whose "#" code claimed a user entry
+    std::vector<std::pair<long, int>> remapped;  // (line, entry) of every later mapping
+    std::vector<pending_user_output> unclaimed;  // outputs naming a user entry with no key yet
+    bool first_piece;                            // the next piece is the rest of the id's line
+};
+
+void find(checker* c, long line, const std::string& message) {
+    c->result->findings.push_back({line, message});
+}
+
+std::string first_free_user_entry(const key_entry* table) {
+    for (int i = first_user_key; i < key_count; ++i) {
+        if (table[i].scan_code == 0) return table[i].name;
+    }
+    return "";
+}
+
+// What to say of a name that is not in the table.
+std::string unknown_name(const char* what, const char* name, bool as_output, const key_entry* table) {
+    std::string message = std::string("unknown ") + what + " " + quoted(name);
+    if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
+    const key_alias* alias = alias_of(name);
+    if (alias == nullptr) return message;
+    if (alias->table_name != nullptr) return message + ": did you mean " + quoted(alias->table_name) + "?";
+    std::string code = std::string("#") + alias->code;
+    if (!as_output) return message + ": it has no name here; write its code, " + quoted(code);
+    std::string user = first_free_user_entry(table);
+    if (user.empty()) return message + ": it has no name here, and no user entry is left to give it one";
+    return message + ": it has no name here; put " + quoted(code + " " + user) + " on a line above and use " +
+           quoted(user);
+}
+
+// An output name that is more prefixes and a key: the prefixes out of order, or
+// one given twice. Empty when the name is not that.
+std::string misplaced_prefixes(const output_note& out) {
+    std::string rest = out.name;
+    uint16_t bits = out.modifiers;
+    bool twice = false;
+    std::string repeated;
+    for (bool took = true; took;) {
+        took = false;
+        for (const modifier_prefix& prefix : prefixes) {
+            size_t length = std::strlen(prefix.text);
+            if (rest.compare(0, length, prefix.text) != 0 || rest.size() == length) continue;
+            if (bits & prefix.bit) {
+                twice = true;
+                repeated = prefix.text;
+            }
+            bits |= prefix.bit;
+            rest.erase(0, length);
+            took = true;
+        }
+    }
+    if (rest == out.name || find_key_by_name(rest.c_str()) < 0) return "";
+    std::string fixed;
+    for (const modifier_prefix& prefix : prefixes) {
+        if (bits & prefix.bit) fixed += prefix.text;
+    }
+    fixed += rest;
+    if (twice) return quoted(out.token) + " gives the prefix " + quoted(repeated) + " twice: write " + quoted(fixed);
+    return quoted(out.token) + " has its prefixes out of order: write " + quoted(fixed) +
+           " (the order is S- C- A- W- rS- rC- rA- rW-)";
+}
+
+// The list with the spaces after its commas taken out, up to the first other space.
+std::string joined_list(const char* list) {
+    std::string text;
+    for (const char* at = list; *at != 0 && *at != '\n' && *at != '\r'; ++at) {
+        if (*at == ' ' && !text.empty() && text.back() == ',') continue;
+        if (*at == ' ') break;
+        text += *at;
+    }
+    return text;
+}
+
+void check_outputs(checker* c, long line, const char* text, const line_note& note) {
+    const key_entry* table = c->result->table;
+    const char* list = std::strchr(text, ' ');
+    while (list != nullptr && *list == ' ') ++list;
+    for (int i = 0; i < note.output_count; ++i) {
+        const output_note& out = note.outputs[i];
+        bool last = i == note.output_count - 1;
+        if (out.token[0] == 0) {
+            bool space_follows = last && note.ended_by == ' ' && !is_blank_text(note.rest);
+            if (i == 0 && last && !space_follows) {
+                find(c, line, quoted(note.key_token) + " is given no outputs");
+            } else if (!last) {
+                find(c, line, "an empty output between two commas");
+            } else if (!space_follows) {
+                find(c, line, "the list of outputs ends with a comma");
+            }
+            continue;
+        }
+        if (out.found < 0) {
+            std::string misplaced = misplaced_prefixes(out);
+            find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true, table));
+            continue;
+        }
+        if (out.found >= first_user_key && table[out.found].scan_code == 0) {
+            c->unclaimed.push_back({line, out.found, out.token});
+        }
+    }
+    if (note.ended_by == ' ' && !is_blank_text(note.rest)) {
+        find(c, line,
+             "a space ends the list of outputs: " + quoted(trimmed(note.rest)) + " is ignored (write " +
+                 quoted(joined_list(list != nullptr ? list : "")) + ")");
+    }
+    if (note.ended_by == ',') {
+        find(c, line, "more than 16 outputs: " + quoted(trimmed(note.rest)) + " is ignored");
+    }
+}
+
+// Builds the check's own table from what the loader says it did: the claim
+// first, as the loader makes it before it reads the outputs.
+void follow_claim(checker* c, const line_note& note) {
+    if (note.claimed) c->result->table[note.entry].scan_code = note.code;
+}
+
+void follow_outputs(checker* c, const line_note& note) {
+    key_entry& entry = c->result->table[note.entry];
+    for (int i = 0; i < note.output_count; ++i) {
+        const output_note& out = note.outputs[i];
+        entry.modifiers[i] = out.modifiers;
+        if (out.found >= 0) entry.outputs[i] = c->result->table[out.found].scan_code;
+    }
+}
+
+void on_line(void* context, long line, const char* text, const line_note* note) {
+    checker* c = static_cast<checker*>(context);
+    bool rest_of_id_line = c->first_piece;
+    c->first_piece = false;
+    if (note->fate == line_applied) {
+        if (note->is_code && note->code == 0) find(c, line, quoted(note->key_token) + " is no key's code");
+        follow_claim(c, *note);
+        check_outputs(c, line, text, *note);
+        follow_outputs(c, *note);
+        if (note->claimed) c->claimed_on[note->entry] = line;
+        if (c->first_line_of[note->entry] == 0) {
+            c->first_line_of[note->entry] = line;
+        } else {
+            c->remapped.push_back({line, note->entry});
+        }
+        return;
+    }
+    if (rest_of_id_line) {
+        if (!is_blank_text(text) && !c->id_is_a_key) {
+            find(c, line, "the hardware id is followed by " + quoted(trimmed(text)) + ", which is ignored");
+        }
+        return;
+    }
+    switch (note->fate) {
+    case line_blank: break;
+    case line_space_first:
+        if (!is_blank_text(text)) find(c, line, "the line begins with a space and is ignored");
+        break;
+    case line_no_space:
+        if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
+            find(c, line, "a tab does not separate a key from its outputs: use a space");
+        } else if (!is_blank_text(text)) {
+            find(c, line, quoted(trimmed(text)) + " is given no outputs");
+        }
+        break;
+    case line_short_code: {
+        std::string digits;
+        for (const char* at = note->key_token + 1; hex_digit_value(*at) >= 0; ++at) digits += *at;
+        find(c, line,
+             quoted(note->key_token) + " is too short: a key code has four hex digits, as in " +
+                 quoted("#" + std::string(4 - std::min<size_t>(digits.size(), 4), '0') + digits));
+        break;
+    }
+    case line_unknown_key:
+        if (std::strchr(note->key_token, '\t') != nullptr) {
+            find(c, line, "a tab does not separate a key from its outputs: use a space");
+        } else {
+            find(c, line, unknown_name("key", note->key_token, false, c->result->table));
+        }
+        break;
+    case line_no_user_entry:
+        find(c, line,
+             "no user entry is left for " + quoted(note->key_token) + ": ten '#' codes have taken user1 to user10");
+        break;
+    case line_applied: break;
+    }
+}
+
+bool looks_like_a_key(const char16_t* id) {
+    char text[32];
+    size_t length = 0;
+    for (; id[length] != 0 && length + 1 < sizeof text; ++length) {
+        if (id[length] > 0x7F) return false;
+        text[length] = static_cast<char>(id[length]);
+    }
+    if (id[length] != 0) return false;
+    text[length] = 0;
+    if (find_key_by_name(text) >= 0 || alias_of(text) != nullptr) return true;
+    return text[0] == '#' && hex_digit_value(text[1]) >= 0 && hex_digit_value(text[2]) >= 0 &&
+           hex_digit_value(text[3]) >= 0 && hex_digit_value(text[4]) >= 0;
+}
+
+void on_hardware_id(void* context, long line, config_outcome outcome) {
+    checker* c = static_cast<checker*>(context);
+    c->id_line = line;
+    c->first_piece = true;
+    if (outcome == config_no_hardware_id) {
+        find(c, line, "the file holds no hardware id: its first word must be the keyboard's hardware id");
+    } else if (outcome == config_id_too_long) {
+        find(c, line, "the hardware id is 500 characters or longer, which padmap does not take");
+    } else if (looks_like_a_key(configured_hardware_id)) {
+        c->id_is_a_key = true;
+        std::string id(hardware_id_units * 3, '\0');
+        id.resize(utf16_to_utf8(configured_hardware_id, &id[0], id.size()));
+        find(c, line,
+             quoted(id) +
+                 " is taken as the hardware id, so this line maps nothing: the file must begin with the "
+                 "keyboard's hardware id (padmap without an argument prints it)");
+    } else if (std::char_traits<char16_t>::length(configured_hardware_id) == hardware_id_units - 1) {
+        find(c, line, "a hardware id of 499 characters never matches: the driver's answer for it fills its buffer");
+    }
+}
+
+// What only the whole file shows: keys mapped twice, outputs that name a user
+// entry no line above claimed.
+void check_whole_file(checker* c) {
+    for (const auto& later : c->remapped) {
+        const key_entry& entry = c->result->table[later.second];
+        find(c, later.first,
+             quoted(entry.name) + " was mapped on line " + std::to_string(c->first_line_of[later.second]) +
+                 " already: the two lines merge, and the key now sends " + sequence_text(c->result->table, entry));
+    }
+    for (const pending_user_output& out : c->unclaimed) {
+        std::string message = quoted(out.token) + " sends nothing: no '#' line above claims " +
+                              quoted(c->result->table[out.entry].name) + " for a key";
+        long claim = c->claimed_on[out.entry];
+        if (claim > out.line) message += " (line " + std::to_string(claim) + " does: move it above this one)";
+        find(c, out.line, message);
+    }
+}
+
+void run_check(config_check* result, bool from_file, const char16_t* path, const uint8_t* data, size_t size) {
+    reset_key_table();
+    reset_config();
+    std::memcpy(result->table, key_table, sizeof result->table);
+    result->findings.clear();
+    result->keys_mapped = 0;
+    checker c = {};
+    c.result = result;
+    config_listener listener = {on_hardware_id, on_line, &c};
+    result->outcome = from_file ? read_config(path, &listener) : read_config_bytes(data, size, &listener);
+    if (result->outcome == config_unreadable) return;
+    check_whole_file(&c);
+    std::stable_sort(result->findings.begin(), result->findings.end(),
+                     [](const config_finding& a, const config_finding& b) { return a.line < b.line; });
+    for (const key_entry& entry : result->table) result->keys_mapped += entry.outputs[0] != 0;
+}
+
+}  // namespace
+
+void check_config(const char16_t* path, config_check* result) {
+    run_check(result, true, path, nullptr, 0);
+}
+
+void check_config_bytes(const uint8_t* data, size_t size, config_check* result) {
+    run_check(result, false, nullptr, data, size);
+}

@@ -1,0 +1,169 @@
+#include "keymap/config_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "keymap/test_helpers.h"
+
+namespace {
+
+const std::string id = "HID\\VID_05AC&PID_0256&REV_0100&MI_00\n";
+
+config_check check_text(const std::string& text) {
+    config_check result;
+    check_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &result);
+    return result;
+}
+
+std::string findings_of(const config_check& result) {
+    std::string text;
+    for (const config_finding& f : result.findings) text += std::to_string(f.line) + ": " + f.message + "\n";
+    return text;
+}
+
+std::string claims(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        char line[32];
+        std::snprintf(line, sizeof line, "#e1%02x Space\n", i);
+        text += line;
+    }
+    return text;
+}
+
+// Each mistake a user makes, with what --check says of it and where; and a
+// file that is right says nothing.
+// clang-format off
+const struct {
+    const char* what;
+    std::string text;
+    std::string findings;
+} cases[] = {
+    {"a good file", id + "Caps Backspace\nF1 C-C\n\nF2 C-V,Enter\n#e05b user1\nF3 S-C-Z,user1\r\n", ""},
+    {"a key name in the wrong case", id + "caps Backspace\n",
+     "2: unknown key 'caps': did you mean 'Caps'?\n"},
+    {"a tab after the key name", id + "Caps\tBackspace\nF1\tC-C Enter\n",
+     "2: a tab does not separate a key from its outputs: use a space\n"
+     "3: a tab does not separate a key from its outputs: use a space\n"},
+    {"prefixes out of order", id + "F1 C-S-Z\n",
+     "2: 'C-S-Z' has its prefixes out of order: write 'S-C-Z' (the order is S- C- A- W- rS- rC- rA- rW-)\n"},
+    {"a prefix twice", id + "F1 C-C-V\n", "2: 'C-C-V' gives the prefix 'C-' twice: write 'C-V'\n"},
+    {"a space after a comma", id + "F1 C-V, Enter\n",
+     "2: a space ends the list of outputs: 'Enter' is ignored (write 'C-V,Enter')\n"},
+    {"an unknown output", id + "F1 C-Foo,enter\n",
+     "2: unknown output 'Foo'\n2: unknown output 'enter': did you mean 'Enter'?\n"},
+    {"a 17th output", id + "F1 " + repeat("B", 16, ",") + ",Tab,Tab\n",
+     "2: more than 16 outputs: 'Tab,Tab' is ignored\n"},
+    {"a line that begins with a space", id + " Caps Backspace\n   \n",
+     "2: the line begins with a space and is ignored\n"},
+    {"the hardware id left out", "Caps Backspace\nF1 C-C\n",
+     "1: 'Caps' is taken as the hardware id, so this line maps nothing: the file must begin with the keyboard's "
+     "hardware id (padmap without an argument prints it)\n"},
+    {"no hardware id at all", "\n \n\t\n", "4: the file holds no hardware id: its first word must be the keyboard's "
+     "hardware id\n"},
+    {"text after the hardware id", "kbd-1 two words\nCaps Backspace\n",
+     "1: the hardware id is followed by 'two words', which is ignored\n"},
+    {"an output no '#' line has claimed", id + "F5 user2\nF6 S-user1\n#e05b Space\n",
+     "2: 'user2' sends nothing: no '#' line above claims 'user2' for a key\n"
+     "3: 'S-user1' sends nothing: no '#' line above claims 'user1' for a key (line 4 does: move it above this one)\n"},
+    {"an 11th '#' code", id + claims(11),
+     "12: no user entry is left for '#e10b': ten '#' codes have taken user1 to user10\n"},
+    {"a key given twice", id + "Num7 C-Z,C-Y\nNum7 C-A\n#0047 rA-X,rA-X,rA-X\n",
+     "3: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"
+     "4: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"},
+    {"a key the table has no name for", id + "Esc Space\nF1 Esc\n",
+     "2: unknown key 'Esc': it has no name here; write its code, '#0001'\n"
+     "3: unknown output 'Esc': it has no name here; put '#0001 user1' on a line above and use 'user1'\n"},
+    {"another name of a table key", id + "PgUp Home\nF1 return\n",
+     "2: unknown key 'PgUp': did you mean 'PageUp'?\n3: unknown output 'return': did you mean 'Enter'?\n"},
+    {"a key code too short, and code 0", id + "#1e X\n#0000 X\n",
+     "2: '#1e' is too short: a key code has four hex digits, as in '#001e'\n3: '#0000' is no key's code\n"},
+    {"empty outputs and keys without outputs", id + "A B,,C\nB C,\nC\nD \n",
+     "2: an empty output between two commas\n3: the list of outputs ends with a comma\n"
+     "4: 'C' is given no outputs\n5: 'D' is given no outputs\n"},
+    {"an id of 499 characters", std::string(499, 'k') + "\nCaps Backspace\n",
+     "1: a hardware id of 499 characters never matches: the driver's answer for it fills its buffer\n"},
+    {"an id of 500 characters", std::string(500, 'k') + "\nCaps Backspace\n",
+     "1: the hardware id is 500 characters or longer, which padmap does not take\n"},
+};
+// clang-format on
+
+TEST(ConfigCheck, NamesEachMistakeAtItsLine) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(findings_of(check_text(c.text)), c.findings);
+    }
+}
+
+TEST(ConfigCheck, EveryShippedExampleIsClean) {
+    int examples = 0;
+    for (const char* name : {"numpad-navigation", "second-keyboard-win-key", "video-editor"}) {
+        SCOPED_TRACE(name);
+        std::string path = std::string(PADMAP_SOURCE_DIR) + "/examples/" + name + ".cfg";
+        config_check result;
+        check_config(std::u16string(path.begin(), path.end()).c_str(), &result);
+        EXPECT_EQ(result.outcome, config_loaded);
+        EXPECT_EQ(findings_of(result), "");
+        EXPECT_GT(result.keys_mapped, 0);
+        ++examples;
+    }
+    EXPECT_EQ(examples, 3);
+}
+
+// Lines of a configuration, right and wrong, to put together at random: the
+// check must read every file to the same key table as the loader.
+const char* const line_pieces[] = {
+    "Caps Backspace",
+    "F1 C-C",
+    "F2 C-V,Enter",
+    "#e05b user1",
+    "#0000 B",
+    "A user1",
+    "A S-C-B,rA-Enter",
+    "Num7 C-Z,C-Y",
+    "Num7 C-A",
+    "#e10a Space",
+    "#1e X",
+    " Caps X",
+    "F3 C-S-Z",
+    "F4 C-V, Enter",
+    "F5 user2",
+    "#001e X",
+    "A",
+    "A   ",
+    "A B,,C",
+    "user3 user3",
+    "#e10b user3",
+    "F6 S--",
+    "Caps\tX",
+    "#e05b1234 X",
+    "F7 "
+    "B,B,B,B,B,B,B,B,B,B,B,B,B,B,B,B,B,Tab",
+    "X rW-rA-rC-rS-W-A-C-S-Y",
+    "\xC3\xA9 X",
+    "#zz00 X",
+};
+
+TEST(ConfigCheck, AlwaysReadsTheTableTheLoaderBuilds) {
+    std::mt19937 random(20261207);
+    const int files = 3000;
+    for (int n = 0; n < files; ++n) {
+        std::string text = random() % 8 == 0 ? "" : id;
+        for (int lines = static_cast<int>(random() % 30); lines > 0; --lines) {
+            text += line_pieces[random() % (sizeof line_pieces / sizeof line_pieces[0])];
+            text += random() % 5 == 0 ? "\r\n" : "\n";
+        }
+        config_check result = check_text(text);
+        ASSERT_EQ(0, std::memcmp(result.table, key_table, sizeof key_table)) << text;
+        // The loader on its own, without anyone listening, builds the same.
+        fresh_keymap();
+        capture_load([&] { return load_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()); });
+        ASSERT_EQ(0, std::memcmp(result.table, key_table, sizeof key_table)) << text;
+    }
+}
+
+}  // namespace
