@@ -3,10 +3,16 @@
 
 #include "app/log_writer.h"
 
-// The program: banner, priority, device set, then identify mode (argc < 2) or
-// remap mode with argv[1] as the configuration path. Arguments are
-// NUL-terminated UTF-16. Returns the exit status: 0, or 1 when the
-// configuration cannot be loaded. The key loop's log goes to standard output
+// The program. Arguments are NUL-terminated UTF-16, argv[0] the program:
+//   (none)          identify mode
+//   CONFIG          remap mode
+//   --monitor       monitor mode
+//   --check CONFIG  the configuration's mistakes, without the driver
+//   --help, -h, /?  usage and help;  --version
+// The run modes print the banner, raise the priority and open the device set.
+// Returns the exit status: 0; 1 when the configuration cannot be loaded or the
+// driver cannot be used (--check: findings); 2 for a wrong command line
+// (--check: an unreadable file). The key loop's log goes to standard output
 // through a writer thread of its own.
 int padmap_main(int argc, const char16_t* const* argv);
 

@@ -59,6 +59,103 @@ TEST(Entry, IdentifyPrintsTheIdOfTheFirstKeyboardTypedOnAndSwallowsTheStroke) {
     }
 }
 
+// The first key press names the keyboard; the release of the Enter that
+// started padmap, on another keyboard, goes on to the system.
+TEST(Entry, IdentifyTakesTheFirstKeyPressAndPassesReleasesOn) {
+    sim_reset();
+    sim_declare_device(1, "main keyboard");
+    sim_declare_device(2, "macro pad");
+    program_run run = run_program({release(1, 0x1C), release(2, 0x3A), press(2, 0x1E), release(2, 0x1E)}, "");
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(banner + "hardware id is macro pad\n", run.output);
+    EXPECT_EQ(describe({release(1, 0x1C), release(2, 0x3A)}), describe(run.delivered));
+    EXPECT_EQ(3u, run.typed_at.size()) << "typed on after the key press";
+    expect_nothing_left();
+}
+
+// No banner, no driver: only what was asked for, and status 2 for a command
+// line padmap cannot take.
+TEST(Entry, OptionsAndMistakenCommandLines) {
+    const std::string usage =
+        "usage: padmap [CONFIG]\n"
+        "       padmap --check CONFIG\n"
+        "       padmap --monitor\n"
+        "       padmap --help | --version\n";
+    const std::string good = write_config("kbd\nCaps Backspace\n");
+    // clang-format off
+    const struct {
+        std::vector<std::string> args;
+        std::string output;  // the first lines of it
+        int status;
+    } rows[] = {
+        {{"--help"}, usage + "\nGives one keyboard", 0},
+        {{"-h"}, usage, 0},
+        {{"/?"}, usage, 0},
+        {{"--version"}, "padmap 1.0\n", 0},
+        {{"--bogus"}, usage, 2},
+        {{"--check"}, usage, 2},
+        {{"--check", "/nonexistent/x.cfg"}, "failed to open /nonexistent/x.cfg\n", 2},
+        {{"--check", good}, good + ": hardware id kbd, 1 key mapped, 0 findings\n", 0},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.args[0] + " " + (r.args.size() > 1 ? r.args[1] : ""));
+        sim_reset();
+        sim_declare_device(1, "kbd");
+        run_options options;
+        options.args = r.args;
+        program_run run = run_program({press(1, 0x3A)}, "", options);
+        EXPECT_EQ(r.status, run.status);
+        EXPECT_EQ(r.output, run.output.substr(0, r.output.size()));
+        EXPECT_EQ(0, sim_open_count()) << "the driver was opened";
+    }
+    std::remove(good.c_str());
+}
+
+// Every run mode says what stops it from using the driver, and ends with 1.
+TEST(Entry, SaysWhyTheDriverCannotBeUsed) {
+    const std::string config = write_config("kbd\nCaps Backspace\n");
+    // clang-format off
+    const struct {
+        const char* what;
+        int held_elsewhere;  // a declared keyboard another program holds; 0 none
+        bool declared;       // keyboard 1 exists
+        sim_step failing;    // sim_step_count: none
+        const char* message;
+    } rows[] = {
+        {"no driver", 0, false, sim_step_count, "keyboard filter driver not found\n"},
+        {"a second padmap", 1, true, sim_step_count,
+         "keyboard filter driver is in use by another program (is padmap running already?)\n"},
+        {"no event", 0, true, sim_step_event, "keyboard filter driver cannot be set up\n"},
+        {"refused event", 0, true, sim_step_set_event, "keyboard filter driver cannot be set up\n"},
+    };
+    // clang-format on
+    const struct {
+        const char* mode;
+        std::vector<std::string> args;
+        std::string before;
+    } modes[] = {{"identify", {}, banner},
+                 {"remap", {config}, banner + "Caps->Backspace\n"},
+                 {"monitor", {"--monitor"}, banner}};
+    for (const auto& m : modes) {
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(m.mode) + ", " + r.what);
+            sim_reset();
+            if (r.declared) sim_declare_device(1, "kbd");
+            if (r.held_elsewhere != 0) sim_hold_elsewhere(r.held_elsewhere);
+            if (r.failing != sim_step_count) sim_fail_at(r.failing, 1);
+            run_options options;
+            options.args = m.args;
+            program_run run = run_program({press(1, 0x3A)}, "", options);
+            EXPECT_EQ(1, run.status);
+            EXPECT_EQ(m.before + r.message, run.output);
+            EXPECT_TRUE(run.typed_at.empty());
+            expect_nothing_left();
+        }
+    }
+    std::remove(config.c_str());
+}
+
 TEST(Entry, AFailedLoadExitsWithOneBeforeAnyFilterIsSet) {
     sim_reset();
     sim_declare_device(1, "kbd");

@@ -1,6 +1,7 @@
 #include <signal.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/entry.h"
@@ -15,8 +16,8 @@ void on_stop_signal(int) {
 
 }  // namespace
 
-// Arguments arrive as UTF-8; padmap takes UTF-16. Only the first is used, so
-// only the first is converted. SIGINT and SIGTERM ask for a clean stop.
+// Arguments arrive as UTF-8; padmap takes UTF-16. SIGINT and SIGTERM ask for a
+// clean stop.
 int main(int argc, char** argv) {
     struct sigaction stop = {};
     stop.sa_handler = on_stop_signal;
@@ -24,12 +25,14 @@ int main(int argc, char** argv) {
     sigemptyset(&stop.sa_mask);
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
-    std::vector<char16_t> path;
-    const char16_t* args[2] = {u"padmap", nullptr};
-    if (argc >= 2) {
-        path.resize(std::strlen(argv[1]) + 1);
-        utf8_to_utf16(argv[1], path.data(), path.size());
-        args[1] = path.data();
+    std::vector<std::u16string> args;
+    std::vector<const char16_t*> pointers;
+    for (int i = 0; i < argc; ++i) {
+        std::u16string arg(std::strlen(argv[i]) + 1, u'\0');
+        arg.resize(utf8_to_utf16(argv[i], &arg[0], arg.size()));
+        args.push_back(arg);
     }
-    return padmap_main(argc < 2 ? 1 : 2, args);
+    for (const std::u16string& arg : args) pointers.push_back(arg.c_str());
+    pointers.push_back(nullptr);
+    return padmap_main(argc, pointers.data());
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "app/entry.h"
@@ -34,12 +35,14 @@ BOOL WINAPI on_console_event(DWORD event) {
 // is left as the user had it (text for a console goes through its wide API).
 int wmain(int argc, wchar_t** argv) {
     SetConsoleCtrlHandler(on_console_event, TRUE);
-    std::vector<char16_t> path;
-    const char16_t* args[2] = {u"padmap", nullptr};
-    if (argc >= 2) {
-        for (const wchar_t* c = argv[1]; *c; ++c) path.push_back(static_cast<char16_t>(*c));
-        path.push_back(0);
-        args[1] = path.data();
+    std::vector<std::u16string> args;
+    std::vector<const char16_t*> pointers;
+    for (int i = 0; i < argc; ++i) {
+        std::u16string arg;
+        for (const wchar_t* c = argv[i]; *c; ++c) arg += static_cast<char16_t>(*c);
+        args.push_back(arg);
     }
-    return padmap_main(argc < 2 ? 1 : 2, args);
+    for (const std::u16string& arg : args) pointers.push_back(arg.c_str());
+    pointers.push_back(nullptr);
+    return padmap_main(argc, pointers.data());
 }

@@ -71,7 +71,12 @@ struct feed {
     size_t count;
     size_t next;
     bool identify;
+    bool identified;  // identify mode has had its key press
 };
+
+// The output keys the program holds down on the system, by keyboard and by
+// make code with the E0 flag: what it must release when the run ends.
+bool held[11][512];
 
 void require(bool ok, const char* what) {
     if (ok) return;
@@ -81,6 +86,7 @@ void require(bool ok, const char* what) {
 
 void expect(int device, uint16_t make, uint16_t state, uint32_t extra) {
     require(due_count < due_capacity, "too many deliveries due at once");
+    if (device <= 10 && make <= 0xFF) held[device][((state & key_state_e0) ? 256 : 0) + make] = !(state & key_state_up);
     delivery& d = due[(due_head + due_count) % due_capacity];
     d.device = device;
     d.key.make_code = make;
@@ -114,10 +120,16 @@ int entry_for(const key_stroke& key) {
     return -1;
 }
 
+void expect_passed_on(int device, const key_stroke& key) {
+    require(due_count < due_capacity, "too many deliveries due at once");
+    due[(due_head + due_count) % due_capacity] = delivery{device, key};
+    ++due_count;
+}
+
 void expect_handled(int device, const key_stroke& key) {
     int index = is_configured_keyboard(device) ? entry_for(key) : -1;
     if (index < 0 || key_table[index].outputs[0] == 0) {
-        expect(device, key.make_code, key.key_state, key.extra_info);
+        expect_passed_on(device, key);
         return;
     }
     const key_entry& entry = key_table[index];
@@ -143,17 +155,38 @@ void expect_handled(int device, const key_stroke& key) {
     }
 }
 
+// At the end every output key still down is released, keyboard by keyboard,
+// plain keys before E0 keys, each in code order.
+void expect_releases() {
+    for (int device = 1; device <= 10; ++device) {
+        for (int code = 0; code < 512; ++code) {
+            if (held[device][code]) expect(device, code % 256, key_state_up | (code >= 256 ? key_state_e0 : 0), 0);
+        }
+    }
+}
+
 bool next_stroke(void* context, sim_typed* next) {
     feed* in = static_cast<feed*>(context);
     require(due_count == 0, "a stroke's outputs were not all delivered before the next was typed");
-    if (in->next >= in->count) return false;
+    require(!in->identified, "identify mode went on after its key press");
+    if (in->next >= in->count) {
+        if (!in->identify) expect_releases();
+        return false;
+    }
     const uint8_t* b = in->strokes + stroke_bytes * in->next++;
     next->device = devices[b[0] % keyboard_choices].device;
     next->key.make_code = static_cast<uint16_t>(b[1] | (b[2] << 8));
     next->key.key_state = b[3];
     next->key.extra_info = b[4] * 0x01010101u;
-    // Identify mode reads the first stroke and sends nothing back.
-    if (!in->identify) expect_handled(next->device, next->key);
+    if (!in->identify) {
+        expect_handled(next->device, next->key);
+    } else if (next->key.key_state & key_state_up) {
+        // Releases before the key press go on to the system unchanged.
+        expect_passed_on(next->device, next->key);
+    } else {
+        // The press names the keyboard and is kept.
+        in->identified = true;
+    }
     return true;
 }
 
@@ -166,6 +199,10 @@ void check_delivery(void*, int device, const key_stroke* key) {
         "a delivered stroke differs from the one due");
     due_head = (due_head + 1) % due_capacity;
     --due_count;
+}
+
+bool discard_log(void*, const char*, size_t) {
+    return true;
 }
 
 uint8_t file_bytes[sizeof configured_line + 0x10000];
@@ -220,8 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.count = (size - 3 - config_size) / stroke_bytes;
     in.next = 0;
     in.identify = identify;
+    in.identified = false;
     due_head = 0;
     due_count = 0;
+    std::memset(held, 0, sizeof held);
 
     sim_reset();
     reset_key_table();
@@ -235,7 +274,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // closing the device set: its block is left behind, not leaked by mistake.
     bool refused = !identify && !loads;
     if (refused) __lsan_disable();
-    int status = padmap_main(identify ? 1 : 2, argv);
+    // The log is written on the loop's own thread: a writer thread started for
+    // every input would cost most of the fuzzer's time, and the writer has
+    // tests of its own.
+    int status = padmap_run(identify ? 1 : 2, argv, padmap_log_output{discard_log, nullptr, false});
     if (refused) __lsan_enable();
     std::fflush(stdout);
 

@@ -1,0 +1,84 @@
+#include <cstdio>
+#include <cstring>
+
+#include "app/run.h"
+#include "app/stop.h"
+#include "keymap/key_table.h"
+#include "keymap/text.h"
+
+namespace {
+
+constexpr uint16_t monitor_filter = 0xFFFF;
+
+// What the monitor last said of each keyboard's hardware id.
+struct known_id {
+    bool seen;
+    bool usable;
+    char16_t id[hardware_id_units];
+};
+
+// The key as a configuration line writes it: its table name, or "#" and the
+// lookup code for a key the table has no name for. User entries are left out:
+// they are names a configuration gives, not keys.
+void key_text(const key_stroke& key, char* out, size_t cap) {
+    uint16_t lookup = key.make_code;
+    if (key.key_state & key_state_e0) lookup |= 0xE000;
+    int index = find_key_by_code(lookup);
+    if (index >= 0 && index < first_user_key) {
+        std::snprintf(out, cap, "%s", key_table[index].name);
+    } else {
+        std::snprintf(out, cap, "#%04x", static_cast<unsigned>(lookup));
+    }
+}
+
+// One line when the keyboard is first seen or its id has changed since.
+size_t id_line(known_id* known, int device, bool usable, char* out, size_t cap) {
+    bool same = known->seen && known->usable == usable &&
+                (!usable || std::memcmp(known->id, hardware_id_buffer, sizeof known->id) == 0);
+    if (same) return 0;
+    known->seen = true;
+    known->usable = usable;
+    if (usable) std::memcpy(known->id, hardware_id_buffer, sizeof known->id);
+    int length = std::snprintf(out, cap, "keyboard %d: ", device);
+    if (length < 0) return 0;
+    size_t used = static_cast<size_t>(length);
+    if (usable) {
+        used += utf16_to_utf8(hardware_id_buffer, out + used, cap - used - 1);
+    } else {
+        const char none[] = "no usable hardware id";
+        std::memcpy(out + used, none, sizeof none - 1);
+        used += sizeof none - 1;
+    }
+    out[used++] = '\n';
+    return used;
+}
+
+}  // namespace
+
+// Every keyboard's strokes, each sent on unchanged at once and then shown.
+int run_monitor(run_state* run) {
+    set_keyboard_filter(run->set, monitor_filter);
+    start_log(run);
+    watch_for_stop(run->set);
+    known_id known[keyboard_count] = {};
+    int device = 0;
+    stroke received;
+    while (next_stroke(run, &device, &received)) {
+        send_stroke(run->set, device, &received);
+        if (device < 1 || device > keyboard_count) continue;
+        const key_stroke& key = received.key;
+        char text[hardware_id_units * 3 + 160];
+        bool usable = fetch_hardware_id(run->set, device);
+        size_t length = id_line(&known[device - 1], device, usable, text, sizeof text);
+        char name[24];
+        key_text(key, name, sizeof name);
+        int line = std::snprintf(text + length, sizeof text - length, "%d %-4s %-9s make %04x state %04x extra %08lx\n",
+                                 device, (key.key_state & key_state_up) ? "up" : "down", name,
+                                 static_cast<unsigned>(key.make_code), static_cast<unsigned>(key.key_state),
+                                 static_cast<unsigned long>(key.extra_info));
+        if (line > 0) length += static_cast<size_t>(line);
+        log_line(run, text, length);
+    }
+    end_run(run);
+    return 0;
+}
