@@ -28,12 +28,24 @@ size_t name_start(const std::u16string& path) {
     return at;
 }
 
-void print_usage() {
-    console_printf(console_out,
-                   "usage: padmap-layout CONFIG [OUT.svg]\n"
-                   "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
-                   "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
-                   "replaced by .svg.\n");
+const char usage[] =
+    "usage: padmap-layout CONFIG [OUT.svg]\n"
+    "Draws the keyboard layout that the padmap configuration CONFIG gives\n"
+    "as an SVG picture. OUT.svg defaults to CONFIG with its extension\n"
+    "replaced by .svg.\n";
+
+const char help[] =
+    "\n"
+    "  --help     shows this text\n"
+    "  --version  shows the version\n"
+    "\n"
+    "Exit status: 0 when the picture was written; 1 when CONFIG cannot be\n"
+    "loaded or the picture cannot be written; 2 for a wrong command line.\n";
+
+constexpr int status_usage = 2;
+
+bool is(const std::u16string& arg, const char16_t* option) {
+    return arg == option;
 }
 
 }  // namespace
@@ -49,9 +61,22 @@ std::u16string default_output_path(const std::u16string& config) {
 }
 
 int layout_main(int argc, const char16_t* const* argv) {
-    if (argc < 2 || argc > 3) {
-        print_usage();
-        return 1;
+    if (argc == 2 && (is(argv[1], u"--help") || is(argv[1], u"-h") || is(argv[1], u"/?"))) {
+        console_print(console_out, usage);
+        console_print(console_out, help);
+        return 0;
+    }
+    if (argc == 2 && is(argv[1], u"--version")) {
+        console_print(console_out, "padmap-layout 1.0\n");
+        return 0;
+    }
+    // An argument that starts with "--" is an option (a file of such a name
+    // is written ./--name).
+    bool option = false;
+    for (int i = 1; i < argc; ++i) option = option || std::u16string(argv[i]).compare(0, 2, u"--") == 0;
+    if (argc < 2 || argc > 3 || option) {
+        console_print(console_out, usage);
+        return status_usage;
     }
     std::u16string config = argv[1];
     std::u16string out = argc == 3 ? std::u16string(argv[2]) : default_output_path(config);

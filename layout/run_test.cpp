@@ -68,8 +68,9 @@ TEST(LayoutMain, ConsoleOutputStatusAndFile) {
     };
     // clang-format off
     const row rows[] = {
-        {"no argument", "KBD\n", {}, out, usage, 1},
-        {"too many", "KBD\n", {cfg, out, "more"}, out, usage, 1},
+        {"no argument", "KBD\n", {}, out, usage, 2},
+        {"too many", "KBD\n", {cfg, out, "more"}, out, usage, 2},
+        {"an unknown option", "KBD\n", {"--svg", cfg}, out, usage, 2},
         {"missing file", nullptr, {cfg, out}, out, "failed to open " + cfg + "\n", 1},
         {"no hardware id", " \n\n", {cfg, out}, out, "first line in config file must be hardware id\n", 1},
         {"written", "\xEF\xBB\xBFid<svg>&\"x'\x01\nF1 C-C\nF2 C-V,Enter\nF3 Nothing\n", {cfg, out}, out,

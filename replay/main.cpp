@@ -88,7 +88,12 @@ bool draw_item(void* context, sim_typed* next) {
             return false;
         }
     } while (item.kind == session_pause);
-    *next = sim_typed{item.device, item.key, item.kind == session_interrupt};
+    *next = sim_typed{item.device, item.key, sim_typed_key, nullptr};
+    if (item.kind == session_interrupt) next->kind = sim_typed_interrupt;
+    if (item.kind == session_id) {
+        next->kind = sim_typed_id;
+        next->id = item.has_id ? item.id : nullptr;
+    }
     return true;
 }
 

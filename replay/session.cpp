@@ -212,7 +212,7 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     out->has_id = false;
     out->id = nullptr;
     out->id_length = 0;
-    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0};
+    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0, false, nullptr};
     out->tap = false;
     out->error[0] = 0;
 
@@ -221,9 +221,10 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     if (directive.length == 0 || directive.text[0] == '#') return;
 
     bool keyboard = word_is(directive, "keyboard");
-    if (keyboard || word_is(directive, "mouse")) {
-        if (!parse_device(&at, keyboard, out)) return;
-        out->kind = kind_device;
+    bool renamed = word_is(directive, "id");
+    if (keyboard || renamed || word_is(directive, "mouse")) {
+        if (!parse_device(&at, keyboard || renamed, out)) return;
+        out->kind = renamed ? kind_item : kind_device;
         // The id is everything after the one blank that ends the number.
         if (*at != 0) {
             out->has_id = true;
@@ -233,6 +234,9 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
                 out->kind = kind_error;
                 std::snprintf(out->error, sizeof out->error, "hardware id longer than %d bytes", session_max_id_bytes);
             }
+        }
+        if (renamed) {
+            out->item = session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id};
         }
         return;
     }
@@ -345,7 +349,8 @@ bool session_check(const char* path, session_devices* devices, char* message, si
             device->has_id = parsed.has_id;
             std::memcpy(device->id, parsed.id == nullptr ? "" : parsed.id, parsed.id_length);
             device->id[parsed.id_length] = 0;
-        } else if (parsed.kind == kind_item && parsed.item.kind == session_key && first_use[parsed.device - 1] == 0) {
+        } else if (parsed.kind == kind_item && (parsed.item.kind == session_key || parsed.item.kind == session_id) &&
+                   first_use[parsed.device - 1] == 0) {
             first_use[parsed.device - 1] = number;
         }
     }

@@ -21,6 +21,8 @@
 //   pause MS                   a quiet moment of MS milliseconds (0-600000)
 //                              before the next stroke is typed
 //   interrupt                  the console asks padmap to stop here
+//   id N [ID]                  from here on keyboard N (declared) answers with
+//                              ID, taken as keyboard's is; without ID it has none
 //
 // KEY is a key table name other than user1..user10, or four hex digits whose
 // high byte is 00 or e0 (e0 sets the E0 state bit; the make code is the low
@@ -58,6 +60,7 @@ enum session_item_kind {
     session_key,        // a stroke typed on keyboard device
     session_pause,      // pause_ms of quiet before the next item
     session_interrupt,  // the console asks padmap to stop
+    session_id,         // keyboard device answers with id from now on
 };
 
 // One thing that happens on the user's side, in file order.
@@ -66,6 +69,8 @@ struct session_item {
     int device;
     key_stroke key;
     uint32_t pause_ms;
+    bool has_id;     // session_id: false when the id request fails from now on
+    const char* id;  // session_id: UTF-8, valid until the next item is read
 };
 
 // The strokes of a checked session, drawn one at a time.
