@@ -25,7 +25,7 @@ sim_typed key(uint16_t make, uint16_t state) {
 
 sim_typed interrupt() {
     sim_typed t = {};
-    t.interrupt = true;
+    t.kind = sim_typed_interrupt;
     return t;
 }
 
