@@ -15,6 +15,19 @@ bool request(testctl_link* link, DWORD code, const void* in, DWORD in_size, void
     return ok != FALSE;
 }
 
+bool send_id(testctl_link* link, DWORD code, int device, const char16_t* id, size_t units) {
+    static testctl_declare declare;
+    std::memset(&declare, 0, sizeof declare);
+    declare.device = static_cast<uint32_t>(device);
+    declare.has_id = id != nullptr;
+    if (id != nullptr) {
+        if (units > TESTCTL_ID_UNITS) units = TESTCTL_ID_UNITS;
+        declare.id_units = static_cast<uint32_t>(units);
+        std::memcpy(declare.id, id, units * 2);
+    }
+    return request(link, code, &declare, sizeof declare, nullptr, 0, nullptr);
+}
+
 }  // namespace
 
 bool testctl_open(testctl_link* link) {
@@ -33,16 +46,11 @@ bool testctl_reset(testctl_link* link) {
 }
 
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units) {
-    static testctl_declare declare;
-    std::memset(&declare, 0, sizeof declare);
-    declare.device = static_cast<uint32_t>(device);
-    declare.has_id = id != nullptr;
-    if (id != nullptr) {
-        if (units > TESTCTL_ID_UNITS) units = TESTCTL_ID_UNITS;
-        declare.id_units = static_cast<uint32_t>(units);
-        std::memcpy(declare.id, id, units * 2);
-    }
-    return request(link, TESTCTL_DECLARE, &declare, sizeof declare, nullptr, 0, nullptr);
+    return send_id(link, TESTCTL_DECLARE, device, id, units);
+}
+
+bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_t units) {
+    return send_id(link, TESTCTL_CHANGE_ID, device, id, units);
 }
 
 void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info) {
@@ -74,6 +82,15 @@ int testctl_take_delivered(testctl_link* link, testctl_delivered* out, int max) 
         return -1;
     }
     return static_cast<int>(returned / sizeof(testctl_delivered));
+}
+
+int testctl_take_requests(testctl_link* link, testctl_request* out, int max) {
+    DWORD returned = 0;
+    if (!request(link, TESTCTL_TAKE_REQUESTS, nullptr, 0, out, static_cast<DWORD>(max) * sizeof(testctl_request),
+                 &returned)) {
+        return -1;
+    }
+    return static_cast<int>(returned / sizeof(testctl_request));
 }
 
 bool testctl_end(testctl_link* link) {

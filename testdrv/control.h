@@ -24,6 +24,10 @@ bool testctl_reset(testctl_link* link);
 // cut there, which no 1000-byte answer can tell apart.
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units);
 
+// Gives a declared device the id (same form as above) from the client's next
+// read on; see TESTCTL_CHANGE_ID.
+bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_t units);
+
 // Types one key stroke on a keyboard, as its 12-byte wire record.
 bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
 
@@ -31,6 +35,10 @@ bool testctl_get_status(testctl_link* link, testctl_status* status);
 
 // Takes up to max delivered records into out. Returns how many, -1 on failure.
 int testctl_take_delivered(testctl_link* link, testctl_delivered* out, int max);
+
+// Takes up to max request records into out, oldest first. Returns how many,
+// -1 on failure.
+int testctl_take_requests(testctl_link* link, testctl_request* out, int max);
 
 bool testctl_end(testctl_link* link);
 

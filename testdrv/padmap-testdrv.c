@@ -24,6 +24,11 @@ typedef struct filter_device {
     ULONG open_handles;
     ULONG id_units;
     WCHAR id[TESTCTL_ID_UNITS + 1];
+    /* A TESTCTL_CHANGE_ID waiting for the client's next read. */
+    BOOLEAN id_change_due;
+    BOOLEAN next_has_id;
+    ULONG next_id_units;
+    WCHAR next_id[TESTCTL_ID_UNITS + 1];
     USHORT filter;
     PKEVENT event;
     BOOLEAN event_is_set;
@@ -44,6 +49,12 @@ static ULONG delivered_total;
 static ULONG lost_total;
 static ULONG event_fallbacks;
 static BOOLEAN session_ended;
+/* Set by TESTCTL_END until a client read meets the end; see testctl.h. */
+static BOOLEAN end_unseen;
+static testctl_request requests[TESTCTL_REQUEST_RECORDS];
+static ULONG requests_head;
+static ULONG requests_count;
+static ULONG requests_lost;
 static PDEVICE_OBJECT device_objects[TESTCTL_DEVICES + 1];
 static BOOLEAN dos_name_made[TESTCTL_DEVICES + 1];
 
@@ -99,6 +110,44 @@ static BOOLEAN deliver(ULONG index, const UCHAR* record) {
     return TRUE;
 }
 
+/* Called with the lock held. */
+static void set_id(filter_device* dev, BOOLEAN has_id, ULONG units, const WCHAR* id) {
+    dev->has_id = has_id;
+    dev->id_units = has_id ? units : 0;
+    copy_bytes(dev->id, id, dev->id_units * 2);
+    dev->id[dev->id_units] = 0;
+}
+
+/* Called with the lock held. */
+static void apply_id_changes(void) {
+    ULONG i;
+    for (i = 0; i < TESTCTL_DEVICES; ++i) {
+        filter_device* dev = &devices[i];
+        if (!dev->id_change_due) continue;
+        set_id(dev, dev->next_has_id, dev->next_id_units, dev->next_id);
+        dev->id_change_due = FALSE;
+    }
+}
+
+/* Called with the lock held. A full record keeps what it has: the oldest
+   requests matter most to a test that compares records from the start. */
+static void record_request(const testctl_request* request) {
+    if (requests_count == TESTCTL_REQUEST_RECORDS) {
+        ++requests_lost;
+        return;
+    }
+    copy_bytes(&requests[(requests_head + requests_count) % TESTCTL_REQUEST_RECORDS], request, sizeof *request);
+    ++requests_count;
+}
+
+/* Called with the lock held. */
+static void record_end(void) {
+    testctl_request marker;
+    zero_bytes(&marker, sizeof marker);
+    marker.kind = TESTCTL_REQUEST_END;
+    record_request(&marker);
+}
+
 /* The client's handle is only valid in its own process. Referencing it for
    UserMode works on Windows; where the request is served from another process
    the handle is first copied into ours. */
@@ -128,7 +177,9 @@ static NTSTATUS reference_client_event(HANDLE handle, PKEVENT* event) {
     return status;
 }
 
-static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size) {
+/* names_event tells the request record whether the field was the client's
+   form of an event handle: zero above the low four bytes. */
+static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size, BOOLEAN* names_event) {
     ULONG64 raw;
     PKEVENT event = NULL;
     PKEVENT old;
@@ -138,6 +189,7 @@ static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size) {
     copy_bytes(&raw, in, 8);
     status = reference_client_event((HANDLE)(ULONG_PTR)raw, &event);
     if (!NT_SUCCESS(status)) return status;
+    *names_event = (raw >> 32) == 0;
     KeAcquireSpinLock(&state_lock, &irql);
     old = dev->event;
     dev->event = event;
@@ -148,14 +200,14 @@ static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size) {
 }
 
 static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_size, ULONG out_size,
-                               ULONG_PTR* returned) {
+                               ULONG_PTR* returned, BOOLEAN* names_event) {
     filter_device* dev = &devices[index];
     ULONG size = record_size(index);
     NTSTATUS status = STATUS_SUCCESS;
     KIRQL irql;
     ULONG n;
 
-    if (code == CTL_SET_EVENT) return set_event(dev, buffer, in_size);
+    if (code == CTL_SET_EVENT) return set_event(dev, buffer, in_size, names_event);
 
     KeAcquireSpinLock(&state_lock, &irql);
     switch (code) {
@@ -174,6 +226,7 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         *returned = n * size;
         break;
     case CTL_READ:
+        apply_id_changes();
         for (n = 0; n < out_size / size && dev->queue_count > 0; ++n) {
             copy_bytes(buffer + n * size, dev->queue[dev->queue_head], size);
             dev->queue_head = (dev->queue_head + 1) % QUEUE_RECORDS;
@@ -182,6 +235,12 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         }
         update_event(dev);
         *returned = n * size;
+        /* Only a read that finds nothing shows the client the end: before it
+           the client was still busy with its last stroke. */
+        if (n == 0 && end_unseen) {
+            record_end();
+            end_unseen = FALSE;
+        }
         break;
     case CTL_GET_HARDWARE_ID:
         if (!dev->has_id) {
@@ -224,10 +283,19 @@ static NTSTATUS push_stroke(const testctl_push* push) {
 static void declare_device(const testctl_declare* declare) {
     filter_device* dev = &devices[declare->device - 1];
     dev->declared = TRUE;
-    dev->has_id = declare->has_id != 0;
-    dev->id_units = dev->has_id ? declare->id_units : 0;
-    copy_bytes(dev->id, declare->id, dev->id_units * 2);
-    dev->id[dev->id_units] = 0;
+    dev->id_change_due = FALSE;
+    set_id(dev, declare->has_id != 0, declare->id_units, declare->id);
+}
+
+/* Called with the lock held, after the request was checked. */
+static NTSTATUS change_id(const testctl_declare* change) {
+    filter_device* dev = &devices[change->device - 1];
+    if (!dev->declared) return STATUS_NO_SUCH_DEVICE;
+    dev->id_change_due = TRUE;
+    dev->next_has_id = change->has_id != 0;
+    dev->next_id_units = dev->next_has_id ? change->id_units : 0;
+    copy_bytes(dev->next_id, change->id, dev->next_id_units * 2);
+    return STATUS_SUCCESS;
 }
 
 /* Called with the lock held. */
@@ -241,6 +309,7 @@ static void report_status(testctl_status* out) {
     out->lost = lost_total;
     out->ended = session_ended;
     out->event_fallback = event_fallbacks;
+    out->requests_lost = requests_lost;
     for (i = 0; i < TESTCTL_DEVICES; ++i) {
         out->declared[i] = devices[i].declared;
         out->opened[i] = devices[i].open_handles > 0;
@@ -261,6 +330,17 @@ static ULONG take_delivered(UCHAR* out, ULONG out_size) {
         --delivered_count;
     }
     return n * sizeof(testctl_delivered);
+}
+
+/* Called with the lock held. */
+static ULONG take_requests(UCHAR* out, ULONG out_size) {
+    ULONG n;
+    for (n = 0; n < out_size / sizeof(testctl_request) && requests_count > 0; ++n) {
+        copy_bytes(out + n * sizeof(testctl_request), &requests[requests_head], sizeof(testctl_request));
+        requests_head = (requests_head + 1) % TESTCTL_REQUEST_RECORDS;
+        --requests_count;
+    }
+    return n * sizeof(testctl_request);
 }
 
 /* A device's DOS name exists only while it is declared, so opening an
@@ -311,6 +391,10 @@ static void reset_state(void) {
     delivered_total = 0;
     lost_total = 0;
     session_ended = FALSE;
+    end_unseen = FALSE;
+    requests_head = 0;
+    requests_count = 0;
+    requests_lost = 0;
     KeReleaseSpinLock(&state_lock, irql);
     for (i = 0; i < TESTCTL_DEVICES; ++i) {
         if (events[i] != NULL) ObDereferenceObject(events[i]);
@@ -327,18 +411,21 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
         reset_state();
         return STATUS_SUCCESS;
     }
-    if (code == TESTCTL_DECLARE) {
+    if (code == TESTCTL_DECLARE || code == TESTCTL_CHANGE_ID) {
         const testctl_declare* declare = (const testctl_declare*)buffer;
         if (in_size < FIELD_OFFSET(testctl_declare, id)) return STATUS_INVALID_PARAMETER;
         if (declare->device < 1 || declare->device > TESTCTL_DEVICES) return STATUS_INVALID_PARAMETER;
         if (declare->id_units > TESTCTL_ID_UNITS) return STATUS_INVALID_PARAMETER;
         if (in_size < FIELD_OFFSET(testctl_declare, id) + declare->id_units * 2) return STATUS_INVALID_PARAMETER;
-        status = make_dos_name(declare->device - 1);
+    }
+    if (code == TESTCTL_DECLARE) {
+        status = make_dos_name(((const testctl_declare*)buffer)->device - 1);
         if (!NT_SUCCESS(status)) return status;
     }
     KeAcquireSpinLock(&state_lock, &irql);
     switch (code) {
     case TESTCTL_DECLARE: declare_device((const testctl_declare*)buffer); break;
+    case TESTCTL_CHANGE_ID: status = change_id((const testctl_declare*)buffer); break;
     case TESTCTL_PUSH:
         if (in_size < sizeof(testctl_push)) {
             status = STATUS_INVALID_PARAMETER;
@@ -355,7 +442,9 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
         *returned = sizeof(testctl_status);
         break;
     case TESTCTL_TAKE_DELIVERED: *returned = take_delivered(buffer, out_size); break;
+    case TESTCTL_TAKE_REQUESTS: *returned = take_requests(buffer, out_size); break;
     case TESTCTL_END:
+        if (!session_ended) end_unseen = TRUE;
         session_ended = TRUE;
         for (i = 0; i < TESTCTL_DEVICES; ++i) update_event(&devices[i]);
         break;
@@ -428,13 +517,36 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT object, PIRP irp) {
     UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
     ULONG index = device_index(object);
     ULONG_PTR returned = 0;
+    BOOLEAN names_event = FALSE;
+    testctl_request note;
     NTSTATUS status;
-    if (buffer == NULL && (in_size > 0 || out_size > 0)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
+    KIRQL irql;
     if (index == CONTROL_INDEX) {
+        if (buffer == NULL && (in_size > 0 || out_size > 0)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
         status = test_control(code, buffer, in_size, out_size, &returned);
-    } else {
-        status = filter_control(index, code, buffer, in_size, out_size, &returned);
+        return complete(irp, status, returned);
     }
+
+    zero_bytes(&note, sizeof note);
+    note.kind = TESTCTL_REQUEST_CONTROL;
+    note.device = index + 1;
+    note.code = code;
+    note.input_size = in_size;
+    note.output_size = out_size;
+    /* The buffer is shared with the output: the input is read before the
+       request is served. */
+    if (code == CTL_SET_FILTER && in_size >= 2 && buffer != NULL) copy_bytes(&note.filter, buffer, 2);
+    if (buffer == NULL && (in_size > 0 || out_size > 0)) {
+        status = STATUS_INVALID_PARAMETER;
+    } else {
+        status = filter_control(index, code, buffer, in_size, out_size, &returned, &names_event);
+    }
+    note.done = NT_SUCCESS(status);
+    note.returned = note.done ? (ULONG)returned : 0;
+    note.handle_names_event = note.done && names_event;
+    KeAcquireSpinLock(&state_lock, &irql);
+    record_request(&note);
+    KeReleaseSpinLock(&state_lock, irql);
     return complete(irp, status, returned);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <windows.h>
 
@@ -298,6 +299,249 @@ void test_full_store(testctl_link* link) {
     CloseHandle(device);
 }
 
+int take_requests(testctl_link* link, testctl_request* out, int max) {
+    int n = testctl_take_requests(link, out, max);
+    return n < 0 ? 0 : n;
+}
+
+// What a request case sends as input.
+enum record_input {
+    input_none,
+    input_pattern,    // bytes 1, 2, 3, ...
+    input_own_event,  // the client's form of its event handle
+    input_no_event,   // a handle field that names nothing
+};
+
+struct record_case {
+    const char* name;
+    int device;
+    DWORD code;
+    record_input input;
+    DWORD in_size;
+    DWORD out_size;
+    bool key_waiting;  // one stroke is queued on the device first
+    bool done;
+    DWORD returned;
+    uint16_t filter;
+    bool names_event;
+};
+
+// Each case runs on a fresh session: keyboard 1 with an id, its event and a
+// filter; keyboard 2 without an id; mouse 11. Only the case's request may be
+// recorded, exactly as sent and answered.
+void test_request_fields(testctl_link* link) {
+    static const record_case cases[] = {
+        {"record: set-filter keeps the first two input bytes", 1, ctl_set_filter, input_pattern, 2, 0, false, true, 0,
+         0x0201, false},
+        {"record: a one-byte set-filter fails and has no filter", 1, ctl_set_filter, input_pattern, 1, 0, false, false,
+         0, 0, false},
+        {"record: set-event with the client's event", 1, ctl_set_event, input_own_event, 8, 0, false, true, 0, 0, true},
+        {"record: set-event naming no event", 1, ctl_set_event, input_no_event, 8, 0, false, false, 0, 0, false},
+        {"record: a keyboard write counts whole records", 1, ctl_write, input_pattern, 18, 0, false, true, 12, 0,
+         false},
+        {"record: a mouse write", 11, ctl_write, input_pattern, 24, 0, false, true, 24, 0, false},
+        {"record: a read gives the bytes handed out", 1, ctl_read, input_none, 0, 24, true, true, 12, 0, false},
+        {"record: a hardware id gives its size", 1, ctl_get_hardware_id, input_none, 0, 1000, false, true, 6, 0, false},
+        {"record: a refused hardware id gives 0", 2, ctl_get_hardware_id, input_none, 0, 1000, false, false, 0, 0,
+         false},
+        {"record: an unknown code is kept", 1, 0x222444, input_none, 0, 0, false, false, 0, 0, false},
+    };
+    for (const record_case& c : cases) {
+        const int declared[] = {1, 11};
+        check(fresh(link, declared, 2) && testctl_declare_device(link, 2, nullptr, 0), c.name, "reset and declare");
+        client one = connect(1);
+        HANDLE two = open_device(2);
+        HANDLE mouse = open_device(11);
+        set_filter(one.device, 0xFFFF);
+        if (c.key_waiting) testctl_push_key(link, 1, 0x1E, 0, 0);
+        testctl_request got[4];
+        take_requests(link, got, 4);
+
+        uint8_t in[32];
+        for (int i = 0; i < 32; ++i) in[i] = static_cast<uint8_t>(i + 1);
+        uint32_t event = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(one.event));
+        if (c.input == input_own_event || c.input == input_no_event) {
+            std::memset(in, 0, sizeof in);
+            if (c.input == input_no_event) event = 0x7740;
+            std::memcpy(in, &event, 4);
+        }
+        HANDLE target = c.device == 1 ? one.device : c.device == 2 ? two : mouse;
+        uint8_t out[1200];
+        DWORD n = 0;
+        bool ok = control(target, c.code, c.input == input_none ? nullptr : in, c.in_size,
+                          c.out_size > 0 ? out : nullptr, c.out_size, &n);
+        check(ok == c.done, c.name, "the request's outcome");
+        int count = take_requests(link, got, 4);
+        check(count == 1, c.name, "one record");
+        if (count >= 1) {
+            const testctl_request& r = got[0];
+            check(r.kind == TESTCTL_REQUEST_CONTROL && r.device == static_cast<uint32_t>(c.device) && r.code == c.code,
+                  c.name, "device and code");
+            check(r.input_size == c.in_size && r.output_size == c.out_size, c.name, "buffer sizes");
+            check(r.done == c.done && r.returned == c.returned, c.name, "outcome and bytes returned");
+            check(r.filter == c.filter, c.name, "filter");
+            check((r.handle_names_event != 0) == c.names_event, c.name, "handle field");
+        }
+        disconnect(&one);
+        CloseHandle(two);
+        CloseHandle(mouse);
+    }
+}
+
+// Requests of several devices in arrival order; the control device's own
+// requests are not the client's and stay out.
+void test_request_order(testctl_link* link) {
+    const char* t = "record order";
+    const int declared[] = {1, 3};
+    check(fresh(link, declared, 2), t, "reset and declare");
+    HANDLE one = open_device(1);
+    HANDLE three = open_device(3);
+    testctl_status status;
+    uint8_t id[16];
+    uint8_t record[12] = {};
+    DWORD n;
+    set_filter(three, 5);
+    testctl_get_status(link, &status);
+    control(one, ctl_get_hardware_id, nullptr, 0, id, sizeof id, &n);
+    testctl_push_key(link, 1, 0x1E, 0, 0);
+    control(one, ctl_write, record, 12, nullptr, 0, &n);
+    testctl_request got[8];
+    int count = take_requests(link, got, 8);
+    check(count == 3, t, "three records");
+    if (count == 3) {
+        check(got[0].device == 3 && got[0].code == ctl_set_filter && got[0].filter == 5, t, "first the filter");
+        check(got[1].device == 1 && got[1].code == ctl_get_hardware_id && got[1].returned == 6, t, "then the id");
+        check(got[2].device == 1 && got[2].code == ctl_write && got[2].returned == 12, t, "then the write");
+    }
+    check(take_requests(link, got, 8) == 0, t, "taken records are gone");
+    CloseHandle(one);
+    CloseHandle(three);
+}
+
+// The marker stands where the client meets the end: after what it still
+// sent for its last stroke and after a read that found a stroke, before the
+// first read that finds nothing; only once.
+void test_request_end(testctl_link* link) {
+    const char* t = "record end marker";
+    const int declared[] = {1};
+    check(fresh(link, declared, 1), t, "reset and declare");
+    client one = connect(1);
+    set_filter(one.device, 0xFFFF);
+    testctl_request got[8];
+    take_requests(link, got, 8);
+    uint8_t record[12] = {};
+    DWORD n;
+    check(testctl_end(link), t, "end");
+    check(take_requests(link, got, 8) == 0, t, "the end alone records nothing");
+    control(one.device, ctl_write, record, 12, nullptr, 0, &n);
+    testctl_push_key(link, 1, 0x1E, 0, 0);
+    control(one.device, ctl_read, nullptr, 0, record, 12, &n);
+    control(one.device, ctl_read, nullptr, 0, record, 12, &n);
+    check(testctl_end(link), t, "a second end");
+    control(one.device, ctl_read, nullptr, 0, record, 12, &n);
+    int count = take_requests(link, got, 8);
+    static const struct {
+        uint32_t kind;
+        uint32_t code;
+        uint32_t returned;
+    } expected[] = {
+        {TESTCTL_REQUEST_CONTROL, ctl_write, 12}, {TESTCTL_REQUEST_CONTROL, ctl_read, 12}, {TESTCTL_REQUEST_END, 0, 0},
+        {TESTCTL_REQUEST_CONTROL, ctl_read, 0},   {TESTCTL_REQUEST_CONTROL, ctl_read, 0},
+    };
+    check(count == 5, t, "five records");
+    if (count == 5) {
+        for (int i = 0; i < count; ++i) {
+            check(got[i].kind == expected[i].kind && got[i].code == expected[i].code &&
+                      got[i].returned == expected[i].returned,
+                  t, "write, read, marker, reads");
+        }
+        check(got[2].device == 0 && got[2].input_size == 0 && got[2].done == 0, t, "the marker carries nothing else");
+    }
+
+    check(testctl_reset(link) && testctl_end(link) && testctl_reset(link) && testctl_declare_device(link, 1, u"id", 2),
+          t, "reset, end, reset");
+    client again = connect(1);
+    control(again.device, ctl_read, nullptr, 0, record, 12, &n);
+    count = take_requests(link, got, 8);
+    check(count == 2 && got[0].kind == TESTCTL_REQUEST_CONTROL && got[1].kind == TESTCTL_REQUEST_CONTROL, t,
+          "a reset forgets an end not yet met");
+    disconnect(&one);
+    disconnect(&again);
+}
+
+// An id change shows from the client's next read on, never to a request for
+// the stroke it read before; the last change before a read holds.
+void test_id_change(testctl_link* link) {
+    const char* t = "id change";
+    const int declared[] = {1};
+    check(fresh(link, declared, 1), t, "reset and declare");
+    check(!testctl_change_id(link, 4, u"x", 1), t, "an undeclared device keeps no id");
+    client one = connect(1);
+    set_filter(one.device, 0xFFFF);
+    enum step_kind { change, read, ask };
+    static const struct {
+        step_kind kind;
+        const char16_t* id;  // change: null for no id; ask: the id expected, null when refused
+        const char* what;
+    } steps[] = {
+        {change, u"newer", "change"},
+        {ask, u"id", "the old id until the client reads"},
+        {read, nullptr, "read a stroke"},
+        {ask, u"newer", "the new id after the read"},
+        {change, nullptr, "change to no id"},
+        {change, u"x", "change again before a read"},
+        {read, nullptr, "read nothing"},
+        {ask, u"x", "the last change holds"},
+        {change, nullptr, "change to no id"},
+        {read, nullptr, "read nothing"},
+        {ask, nullptr, "no id"},
+    };
+    testctl_push_key(link, 1, 0x1E, 0, 0);
+    for (const auto& step : steps) {
+        size_t units = step.id != nullptr ? std::char_traits<char16_t>::length(step.id) : 0;
+        uint8_t buffer[1000];
+        DWORD n = 0;
+        switch (step.kind) {
+        case change: check(testctl_change_id(link, 1, step.id, units), t, step.what); break;
+        case read: check(control(one.device, ctl_read, nullptr, 0, buffer, 12, &n), t, step.what); break;
+        case ask: {
+            bool ok = control(one.device, ctl_get_hardware_id, nullptr, 0, buffer, sizeof buffer, &n);
+            check(ok == (step.id != nullptr) && n == (step.id != nullptr ? (units + 1) * 2 : 0) &&
+                      std::memcmp(buffer, step.id != nullptr ? step.id : u"", n) == 0,
+                  t, step.what);
+            break;
+        }
+        }
+    }
+    disconnect(&one);
+}
+
+// A full record keeps its oldest requests and counts the rest; taking makes
+// room again, and a reset clears the count.
+void test_request_overflow(testctl_link* link) {
+    const char* t = "record overflow";
+    const int declared[] = {1};
+    check(fresh(link, declared, 1), t, "reset and declare");
+    HANDLE one = open_device(1);
+    const int extra = 3;
+    for (int i = 0; i < TESTCTL_REQUEST_RECORDS + extra; ++i) set_filter(one, static_cast<uint16_t>(i));
+    testctl_status status;
+    check(testctl_get_status(link, &status) && status.requests_lost == extra, t,
+          "the requests past the end are counted");
+    static testctl_request got[1024];
+    int total = 0;
+    bool in_order = true;
+    for (int n; (n = take_requests(link, got, 1024)) > 0; total += n) {
+        for (int i = 0; i < n; ++i) in_order = in_order && got[i].filter == static_cast<uint16_t>(total + i);
+    }
+    check(total == TESTCTL_REQUEST_RECORDS && in_order, t, "the oldest are kept in order");
+    set_filter(one, 0xABCD);
+    check(take_requests(link, got, 4) == 1 && got[0].filter == 0xABCD, t, "taking makes room");
+    check(testctl_reset(link) && testctl_get_status(link, &status) && status.requests_lost == 0, t,
+          "a reset clears the count");
+    CloseHandle(one);
+}
+
 }  // namespace
 
 int main() {
@@ -313,6 +557,11 @@ int main() {
     test_event_registration(&link);
     test_end(&link);
     test_full_store(&link);
+    test_request_fields(&link);
+    test_request_order(&link);
+    test_request_end(&link);
+    test_request_overflow(&link);
+    test_id_change(&link);
     testctl_status status = {};
     testctl_get_status(&link, &status);
     testctl_reset(&link);

@@ -13,8 +13,8 @@
 /* Device-control codes: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
 #define TESTCTL_CODE(function) ((0x22u << 16) | ((function) << 2))
 
-/* Forgets every device, stroke, filter, event and delivered record, and opens
-   a new session. No buffers. */
+/* Forgets every device, stroke, filter, event, delivered record and request
+   record, and opens a new session. No buffers. */
 #define TESTCTL_RESET TESTCTL_CODE(0x900u)
 
 /* Declares one device (input: testctl_declare). Fails for a number outside
@@ -37,14 +37,34 @@
 
 /* Ends the session: every registered input event is set and stays set, and a
    read finding its queue empty answers 0 bytes, so a client loop that reads
-   until nothing comes ends. No buffers. */
+   until nothing comes ends. No buffers.
+   The end-of-session marker enters the request record where the client
+   meets the end: just before its first read after this request that finds
+   its queue empty. Requests the client was still making for its last stroke
+   when the end came therefore stand before the marker, as they would before
+   a wait that finds no more input. A client that never reads again gets no
+   marker. */
 #define TESTCTL_END TESTCTL_CODE(0x905u)
+
+/* Takes the oldest request records (output: as many testctl_request as fit)
+   and removes them; the returned byte count says how many. Every device
+   control on a filter device is recorded as it completes, in arrival order. */
+#define TESTCTL_TAKE_REQUESTS TESTCTL_CODE(0x906u)
+
+/* Gives a declared device another hardware id (input: testctl_declare), as
+   when a keyboard is unplugged and another plugged in. The client sees it
+   from its next read on any filter device: once it comes back for input, not
+   while it is still busy with the stroke it read last. A later change before
+   that read replaces this one. Fails for a device not declared. */
+#define TESTCTL_CHANGE_ID TESTCTL_CODE(0x907u)
 
 #define TESTCTL_DEVICES 20
 #define TESTCTL_RECORD_MAX 24
 /* Longest hardware id kept, in UTF-16 units. An answer is 2*(units+1) bytes
    capped at the client's buffer, so a longer id fills any 1000-byte buffer. */
 #define TESTCTL_ID_UNITS 1024
+/* Request records kept until taken; later ones are counted as lost. */
+#define TESTCTL_REQUEST_RECORDS 8192
 
 typedef struct testctl_declare {
     uint32_t device;   /* 1-10 keyboard, 11-20 mouse */
@@ -73,6 +93,7 @@ typedef struct testctl_status {
     uint8_t filter_set[TESTCTL_DEVICES]; /* a filter request arrived since the reset */
     uint8_t queued[TESTCTL_DEVICES];     /* records waiting to be read */
     uint16_t filter[TESTCTL_DEVICES];
+    uint32_t requests_lost; /* request records dropped because the record was full */
 } testctl_status;
 
 typedef struct testctl_delivered {
@@ -80,5 +101,22 @@ typedef struct testctl_delivered {
     uint32_t size; /* 12 or 24 */
     uint8_t record[TESTCTL_RECORD_MAX];
 } testctl_delivered;
+
+enum testctl_request_kind {
+    TESTCTL_REQUEST_CONTROL = 1, /* a device control on a filter device */
+    TESTCTL_REQUEST_END = 2      /* the end-of-session marker; nothing else is set */
+};
+
+typedef struct testctl_request {
+    uint32_t kind;
+    uint32_t device; /* 1-20 */
+    uint32_t code;
+    uint32_t input_size;
+    uint32_t output_size;
+    uint32_t returned;          /* bytes reported, 0 when the request failed */
+    uint16_t filter;            /* set-filter with 2 or more input bytes: the first two, little-endian */
+    uint8_t handle_names_event; /* set-event: the 8-byte field is zero above its low 4 bytes and names an event */
+    uint8_t done;               /* the request succeeded */
+} testctl_request;
 
 #endif

@@ -1,0 +1,150 @@
+// Checks padmap's Windows binding of its driver calls (driver/os-win32.cpp)
+// against the test driver and kernel32: what the binding reports must be what
+// Windows and the driver answered, never what the caller asked for. One PASS
+// or FAIL line per check; exit status 1 when a check failed, 3 when the test
+// driver is missing.
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/control_codes.h"
+#include "driver/os.h"
+#include "testdrv/control.h"
+
+namespace {
+
+constexpr uint32_t untouched = 0xDEAD;
+
+int failed = 0;
+
+void report(bool ok, const char* name, const char* detail) {
+    if (ok) {
+        std::printf("PASS %s\n", name);
+    } else {
+        std::printf("FAIL %s: %s\n", name, detail);
+        ++failed;
+    }
+}
+
+struct wait_case {
+    const char* name;
+    uint32_t count;
+    int closed;          // the position holding a closed event, or -1
+    uint32_t signalled;  // bit k: the event at position k is set
+    int waits;           // each must give expected: a manual-reset event stays set
+    uint32_t expected;
+};
+
+void check_waits() {
+    // A binding that ignores the closed handle finds the event set at 2
+    // rather than blocking for ever.
+    static const wait_case cases[] = {
+        {"wait: a closed event in the list fails", 3, 1, 0x4, 1, os_wait_failed},
+        {"wait: the event set at position 1 of 3", 3, -1, 0x2, 1, 1},
+        {"wait: the lowest set position, again after the wait", 3, -1, 0x6, 2, 1},
+        {"wait: an empty list fails", 0, -1, 0, 1, os_wait_failed},
+    };
+    for (const wait_case& c : cases) {
+        os_handle events[3] = {};
+        bool made = true;
+        for (uint32_t i = 0; i < c.count; ++i) {
+            events[i] = os_create_event();
+            made = made && events[i] != os_null_handle;
+            if ((c.signalled >> i) & 1) made = made && os_set_event(events[i]);
+        }
+        if (!made) {
+            report(false, c.name, "the events cannot be made");
+            continue;
+        }
+        if (c.closed >= 0) os_close_handle(events[c.closed]);
+        char detail[64] = "";
+        for (int w = 0; w < c.waits && detail[0] == 0; ++w) {
+            uint32_t got = os_wait_for_any(c.count, events);
+            if (got != c.expected)
+                std::snprintf(detail, sizeof detail, "wait %d gave 0x%lx", w + 1, (unsigned long)got);
+        }
+        report(detail[0] == 0, c.name, detail);
+        for (uint32_t i = 0; i < c.count; ++i) {
+            if (static_cast<int>(i) != c.closed) os_close_handle(events[i]);
+        }
+    }
+}
+
+struct control_case {
+    const char* name;
+    int device;  // 1: a keyboard with an id and a filter; 2: a keyboard without an id
+    uint32_t code;
+    uint32_t in_size;
+    uint32_t out_size;
+    bool key_waiting;  // one stroke is queued on the device first
+    bool done;
+    uint32_t returned;
+};
+
+// Each case runs on a fresh session; *returned starts at a value no answer
+// holds, so a binding that leaves it alone shows.
+void check_device_controls(testctl_link* link) {
+    static const control_case cases[] = {
+        {"write: 18 bytes to a keyboard, the driver takes one record", 1, ctl_write, 18, 0, false, true, 12},
+        {"hardware id: refused for a device without one", 2, ctl_get_hardware_id, 0, 1000, false, false, 0},
+        {"read: a 24-byte buffer with one record queued", 1, ctl_read, 0, 24, true, true, 12},
+        {"read: nothing queued", 1, ctl_read, 0, 24, false, true, 0},
+    };
+    for (const control_case& c : cases) {
+        if (!testctl_reset(link) || !testctl_declare_device(link, 1, u"kbd", 3) ||
+            !testctl_declare_device(link, 2, nullptr, 0)) {
+            report(false, c.name, "the test driver refused the devices");
+            continue;
+        }
+        os_handle device = os_open_device(c.device == 1 ? "\\\\.\\interception00" : "\\\\.\\interception01");
+        if (device == os_invalid_handle) {
+            report(false, c.name, "the device does not open");
+            continue;
+        }
+        const uint8_t filter[2] = {0xFF, 0xFF};
+        os_device_control(device, ctl_set_filter, filter, sizeof filter, nullptr, 0, nullptr);
+        if (c.key_waiting) testctl_push_key(link, c.device, 0x1E, 0, 0x01020304);
+
+        uint8_t in[32] = {};
+        uint8_t out[1000];
+        std::memset(out, 0, sizeof out);
+        uint32_t returned = untouched;
+        bool done = os_device_control(device, c.code, c.in_size > 0 ? in : nullptr, c.in_size,
+                                      c.out_size > 0 ? out : nullptr, c.out_size, &returned);
+        char detail[96] = "";
+        if (done != c.done || returned != c.returned) {
+            std::snprintf(detail, sizeof detail, "gave %s with %lu bytes", done ? "true" : "false",
+                          (unsigned long)returned);
+        } else if (c.key_waiting) {
+            uint8_t expected[12];
+            testctl_key_record(expected, 0x1E, 0, 0x01020304);
+            if (std::memcmp(out, expected, sizeof expected) != 0) std::snprintf(detail, sizeof detail, "wrong record");
+        }
+        report(detail[0] == 0, c.name, detail);
+        os_close_handle(device);
+    }
+    testctl_reset(link);
+}
+
+void check_missing_device(testctl_link* link) {
+    const char* name = "open: an undeclared device gives the invalid handle";
+    testctl_reset(link);
+    os_handle device = os_open_device("\\\\.\\interception05");
+    report(device == os_invalid_handle, name, "it opened");
+    if (device != os_invalid_handle) os_close_handle(device);
+}
+
+}  // namespace
+
+int main() {
+    testctl_link link = {};
+    if (!testctl_open(&link)) {
+        std::printf("FAIL the test driver's control device %s does not open\n", TESTCTL_DOS_NAME);
+        return 3;
+    }
+    check_waits();
+    check_device_controls(&link);
+    check_missing_device(&link);
+    testctl_close(&link);
+    return failed == 0 ? 0 : 1;
+}
