@@ -34,6 +34,9 @@ BOOL WINAPI on_console_event(DWORD event) {
 // Windows hands the arguments over as UTF-16 already; the console's code page
 // is left as the user had it (text for a console goes through its wide API).
 int wmain(int argc, wchar_t** argv) {
+    // A program started in a new process group begins with Ctrl+C ignored;
+    // padmap takes it in any case.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(on_console_event, TRUE);
     std::vector<std::u16string> args;
     std::vector<const char16_t*> pointers;
