@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string utf8_of(const char16_t* text) {
-    std::string out(std::char_traits<char16_t>::length(text) * 3 + 1, '\0');
-    out.resize(utf16_to_utf8(text, &out[0], out.size()));
-    return out;
-}
-
 const char* plural(size_t count) {
     return count == 1 ? "" : "s";
 }
@@ -21,7 +15,7 @@ const char* plural(size_t count) {
 }  // namespace
 
 int run_check(const char16_t* path) {
-    const std::string file = utf8_of(path);
+    const std::string file = utf8_text(path);
     config_check result;
     check_config(path, &result);
     if (result.outcome == config_unreadable) {
@@ -31,10 +25,11 @@ int run_check(const char16_t* path) {
     for (const config_finding& finding : result.findings) {
         console_printf(console_out, "%s:%ld: %s\n", file.c_str(), finding.line, finding.message.c_str());
     }
-    std::string id = result.outcome == config_loaded ? "hardware id " + utf8_of(configured_hardware_id)
+    std::string id = result.outcome == config_loaded ? "hardware id " + utf8_text(configured_hardware_id)
                                                      : std::string("no hardware id");
-    console_printf(console_out, "%s: %s, %d key%s mapped, %zu finding%s\n", file.c_str(), id.c_str(),
-                   result.keys_mapped, plural(static_cast<size_t>(result.keys_mapped)), result.findings.size(),
-                   plural(result.findings.size()));
+    // %zu is not known to every C runtime padmap runs on.
+    unsigned long findings = static_cast<unsigned long>(result.findings.size());
+    console_printf(console_out, "%s: %s, %d key%s mapped, %lu finding%s\n", file.c_str(), id.c_str(),
+                   result.keys_mapped, plural(static_cast<size_t>(result.keys_mapped)), findings, plural(findings));
     return result.findings.empty() ? 0 : 1;
 }

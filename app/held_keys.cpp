@@ -26,15 +26,6 @@ void note_key_sent(held_keys* held, int device, const key_stroke& key) {
     }
 }
 
-bool any_key_held(const held_keys* held) {
-    for (const auto& keyboard : held->down) {
-        for (uint8_t byte : keyboard) {
-            if (byte != 0) return true;
-        }
-    }
-    return false;
-}
-
 void release_held_keys(held_keys* held, held_key_send send, void* context) {
     for (int device = 1; device <= keyboard_count; ++device) {
         for (int code = 0; code < held_key_codes; ++code) {

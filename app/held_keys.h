@@ -22,8 +22,6 @@ void reset_held_keys(held_keys* held);
 // not kept.
 void note_key_sent(held_keys* held, int device, const key_stroke& key);
 
-bool any_key_held(const held_keys* held);
-
 // Sends a release (extra information 0) for every held key, keyboard by
 // keyboard, plain keys before E0 keys, each in code order; a release the
 // driver takes lets the key go. send returns the strokes taken.

@@ -16,7 +16,6 @@ struct log_writer {
     std::condition_variable all_written;   // finish_log_writer sleeps on it
     std::thread thread;
     bool idle;               // the thread sleeps and must be woken for new text
-    bool writing;            // the thread is inside the sink
     bool ending;             // finish_log_writer asked the thread to end
     bool abandoned;          // ... and gave up waiting: the thread frees the writer
     size_t capacity;         // the part of the ring in use
@@ -86,13 +85,11 @@ void write_loop(log_writer* w) {
         }
         size_t size = w->used < w->capacity - w->head ? w->used : w->capacity - w->head;
         const char* text = w->ring + w->head;
-        w->writing = true;
         hold.unlock();
         // The loop only ever adds behind the unwritten text, so this piece
         // stays as it is while the lock is let go.
         w->sink(w->context, text, size);
         hold.lock();
-        w->writing = false;
         w->head = (w->head + size) % w->capacity;
         w->used -= size;
         // The console took text again: say at once what it missed.
@@ -118,7 +115,6 @@ log_writer* start_log_writer(log_sink sink, void* context, size_t capacity) {
     w->sink = sink;
     w->context = context;
     w->idle = false;
-    w->writing = false;
     w->ending = false;
     w->abandoned = false;
     w->head = 0;

@@ -1,6 +1,5 @@
 #include <signal.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,11 +26,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &stop, nullptr);
     std::vector<std::u16string> args;
     std::vector<const char16_t*> pointers;
-    for (int i = 0; i < argc; ++i) {
-        std::u16string arg(std::strlen(argv[i]) + 1, u'\0');
-        arg.resize(utf8_to_utf16(argv[i], &arg[0], arg.size()));
-        args.push_back(arg);
-    }
+    for (int i = 0; i < argc; ++i) args.push_back(utf16_text(argv[i]));
     for (const std::u16string& arg : args) pointers.push_back(arg.c_str());
     pointers.push_back(nullptr);
     return padmap_main(argc, pointers.data());

@@ -60,6 +60,14 @@ std::string keys_down(const std::vector<sim_typed>& delivered) {
     return text;
 }
 
+// The session on a fresh driver with the configured keyboard as device 1.
+program_run run_on_keyboard(const std::vector<sim_typed>& typed, const std::string& config,
+                            const run_options& options = {}) {
+    sim_reset();
+    sim_declare_device(1, configured_id);
+    return run_program(typed, config, options);
+}
+
 void expect_clean_stop(const program_run& run, const std::vector<sim_typed>& prefix) {
     EXPECT_EQ(run.status, 0);
     expect_nothing_left();
@@ -75,18 +83,14 @@ TEST(Stop, AnInterruptBetweenAnyTwoStrokesReleasesEveryHeldOutput) {
     for (const auto& s : sessions) {
         SCOPED_TRACE(s.name);
         const std::string config = write_config(std::string(configured_id) + "\n" + s.mappings);
-        sim_reset();
-        sim_declare_device(1, configured_id);
-        program_run clean = run_program(s.typed, config);
+        program_run clean = run_on_keyboard(s.typed, config);
         const std::vector<std::string> clean_parts = output_parts(clean);
         for (size_t at = 0; at <= s.typed.size(); ++at) {
             SCOPED_TRACE("interrupt before stroke " + std::to_string(at));
             std::vector<sim_typed> typed(s.typed.begin(), s.typed.begin() + at);
             typed.push_back(interrupt());
             typed.insert(typed.end(), s.typed.begin() + at, s.typed.end());
-            sim_reset();
-            sim_declare_device(1, configured_id);
-            program_run run = run_program(typed, config);
+            program_run run = run_on_keyboard(typed, config);
             EXPECT_EQ(run.typed_at.size(), at + 1) << "strokes were typed after the interrupt";
             std::vector<sim_typed> before;
             for (size_t k = 0; k < clean.delivered.size(); ++k) {
@@ -109,17 +113,13 @@ TEST(Stop, AStopInTheMiddleOfAStrokeLetsItFinish) {
     for (const auto& s : sessions) {
         SCOPED_TRACE(s.name);
         const std::string config = write_config(std::string(configured_id) + "\n" + s.mappings);
-        sim_reset();
-        sim_declare_device(1, configured_id);
-        program_run clean = run_program(s.typed, config);
+        program_run clean = run_on_keyboard(s.typed, config);
         for (size_t at = 0; at < clean.delivered.size(); ++at) {
             if (clean.during[at] < 0) break;
             SCOPED_TRACE("stop during delivery " + std::to_string(at));
-            sim_reset();
-            sim_declare_device(1, configured_id);
             run_options options;
             options.stop_at_delivery = at;
-            program_run run = run_program(s.typed, config, options);
+            program_run run = run_on_keyboard(s.typed, config, options);
             std::vector<sim_typed> stroke_done;
             for (size_t k = 0; k < clean.delivered.size() && clean.during[k] <= clean.during[at]; ++k) {
                 stroke_done.push_back(clean.delivered[k]);

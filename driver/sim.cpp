@@ -1,19 +1,11 @@
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "driver/sim.h"
 #include "driver/sim_model.h"
 #include "keymap/text.h"
 
 namespace {
-
-// Session files carry ids as UTF-8; the driver reports UTF-16.
-std::u16string utf16_from_utf8(const char* text) {
-    std::vector<char16_t> units(std::strlen(text) + 1);
-    size_t count = utf8_to_utf16(text, units.data(), units.size());
-    return std::u16string(units.data(), count);
-}
 
 void encode_key_record(const key_stroke& key, uint8_t* record) {
     std::memset(record, 0, key_record_size);
@@ -92,7 +84,7 @@ bool sim_declare_device(int device, const char* id) {
     if (declared == nullptr) return false;
     declared->exists = true;
     declared->has_id = id != nullptr;
-    declared->id = id != nullptr ? utf16_from_utf8(id) : std::u16string();
+    declared->id = id != nullptr ? utf16_text(id) : std::u16string();
     declared->id_unterminated = false;
     declared->short_reads = false;
     declared->held_elsewhere = false;
@@ -286,7 +278,7 @@ bool sim_type_next() {
         sim_device* device = sim_find_device(next.device);
         if (device != nullptr && device->exists) {
             device->has_id = next.id != nullptr;
-            device->id = next.id != nullptr ? utf16_from_utf8(next.id) : std::u16string();
+            device->id = next.id != nullptr ? utf16_text(next.id) : std::u16string();
         }
         return true;
     }

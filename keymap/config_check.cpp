@@ -116,7 +116,6 @@ struct pending_user_output {
 
 struct checker {
     config_check* result;
-    long id_line;
     bool id_is_a_key;
     long first_line_of[key_count];               // the line that first mapped each entry, 0 for none
     long claimed_on[key_count];                  // the line whose "#" code claimed a user entry
@@ -320,7 +319,6 @@ bool looks_like_a_key(const char16_t* id) {
 
 void on_hardware_id(void* context, long line, config_outcome outcome) {
     checker* c = static_cast<checker*>(context);
-    c->id_line = line;
     c->first_piece = true;
     if (outcome == config_no_hardware_id) {
         find(c, line, "the file holds no hardware id: its first word must be the keyboard's hardware id");
@@ -328,10 +326,8 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
         find(c, line, "the hardware id is 500 characters or longer, which padmap does not take");
     } else if (looks_like_a_key(configured_hardware_id)) {
         c->id_is_a_key = true;
-        std::string id(hardware_id_units * 3, '\0');
-        id.resize(utf16_to_utf8(configured_hardware_id, &id[0], id.size()));
         find(c, line,
-             quoted(id) +
+             quoted(utf8_text(configured_hardware_id)) +
                  " is taken as the hardware id, so this line maps nothing: the file must begin with the "
                  "keyboard's hardware id (padmap without an argument prints it)");
     } else if (std::char_traits<char16_t>::length(configured_hardware_id) == hardware_id_units - 1) {

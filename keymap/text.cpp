@@ -54,3 +54,15 @@ int hex_digit_value(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+std::string utf8_text(const char16_t* text) {
+    std::string out(std::char_traits<char16_t>::length(text) * 3 + 1, '\0');
+    out.resize(utf16_to_utf8(text, &out[0], out.size()));
+    return out;
+}
+
+std::u16string utf16_text(const char* text) {
+    std::u16string out(strlen(text) + 1, u'\0');
+    out.resize(utf8_to_utf16(text, &out[0], out.size()));
+    return out;
+}

@@ -2,6 +2,7 @@
 #define PADMAP_KEYMAP_TEXT_H
 
 #include <cstddef>
+#include <string>
 
 // Writes the NUL-terminated UTF-16 text as UTF-8 into out (capacity cap > 0,
 // always NUL-terminated). A lone surrogate becomes U+FFFD. Stops before a
@@ -12,6 +13,10 @@ size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap);
 // always NUL-terminated). Ill-formed bytes become U+FFFD. Returns the units
 // written, without the NUL.
 size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap);
+
+// The same conversions, whole, into a string of their own.
+std::string utf8_text(const char16_t* text);
+std::u16string utf16_text(const char* text);
 
 // The value of one hexadecimal digit (either case), or -1 when c is none.
 int hex_digit_value(char c);

@@ -13,9 +13,7 @@
 namespace {
 
 std::string to_utf8(const std::u16string& text) {
-    std::string out(text.size() * 3 + 1, '\0');
-    out.resize(utf16_to_utf8(text.c_str(), &out[0], out.size()));
-    return out;
+    return utf8_text(text.c_str());
 }
 
 bool is_separator(char16_t c) {

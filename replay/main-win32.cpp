@@ -12,8 +12,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<char*> args(argc + 1, nullptr);
     for (int i = 0; i < argc; ++i) {
         std::u16string wide(argv[i], argv[i] + std::char_traits<wchar_t>::length(argv[i]));
-        utf8[i].resize(wide.size() * 3 + 1);
-        utf8[i].resize(utf16_to_utf8(wide.c_str(), &utf8[i][0], utf8[i].size()));
+        utf8[i] = utf8_text(wide.c_str());
         args[i] = &utf8[i][0];
     }
     return replay_main(argc, args.data());
