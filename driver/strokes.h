@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/hardware_id.h"
+#include "keymap/hardware_id.h"
 
 struct device_set;
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/hardware_id.h"
+#include "keymap/hardware_id.h"
 #include "keymap/mapping_line.h"
 
 // The hardware id the configuration names, NUL-terminated UTF-16.
