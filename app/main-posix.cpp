@@ -1,8 +1,5 @@
 #include <signal.h>
 
-#include <string>
-#include <vector>
-
 #include "app/entry.h"
 #include "app/stop.h"
 #include "keymap/text.h"
@@ -24,10 +21,6 @@ int main(int argc, char** argv) {
     sigemptyset(&stop.sa_mask);
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
-    std::vector<std::u16string> args;
-    std::vector<const char16_t*> pointers;
-    for (int i = 0; i < argc; ++i) args.push_back(utf16_text(argv[i]));
-    for (const std::u16string& arg : args) pointers.push_back(arg.c_str());
-    pointers.push_back(nullptr);
-    return padmap_main(argc, pointers.data());
+    utf16_args args = args_from_utf8(argc, argv);
+    return padmap_main(argc, args.argv.data());
 }

@@ -1,10 +1,8 @@
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "app/entry.h"
 #include "app/stop.h"
+#include "keymap/text.h"
 
 namespace {
 
@@ -38,14 +36,6 @@ int wmain(int argc, wchar_t** argv) {
     // padmap takes it in any case.
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(on_console_event, TRUE);
-    std::vector<std::u16string> args;
-    std::vector<const char16_t*> pointers;
-    for (int i = 0; i < argc; ++i) {
-        std::u16string arg;
-        for (const wchar_t* c = argv[i]; *c; ++c) arg += static_cast<char16_t>(*c);
-        args.push_back(arg);
-    }
-    for (const std::u16string& arg : args) pointers.push_back(arg.c_str());
-    pointers.push_back(nullptr);
-    return padmap_main(argc, pointers.data());
+    utf16_args args = args_from_wide(argc, argv);
+    return padmap_main(argc, args.argv.data());
 }

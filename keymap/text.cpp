@@ -66,3 +66,39 @@ std::u16string utf16_text(const char* text) {
     out.resize(utf8_to_utf16(text, &out[0], out.size()));
     return out;
 }
+
+namespace {
+
+void point_at_text(utf16_args* args) {
+    for (const std::u16string& arg : args->text) args->argv.push_back(arg.c_str());
+    args->argv.push_back(nullptr);
+}
+
+}  // namespace
+
+utf16_args args_from_utf8(int argc, const char* const* argv) {
+    utf16_args args;
+    for (int i = 0; i < argc; ++i) args.text.push_back(utf16_text(argv[i]));
+    point_at_text(&args);
+    return args;
+}
+
+utf16_args args_from_wide(int argc, const wchar_t* const* argv) {
+    utf16_args args;
+    for (int i = 0; i < argc; ++i) {
+        std::u16string arg;
+        for (const wchar_t* c = argv[i]; *c != 0; ++c) {
+            uint32_t unit = static_cast<uint32_t>(*c);
+            if (unit <= 0xFFFF) {
+                arg += static_cast<char16_t>(unit);
+                continue;
+            }
+            char16_t pair[2];
+            int length = utf16_encode(unit <= 0x10FFFF ? unit : 0xFFFD, pair);
+            arg.append(pair, static_cast<size_t>(length));
+        }
+        args.text.push_back(arg);
+    }
+    point_at_text(&args);
+    return args;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Writes the NUL-terminated UTF-16 text as UTF-8 into out (capacity cap > 0,
 // always NUL-terminated). A lone surrogate becomes U+FFFD. Stops before a
@@ -17,6 +18,17 @@ size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap);
 // The same conversions, whole, into a string of their own.
 std::string utf8_text(const char16_t* text);
 std::u16string utf16_text(const char* text);
+
+// A program's arguments as NUL-terminated UTF-16: from the UTF-8 ones a POSIX
+// main gets, or from the wide ones Windows hands to wmain (UTF-16 already;
+// a wider wchar_t is encoded as UTF-16). argv points into text and ends with
+// a null pointer; both stay valid as long as the struct.
+struct utf16_args {
+    std::vector<std::u16string> text;
+    std::vector<const char16_t*> argv;
+};
+utf16_args args_from_utf8(int argc, const char* const* argv);
+utf16_args args_from_wide(int argc, const wchar_t* const* argv);
 
 // The value of one hexadecimal digit (either case), or -1 when c is none.
 int hex_digit_value(char c);

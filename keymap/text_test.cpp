@@ -74,4 +74,18 @@ TEST(Utf8ToUtf16, ConvertsAndReplacesIllFormedBytes) {
     // clang-format on
 }
 
+// Both mains hand padmap the same UTF-16 arguments, whatever their width.
+TEST(ProgramArgs, FromUtf8AndFromWideGiveTheSameUtf16) {
+    const char* utf8[] = {"padmap", "cl\xC3\xA9 \xF0\x9F\x98\x80.cfg", "", "--check"};
+    const wchar_t* wide[] = {L"padmap", L"cl\u00E9 \U0001F600.cfg", L"", L"--check"};
+    const std::u16string expected[] = {u"padmap", u"cl\u00E9 \U0001F600.cfg", u"", u"--check"};
+    const utf16_args from_utf8 = args_from_utf8(4, utf8);
+    const utf16_args from_wide = args_from_wide(4, wide);
+    for (const utf16_args* args : {&from_utf8, &from_wide}) {
+        ASSERT_EQ(args->argv.size(), 5u);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(std::u16string(args->argv[i]), expected[i]) << i;
+        EXPECT_EQ(args->argv[4], nullptr);
+    }
+}
+
 }  // namespace

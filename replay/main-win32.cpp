@@ -1,5 +1,3 @@
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
@@ -8,12 +6,11 @@
 
 // Windows hands the arguments over as UTF-16; the replay works in UTF-8.
 int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> utf8(argc);
-    std::vector<char*> args(argc + 1, nullptr);
-    for (int i = 0; i < argc; ++i) {
-        std::u16string wide(argv[i], argv[i] + std::char_traits<wchar_t>::length(argv[i]));
-        utf8[i] = utf8_text(wide.c_str());
-        args[i] = &utf8[i][0];
-    }
+    utf16_args wide = args_from_wide(argc, argv);
+    std::vector<std::string> utf8;
+    for (const std::u16string& arg : wide.text) utf8.push_back(utf8_text(arg.c_str()));
+    std::vector<char*> args;
+    for (std::string& arg : utf8) args.push_back(&arg[0]);
+    args.push_back(nullptr);
     return replay_main(argc, args.data());
 }
