@@ -17,6 +17,7 @@
 #include "driver/sim.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
+#include "tests/support/own_files.h"
 
 // Test support: the whole program run from its entry on the simulated driver,
 // with what it printed and what reached the system.
@@ -165,16 +166,12 @@ inline void expect_nothing_left() {
     EXPECT_EQ(0, sim_live_blocks()) << "a heap block is left at exit";
 }
 
-// Writes the configuration to a file of the running test's own; returns its path.
-inline std::string write_config(const std::string& text) {
+// Writes the configuration to a file of the running test's own, in this
+// process's own folder; returns its path. A file not written shows as the
+// program's failure to open it.
+inline std::string write_config(const std::string& text, const std::string& name = "") {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string path = testing::TempDir() + "padmap-" + test->test_suite_name() + "-" + test->name() + ".cfg";
-    // A file not written shows as the program's failure to open it.
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fputs(text.c_str(), file);
-        std::fclose(file);
-    }
-    return path;
+    return write_own_file(std::string(test->test_suite_name()) + "-" + test->name() + name + ".cfg", text);
 }
 
 #endif

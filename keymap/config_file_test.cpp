@@ -7,12 +7,13 @@
 #include "keymap/config.h"
 #include "keymap/file.h"
 #include "keymap/test_helpers.h"
+#include "tests/support/own_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path dir = fs::u8path(testing::TempDir());
+const fs::path dir = fs::u8path(own_folder_path());
 
 fs::path write(const std::string& name, const std::string& bytes) {
     fs::path path = dir / fs::u8path("padmap-keymap-" + name);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "keymap/text.h"
+#include "tests/support/own_files.h"
 
 namespace {
 
@@ -53,10 +54,10 @@ const char usage[] =
 
 TEST(LayoutMain, ConsoleOutputStatusAndFile) {
     // Text from the configuration, its name included, must be escaped in the picture.
-    const std::string cfg = testing::TempDir() + "layout_<odd>&'name\"";
-    const std::string out = testing::TempDir() + "layout_run_out.svg";
+    const std::string cfg = own_path("layout_<odd>&'name\"");
+    const std::string out = own_path("layout_run_out.svg");
     const std::string no_dir = cfg + "-missing/x.svg";
-    const std::string alias = testing::TempDir() + "./layout_<odd>&'name\"";
+    const std::string alias = own_path("./layout_<odd>&'name\"");
     struct row {
         const char* what;
         const char* config;  // file content, or null for no file

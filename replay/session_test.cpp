@@ -7,20 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "keymap/key_table.h"
+#include "tests/support/own_files.h"
 
 namespace {
 
-// Each test writes a file of its own: tests run side by side in other processes.
+// Each test writes a file of its own.
 std::string write_session(const std::string& text) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string path = ::testing::TempDir() + "padmap-" + test->test_suite_name() + "-" + test->name() + ".session";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    if (file != nullptr) {
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
-    return path;
+    return write_own_file(std::string(test->test_suite_name()) + "-" + test->name() + ".session", text);
 }
 
 // "N" for a device without id, "N:id" for one with; one per line.
@@ -195,7 +189,7 @@ TEST(SessionReader, StreamsLongSessions) {
 }
 
 TEST(SessionCheck, AMissingFileIsReportedAndGivesNoStrokes) {
-    std::string path = ::testing::TempDir() + "padmap-no-such.session";
+    std::string path = own_path("no-such.session");
     std::remove(path.c_str());
     session_devices devices;
     char message[session_message_size];
