@@ -99,6 +99,10 @@ int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& o
     return run_mode(argc, argv, output);
 }
 
+padmap_log_output padmap_console_log() {
+    return padmap_log_output{console_sink, nullptr, true};
+}
+
 int padmap_main(int argc, const char16_t* const* argv) {
-    return padmap_run(argc, argv, padmap_log_output{console_sink, nullptr, true});
+    return padmap_run(argc, argv, padmap_console_log());
 }

@@ -16,17 +16,24 @@
 // through a writer thread of its own.
 int padmap_main(int argc, const char16_t* const* argv);
 
-// Where the key loop's log goes, for runs that do not write to the console.
+// How long the end of a run waits for a console that does not take the log:
+// a stop must not hang on a selection left in the console window.
+constexpr int log_drain_limit_ms = 2000;
+
+// Where the key loop's log goes.
 struct padmap_log_output {
     log_sink sink;
     void* context;
     bool own_thread;                     // false: the sink is called on the loop's thread, at once
     size_t capacity = log_buffer_bytes;  // of the writer's buffer
+    // How long the end of a run waits for the writer; negative: until all is
+    // written, for runs whose output must be whole (padmap-replay, tests).
+    int drain_limit_ms = log_drain_limit_ms;
 };
 
-int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& log);
+// The console's standard output through a writer thread, as padmap_main uses it.
+padmap_log_output padmap_console_log();
 
-// How long the end of a run waits for a console that does not take the log.
-constexpr int log_drain_limit_ms = 2000;
+int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& log);
 
 #endif

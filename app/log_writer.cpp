@@ -84,12 +84,21 @@ void write_loop(log_writer* w) {
             return;
         }
         size_t size = w->used < w->capacity - w->head ? w->used : w->capacity - w->head;
+        if (size > log_piece_bytes) size = log_piece_bytes;
         const char* text = w->ring + w->head;
         hold.unlock();
         // The loop only ever adds behind the unwritten text, so this piece
         // stays as it is while the lock is let go.
         w->sink(w->context, text, size);
         hold.lock();
+        // The end of the run stopped waiting for this console: nothing more
+        // is written once the piece in hand is out, so no text of this run
+        // comes after whatever the process writes next.
+        if (w->abandoned) {
+            hold.unlock();
+            delete w;
+            return;
+        }
         w->head = (w->head + size) % w->capacity;
         w->used -= size;
         // The console took text again: say at once what it missed.
@@ -142,14 +151,19 @@ bool finish_log_writer(log_writer* w, int limit_ms) {
         std::unique_lock<std::mutex> hold(w->lock);
         put_notice(w, 0);
         if (w->idle) w->text_waiting.notify_one();
-        all = w->all_written.wait_for(hold, std::chrono::milliseconds(limit_ms),
-                                      [w] { return w->used == 0 && w->left_out == 0; });
+        auto done = [w] { return w->used == 0 && w->left_out == 0; };
+        if (limit_ms < 0) {
+            w->all_written.wait(hold, done);
+            all = true;
+        } else {
+            all = w->all_written.wait_for(hold, std::chrono::milliseconds(limit_ms), done);
+        }
         w->ending = true;
         w->abandoned = !all;
         w->text_waiting.notify_one();
         // The thread is stuck on a console that takes nothing. It is left to
-        // finish (and free the writer) if the console ever takes the text,
-        // or to go with the process.
+        // free the writer once the console takes the piece in hand, or to go
+        // with the process; the rest of the text is left out.
         if (!all) w->thread.detach();
     }
     if (!all) return false;

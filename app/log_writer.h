@@ -16,6 +16,11 @@
 // amount of memory.
 constexpr size_t log_buffer_bytes = size_t{1} << 20;
 
+// The console gets the text in pieces of at most this size, so that room in
+// the buffer comes back as the console takes text again, not only once all
+// it held is out.
+constexpr size_t log_piece_bytes = size_t{64} << 10;
+
 // Writes all of the text before it returns; false when the console refuses it
 // for good (the text is then dropped).
 typedef bool (*log_sink)(void* context, const char* text, size_t size);
@@ -30,9 +35,12 @@ log_writer* start_log_writer(log_sink sink, void* context, size_t capacity = log
 // Hands over one piece of text (whole lines). Never waits for the console.
 void log_text(log_writer* writer, const char* text, size_t size);
 
-// Waits up to limit_ms for everything handed over to be written, then ends the
-// writer. Returns true when all was written; otherwise the thread is left to
-// the end of the process (still blocked on the console) and false returned.
+// Waits up to limit_ms (a negative limit: as long as it takes) for everything
+// handed over to be written, then ends the writer. Returns true when all was
+// written. Otherwise returns false and the rest of the text is left out: the
+// thread, still blocked on the console, writes nothing after the piece in
+// hand and ends (freeing the writer) when the console takes that piece, or
+// goes with the process.
 bool finish_log_writer(log_writer* writer, int limit_ms);
 
 // The notice that stands for lines left out, with its LF; returns its length.

@@ -69,6 +69,6 @@ void end_run(run_state* run) {
     watch_for_stop(nullptr);
     close_device_set(run->set);
     run->set = nullptr;
-    finish_log_writer(run->writer, log_drain_limit_ms);
+    finish_log_writer(run->writer, run->output.drain_limit_ms);
     run->writer = nullptr;
 }

@@ -232,7 +232,12 @@ int replay_main(int argc, char** argv) {
 
     const char16_t program[] = u"padmap";
     const char16_t* padmap_argv[] = {program, argument, nullptr};
-    int status = padmap_main(args.argument != nullptr ? 2 : 1, padmap_argv);
+    // The replay's output is padmap's whole log: the end of the run waits
+    // for standard output as long as it takes, where padmap gives up after a
+    // while so that a stop never hangs on a blocked console.
+    padmap_log_output log = padmap_console_log();
+    log.drain_limit_ms = -1;
+    int status = padmap_run(args.argument != nullptr ? 2 : 1, padmap_argv, log);
 
     // padmap's process would end here, taking with it what it deliberately
     // left open after a failed load.
