@@ -6,13 +6,9 @@
 // for it would never get there.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <mutex>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/gated_console.h"
@@ -73,30 +69,6 @@ std::string compare_with_gaps(const std::string& expected_text, const std::strin
     return at == expected.size() ? "" : "the log ends early at line " + std::to_string(at);
 }
 
-// Ends the test program when a session hangs, rather than hanging the suite.
-struct watchdog {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread thread;
-    explicit watchdog(int seconds)
-        : thread([this, seconds] {
-              std::unique_lock<std::mutex> hold(lock);
-              if (!finished.wait_for(hold, std::chrono::seconds(seconds), [this] { return done; })) {
-                  std::fputs("blocked-console test: a run hung; the key loop waited for the console\n", stderr);
-                  std::_Exit(1);
-              }
-          }) {}
-    ~watchdog() {
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            done = true;
-        }
-        finished.notify_one();
-        thread.join();
-    }
-};
-
 TEST(BlockedConsole, KeysAndLogAreThoseOfAConsoleThatNeverWaits) {
     const std::string config = write_config(std::string(configured_id) + "\n" + mappings);
     int sessions_with_gaps = 0;
@@ -115,7 +87,7 @@ TEST(BlockedConsole, KeysAndLogAreThoseOfAConsoleThatNeverWaits) {
         std::vector<size_t> flips;
         for (int n = random() % 7; n > 0; --n) flips.push_back(random() % (reference.delivered.size() + 1));
         run_options options;
-        options.log = padmap_log_output{write_gated, &console, true, 64 + random() % 4096};
+        options.log = padmap_log_output{write_gated, &console, true, 64 + random() % 4096, -1};
         // Once the session is over the console stays open, so the end of the
         // run finds the log drained.
         bool over = false;
@@ -134,7 +106,7 @@ TEST(BlockedConsole, KeysAndLogAreThoseOfAConsoleThatNeverWaits) {
         sim_declare_device(2, "HID\\VID_046D&PID_C31C");
         program_run run;
         {
-            watchdog guard(60);
+            watchdog guard("blocked-console test: a run (the key loop waited for the console)");
             run = run_program(typed, config, options);
         }
         ASSERT_EQ(run.status, 0);
