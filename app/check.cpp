@@ -1,7 +1,11 @@
 #include "app/check.h"
 
+#include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "app/capture.h"
 #include "console/console.h"
 #include "keymap/config_check.h"
 #include "keymap/text.h"
@@ -12,24 +16,68 @@ const char* plural(size_t count) {
     return count == 1 ? "" : "s";
 }
 
-}  // namespace
+struct checked_file {
+    std::string shown;  // the path as UTF-8
+    std::unique_ptr<config_check> result;
+};
 
-int run_check(const char16_t* path) {
-    const std::string file = utf8_text(path);
-    config_check result;
-    check_config(path, &result);
+// A file that names a keyboard an earlier file names already: padmap would
+// refuse the pair, so the later file's id line says so.
+void find_ids_named_twice(std::vector<checked_file>& files) {
+    for (size_t later = 1; later < files.size(); ++later) {
+        config_check& b = *files[later].result;
+        if (b.outcome != config_loaded) continue;
+        for (size_t earlier = 0; earlier < later; ++earlier) {
+            const config_check& a = *files[earlier].result;
+            if (a.outcome != config_loaded) continue;
+            if (layout_for_id(layouts{1, {&a.loaded}}, b.loaded.configured_hardware_id) < 0) continue;
+            add_finding(&b, b.id_line,
+                        "the hardware id is the one " + files[earlier].shown +
+                            " names: padmap takes one configuration for each keyboard");
+            break;
+        }
+    }
+}
+
+// Returns 2 when the file cannot be read, 1 with findings, 0 without.
+int report(const checked_file& file) {
+    const config_check& result = *file.result;
+    const char* name = file.shown.c_str();
     if (result.outcome == config_unreadable) {
-        console_printf(console_out, "failed to open %s\n", file.c_str());
+        console_printf(console_out, "failed to open %s\n", name);
         return 2;
     }
     for (const config_finding& finding : result.findings) {
-        console_printf(console_out, "%s:%ld: %s\n", file.c_str(), finding.line, finding.message.c_str());
+        console_printf(console_out, "%s:%ld: %s\n", name, finding.line, finding.message.c_str());
     }
-    std::string id = result.outcome == config_loaded ? "hardware id " + utf8_text(configured_hardware_id)
+    std::string id = result.outcome == config_loaded ? "hardware id " + utf8_text(result.loaded.configured_hardware_id)
                                                      : std::string("no hardware id");
     // %zu is not known to every C runtime padmap runs on.
     unsigned long findings = static_cast<unsigned long>(result.findings.size());
-    console_printf(console_out, "%s: %s, %d key%s mapped, %lu finding%s\n", file.c_str(), id.c_str(),
-                   result.keys_mapped, plural(static_cast<size_t>(result.keys_mapped)), findings, plural(findings));
+    console_printf(console_out, "%s: %s, %d key%s mapped, %lu finding%s\n", name, id.c_str(), result.keys_mapped,
+                   plural(static_cast<size_t>(result.keys_mapped)), findings, plural(findings));
     return result.findings.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int run_check(int count, const char16_t* const* paths) {
+    std::vector<checked_file> files;
+    for (int i = 0; i < count; ++i) {
+        // A configuration with its key tables is too large for every stack.
+        checked_file file = {utf8_text(paths[i]), std::unique_ptr<config_check>(new (std::nothrow) config_check)};
+        if (file.result == nullptr) {
+            console_print(console_out, "padmap: out of memory\n");
+            return 2;
+        }
+        check_config(paths[i], file.result.get());
+        files.push_back(std::move(file));
+    }
+    find_ids_named_twice(files);
+    int status = 0;
+    for (const checked_file& file : files) {
+        int one = report(file);
+        if (one > status) status = one;
+    }
+    return status;
 }

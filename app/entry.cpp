@@ -3,6 +3,7 @@
 #include "app/check.h"
 #include "app/run.h"
 #include "console/console.h"
+#include "keymap/config.h"
 
 namespace {
 
@@ -11,21 +12,22 @@ const char banner[] =
     "built on the keyboard filter driver - thanks to its author\n";
 
 const char usage[] =
-    "usage: padmap [CONFIG]\n"
-    "       padmap --check CONFIG\n"
+    "usage: padmap [CONFIG...]\n"
+    "       padmap --check CONFIG...\n"
     "       padmap --monitor\n"
     "       padmap --help | --version\n";
 
 const char help[] =
     "\n"
-    "Gives one keyboard a key layout of its own through the keyboard filter\n"
+    "Gives a keyboard a key layout of its own through the keyboard filter\n"
     "driver; every other keyboard keeps working as before.\n"
     "\n"
     "  padmap            press a key: prints the hardware id of its keyboard\n"
-    "  padmap CONFIG     remaps the keyboard that CONFIG names, until stopped\n"
-    "                    with Ctrl+C or by closing the window\n"
-    "  --check CONFIG    reads CONFIG as padmap would and names every mistake\n"
-    "                    with its line; no driver needed\n"
+    "  padmap CONFIG...  remaps each keyboard that a CONFIG names (up to ten,\n"
+    "                    one file each), until stopped with Ctrl+C or by\n"
+    "                    closing the window\n"
+    "  --check CONFIG... reads each CONFIG as padmap would and names every\n"
+    "                    mistake with its line; no driver needed\n"
     "  --monitor         shows every key of every keyboard as a configuration\n"
     "                    writes it, with each keyboard's hardware id\n"
     "  --help            shows this text\n"
@@ -52,6 +54,15 @@ int wrong_command_line() {
     return status_usage;
 }
 
+int too_many_files() {
+    console_printf(console_out, "padmap takes at most %d configuration files\n", max_config_files);
+    return wrong_command_line();
+}
+
+bool is_option(const char16_t* arg) {
+    return arg[0] == u'-' && arg[1] == u'-';
+}
+
 bool console_sink(void*, const char* text, size_t size) {
     return console_write_direct(text, size);
 }
@@ -72,7 +83,7 @@ int run_mode(int argc, const char16_t* const* argv, const padmap_log_output& out
         if (!driver_usable(&run)) return 1;
         return run_identify(&run);
     }
-    return run_remap(&run, argv[1]);
+    return run_remap(&run, argc - 1, argv + 1);
 }
 
 }  // namespace
@@ -91,11 +102,17 @@ int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& o
     }
     if (argc >= 2 && is(argv[1], u"--check")) {
         if (argc < 3) return wrong_command_line();
-        return run_check(argv[2]);
+        for (int i = 2; i < argc; ++i) {
+            if (is_option(argv[i])) return wrong_command_line();
+        }
+        if (argc - 2 > max_config_files) return too_many_files();
+        return run_check(argc - 2, argv + 2);
     }
-    if (argc >= 2 && argv[1][0] == u'-' && argv[1][1] == u'-' && !is(argv[1], u"--monitor")) {
-        return wrong_command_line();
+    if (argc >= 2 && is(argv[1], u"--monitor")) return run_mode(argc, argv, output);
+    for (int i = 1; i < argc; ++i) {
+        if (is_option(argv[i])) return wrong_command_line();
     }
+    if (argc - 1 > max_config_files) return too_many_files();
     return run_mode(argc, argv, output);
 }
 

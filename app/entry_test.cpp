@@ -77,8 +77,8 @@ TEST(Entry, IdentifyTakesTheFirstKeyPressAndPassesReleasesOn) {
 // line padmap cannot take.
 TEST(Entry, OptionsAndMistakenCommandLines) {
     const std::string usage =
-        "usage: padmap [CONFIG]\n"
-        "       padmap --check CONFIG\n"
+        "usage: padmap [CONFIG...]\n"
+        "       padmap --check CONFIG...\n"
         "       padmap --monitor\n"
         "       padmap --help | --version\n";
     const std::string good = write_config("kbd\nCaps Backspace\n");
@@ -88,7 +88,7 @@ TEST(Entry, OptionsAndMistakenCommandLines) {
         std::string output;  // the first lines of it
         int status;
     } rows[] = {
-        {{"--help"}, usage + "\nGives one keyboard", 0},
+        {{"--help"}, usage + "\nGives a keyboard", 0},
         {{"-h"}, usage, 0},
         {{"/?"}, usage, 0},
         {{"--version"}, "padmap 1.0\n", 0},
@@ -166,9 +166,10 @@ TEST(Entry, AFailedLoadExitsWithOneBeforeAnyFilterIsSet) {
     sim_reset();
 }
 
-// The id is asked anew for every stroke. A driver may answer it without its
-// terminator: the text then ends where the answer ends, not at whatever an
-// earlier, longer id left in the buffer.
+// The id is asked of every keyboard at the start and anew for every stroke
+// padmap captures; only the configured keyboard is captured. A driver may
+// answer the id without its terminator: the text then ends where the answer
+// ends, not at whatever an earlier, longer id left in the buffer.
 TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) {
     const std::vector<sim_typed> alternating = {press(1, 0x3A), press(2, 0x3A), press(1, 0x3A),
                                                 press(2, 0x3A), press(1, 0x3A), press(2, 0x3A)};
@@ -179,12 +180,14 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
         bool omit_terminator;
         std::vector<sim_typed> typed;
         std::vector<sim_typed> delivered;
+        uint16_t filters[2];
+        int id_requests;  // two at the start, one per captured stroke
     } rows[] = {
         {"kbd", false, alternating,
          {press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A), press(1, 0x0E), press(2, 0x3A),
-          release(1, 0x0E)}},
-        {"kbd", true, longer_id_first, {press(2, 0x1E), press(1, 0x0E), release(1, 0x0E)}},
-        {"kbd-long", true, longer_id_first, {press(2, 0x1E), press(1, 0x3A)}},
+          release(1, 0x0E)}, {0xFFFF, 0}, 5},
+        {"kbd", true, longer_id_first, {press(2, 0x1E), press(1, 0x0E), release(1, 0x0E)}, {0xFFFF, 0}, 3},
+        {"kbd-long", true, longer_id_first, {press(2, 0x1E), press(1, 0x3A)}, {0, 0xFFFF}, 3},
     };
     // clang-format on
     for (const auto& r : rows) {
@@ -197,8 +200,9 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
         program_run run = run_program(r.typed, config);
         std::remove(config.c_str());
         EXPECT_EQ(0, run.status);
-        EXPECT_EQ(0xFFFF, sim_filter(1));
-        EXPECT_EQ(static_cast<int>(r.typed.size()), requests_with_code(ctl_get_hardware_id));
+        EXPECT_EQ(r.filters[0], sim_filter(1));
+        EXPECT_EQ(r.filters[1], sim_filter(2));
+        EXPECT_EQ(r.id_requests, requests_with_code(ctl_get_hardware_id));
         EXPECT_EQ(describe(r.delivered), describe(run.delivered));
         expect_nothing_left();
     }

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/program_run.h"
 #include "app/translate.h"
+#include "driver/device_set.h"
 
 namespace {
 
@@ -48,10 +50,39 @@ program_run run_padmap(const std::string& config, int fail_step, int occurrence)
     return run_program(session, config);
 }
 
-// Whether the program set a filter on the device in the latest run: then the
-// device's strokes reach the system only by the program's writes.
-bool filtered(int device) {
-    return sim_filter(device) != 0;
+// Remap mode captures a keyboard from the start when a configuration names
+// it or its id cannot be read; it asks the keyboards in device order. A
+// keyboard captured only because its id request failed is let go at its
+// first stroke (whose id then comes back, and names no file). Identify mode
+// captures every keyboard. Which strokes of the session are captured, given
+// which device's open fails and which id request fails (0: none). A device
+// that did not open does not exist for padmap.
+std::vector<bool> captured_strokes(bool identify, int failed_open, int failed_id_request) {
+    bool capturing[keyboard_count + 1] = {};
+    int asked = 0;
+    for (const auto& d : session_devices) {
+        if (d.device > keyboard_count || d.device == failed_open) continue;
+        ++asked;
+        bool usable = d.id != nullptr && asked != failed_id_request;
+        capturing[d.device] = identify || !usable || std::string(d.id) == configured_id;
+    }
+    std::vector<bool> captured;
+    for (const sim_typed& t : session) {
+        captured.push_back(capturing[t.device]);
+        const char* id = nullptr;
+        for (const auto& d : session_devices) id = d.device == t.device ? d.id : id;
+        if (!identify && id != nullptr && std::string(id) != configured_id) capturing[t.device] = false;
+    }
+    return captured;
+}
+
+// The id requests remap mode makes before the first stroke: one per keyboard
+// that opened.
+int initial_id_requests(bool identify, int failed_open) {
+    if (identify) return 0;
+    return static_cast<int>(
+        std::count_if(std::begin(session_devices), std::end(session_devices),
+                      [failed_open](const auto& d) { return d.device <= keyboard_count && d.device != failed_open; }));
 }
 
 std::vector<sim_typed> handled_during(const program_run& run, int stroke) {
@@ -68,7 +99,8 @@ std::vector<sim_typed> handled_during(const program_run& run, int stroke) {
 // for a read (after which only the releases of held keys are sent, as the
 // deliveries show); with no device set at all nothing is typed. Anything else must read every stroke of a keyboard the
 // program captures.
-int expect_reads(const program_run& run, bool identify, int step, int occurrence) {
+int expect_reads(const program_run& run, bool identify, int step, int occurrence,
+                 const std::vector<bool>& captured_at) {
     bool hit = run.calls[step] >= occurrence;
     if (identify) {
         int reads = run.calls[sim_step_read] - (hit && step == sim_step_read ? 1 : 0);
@@ -78,8 +110,7 @@ int expect_reads(const program_run& run, bool identify, int step, int occurrence
         }
         return reads;
     }
-    int captured = static_cast<int>(
-        std::count_if(session.begin(), session.end(), [](const sim_typed& t) { return filtered(t.device); }));
+    int captured = static_cast<int>(std::count(captured_at.begin(), captured_at.end(), true));
     if (captured == 0 && run.calls[sim_step_wait] == 0) {
         EXPECT_EQ(run.typed_at.size(), 0u);
         return 0;
@@ -108,7 +139,9 @@ struct expectation {
 // their handling may differ:
 // - a stroke on a keyboard that got no filter goes straight to the system;
 // - strokes are read in the order typed; a stroke typed but not read is
-//   neither delivered nor logged;
+//   neither delivered nor logged; a keyboard captured only because its id
+//   could not be read at the start passes its first stroke on unchanged and
+//   is captured no more;
 // - identify mode ends at the first stroke of a filtered keyboard, sends
 //   nothing back and prints the id of its keyboard, or the refusal when the id
 //   request fails or there is no id;
@@ -125,16 +158,24 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
     bool no_set =
         hit && (step == sim_step_event || step == sim_step_set_event || (step == sim_step_alloc && occurrence == 1));
     if (no_set) return {{clean_text[0] + "keyboard filter driver cannot be set up\n"}, {}, 1};
-    int reads = expect_reads(run, identify, step, occurrence);
-    int failed_id_read = hit && step == sim_step_hardware_id ? occurrence - 1 : -1;
+    // Devices open in number order, all 20 of them tried.
+    int failed_open = hit && step == sim_step_open ? occurrence : 0;
+    int initial = initial_id_requests(identify, failed_open);
+    int failed_id_request = hit && step == sim_step_hardware_id ? occurrence : 0;
+    const std::vector<bool> captured_at =
+        captured_strokes(identify, failed_open, failed_id_request <= initial ? failed_id_request : 0);
+    int reads = expect_reads(run, identify, step, occurrence, captured_at);
+    int failed_id_read = failed_id_request > initial ? failed_id_request - initial - 1 : -1;
 
     expectation e = {{clean_text[0]}, {}, 0};
-    std::vector<bool> output;  // per expected delivery: an output of a translated stroke
+    std::vector<bool> output;   // per expected delivery: an output of a translated stroke
+    std::vector<bool> written;  // ... written by padmap (not typed straight to the system)
     for (int i = 0, read = 0; i < static_cast<int>(run.typed_at.size()); ++i) {
         e.output.push_back("");
-        if (!filtered(session[i].device)) {
+        if (!captured_at[i]) {
             e.delivered.push_back(session[i]);
             output.push_back(false);
+            written.push_back(false);
             continue;
         }
         if (identify) {
@@ -148,9 +189,11 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
             break;
         }
         if (read >= reads) continue;
-        if (read++ == failed_id_read) {
+        if (read++ == failed_id_read || handled_during(clean, i).empty()) {
+            // Passed on unchanged by padmap: a write of the stroke itself.
             e.delivered.push_back(session[i]);
             output.push_back(false);
+            written.push_back(true);
             continue;
         }
         e.output.back() = clean_text[i + 1];
@@ -158,25 +201,26 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
         for (const sim_typed& s : handled_during(clean, i)) {
             e.delivered.push_back(s);
             output.push_back(translated);
+            written.push_back(true);
         }
     }
 
     int lost_write = hit && step == sim_step_write ? occurrence - 1 : -1;
-    int captured = static_cast<int>(
-        std::count_if(session.begin(), session.end(), [](const sim_typed& t) { return filtered(t.device); }));
+    int captured = static_cast<int>(std::count(captured_at.begin(), captured_at.end(), true));
     if (hit && step == sim_step_alloc && captured > 0 && reads == captured) {
         // The allocation was a send's: which one lost its record follows from
         // the first stroke missing.
         lost_write = 0;
         for (size_t k = 0; k < e.delivered.size() && k < run.delivered.size(); ++k) {
             if (!(e.delivered[k] == run.delivered[k])) break;
-            lost_write += filtered(e.delivered[k].device) ? 1 : 0;
+            lost_write += written[k] ? 1 : 0;
         }
     }
     for (size_t k = 0; lost_write >= 0 && k < e.delivered.size(); ++k) {
-        if (filtered(e.delivered[k].device) && lost_write-- == 0) {
+        if (written[k] && lost_write-- == 0) {
             e.delivered.erase(e.delivered.begin() + static_cast<long>(k));
             output.erase(output.begin() + static_cast<long>(k));
+            written.erase(written.begin() + static_cast<long>(k));
         }
     }
 

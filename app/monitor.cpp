@@ -23,9 +23,10 @@ struct known_id {
 void key_text(const key_stroke& key, char* out, size_t cap) {
     uint16_t lookup = key.make_code;
     if (key.key_state & key_state_e0) lookup |= 0xE000;
-    int index = find_key_by_code(lookup);
+    const key_table& keys = fresh_key_table();
+    int index = find_key_by_code(&keys, lookup);
     if (index >= 0 && index < first_user_key) {
-        std::snprintf(out, cap, "%s", key_table[index].name);
+        std::snprintf(out, cap, "%s", keys.entries[index].name);
     } else {
         std::snprintf(out, cap, "#%04x", static_cast<unsigned>(lookup));
     }

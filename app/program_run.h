@@ -15,8 +15,6 @@
 #include "app/stop.h"
 #include "console/console.h"
 #include "driver/sim.h"
-#include "keymap/config.h"
-#include "keymap/key_table.h"
 #include "tests/support/own_files.h"
 
 // Test support: the whole program run from its entry on the simulated driver,
@@ -123,8 +121,6 @@ inline program_run run_program(const std::vector<sim_typed>& script, const std::
     program_run run;
     run.options = &options;
     run.script = &script;
-    reset_key_table();
-    reset_config();
     reset_stop();
     sim_set_source(program_run_type, &run);
     sim_set_sink(program_run_deliver, &run);

@@ -44,7 +44,8 @@ int send_key(void* run, int device, const key_stroke* key);
 void end_run(run_state* run);
 
 int run_identify(run_state* run);
-int run_remap(run_state* run, const char16_t* config_path);
+// Remap mode with count (1 to max_config_files) configuration files.
+int run_remap(run_state* run, int count, const char16_t* const* paths);
 int run_monitor(run_state* run);
 
 #endif

@@ -63,7 +63,8 @@ constexpr size_t up_line_size = head_size(length(up_prefix)) + hex_width + lengt
 constexpr size_t down_line_size = head_size(length(down_prefix)) + modifier_bits * (tag_width + length(modifier_down)) +
                                   hex_width + length(output_down) + modifier_bits * (tag_width + length(modifier_up)) +
                                   length(line_end);
-constexpr size_t worst_log_size = larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs);
+constexpr size_t worst_log_size =
+    larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs) + log_prefix_max * key_outputs;
 
 static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
 
@@ -94,8 +95,25 @@ void put_name(stroke_log* log, const char* name) {
     put(log, name, count);
 }
 
-void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const key_entry& entry, uint16_t received,
-              uint16_t out) {
+// What every line starts with, at most log_prefix_max bytes of it.
+void put_line_start(stroke_log* log, const char* line_prefix) {
+    size_t count = 0;
+    while (count < log_prefix_max && line_prefix[count] != 0) ++count;
+    put(log, line_prefix, count);
+}
+
+struct line_context {
+    send_op send;
+    const char* line_prefix;
+    const key_entry* entry;
+    uint16_t received;
+    uint32_t extra_info;
+};
+
+void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const line_context& line, uint16_t out) {
+    const key_entry& entry = *line.entry;
+    const uint16_t received = line.received;
+    put_line_start(log, line.line_prefix);
     put(log, prefix, prefix_size);
     put_name(log, entry.name);
     put_text(log, name_gap);
@@ -112,25 +130,24 @@ key_stroke output_stroke(uint16_t out, bool release, uint32_t extra_info) {
     return key;
 }
 
-void release_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received, uint16_t out,
-                    uint32_t extra_info) {
-    put_head(log, up_prefix, length(up_prefix), entry, received, out);
-    key_stroke key = output_stroke(out, true, extra_info);
-    send.send(send.context, &key);
+void release_output(stroke_log* log, const line_context& line, uint16_t out) {
+    put_head(log, up_prefix, length(up_prefix), line, out);
+    key_stroke key = output_stroke(out, true, line.extra_info);
+    line.send.send(line.send.context, &key);
     put_hex(log, out);
     put_text(log, output_up);
 }
 
-void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_t received, uint16_t out,
-                  uint16_t modifiers, uint32_t extra_info) {
-    put_head(log, down_prefix, length(down_prefix), entry, received, out);
+void press_output(stroke_log* log, const line_context& line, uint16_t out, uint16_t modifiers) {
+    const send_op send = line.send;
+    put_head(log, down_prefix, length(down_prefix), line, out);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
         put_text(log, modifier_tags[bit]);
         put_text(log, modifier_down);
         send.send(send.context, &modifier_strokes[2 * bit]);
     }
-    key_stroke key = output_stroke(out, false, extra_info);
+    key_stroke key = output_stroke(out, false, line.extra_info);
     send.send(send.context, &key);
     put_hex(log, out);
     put_text(log, output_down);
@@ -145,28 +162,29 @@ void press_output(stroke_log* log, send_op send, const key_entry& entry, uint16_
 
 }  // namespace
 
-translate_result translate_stroke(key_stroke* key, send_op send, stroke_log* log) {
+translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
+                                  stroke_log* log) {
     log->length = 0;
 
     uint16_t lookup = key->make_code;
     if (key->key_state & key_state_e0) lookup |= 0xE000;
-    int index = find_key_by_code(lookup);
-    if (index < 0 || key_table[index].outputs[0] == 0) {
+    int index = find_key_by_code(table, lookup);
+    if (index < 0 || table->entries[index].outputs[0] == 0) {
+        put_line_start(log, prefix);
         put_text(log, bypass_prefix);
         put_hex(log, lookup);
         put_text(log, line_end);
         return translate_pass_through;
     }
 
-    const key_entry& entry = key_table[index];
-    const uint16_t received = key->make_code;
-    const uint32_t extra_info = key->extra_info;
+    const key_entry& entry = table->entries[index];
+    const line_context line = {send, prefix, &entry, key->make_code, key->extra_info};
     const bool release = (key->key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (release) {
-            release_output(log, send, entry, received, entry.outputs[i], extra_info);
+            release_output(log, line, entry.outputs[i]);
         } else {
-            press_output(log, send, entry, received, entry.outputs[i], entry.modifiers[i], extra_info);
+            press_output(log, line, entry.outputs[i], entry.modifiers[i]);
         }
     }
     return translate_consumed;

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "driver/strokes.h"
+#include "keymap/key_table.h"
 
 // Sends one key stroke to the device the translated stroke came from. The
 // result (strokes taken) is ignored by the translation.
@@ -18,18 +19,24 @@ enum translate_result { translate_pass_through, translate_consumed };
 // release for bit 1<<b.
 extern const key_stroke modifier_strokes[16];
 
+// What every log line of a stroke starts with (the configuration it comes
+// from, when there are several): at most this many bytes are used.
+constexpr size_t log_prefix_max = 256;
+
 // The log text of one stroke: enough for every output of a key with all its
-// modifiers under the longest name.
-constexpr size_t log_capacity = 2560;
+// modifiers under the longest name, each line with the longest prefix.
+constexpr size_t log_capacity = 8192;
 struct stroke_log {
     char text[log_capacity];
     size_t length;
 };
 
-// Looks the stroke up in the key table. Pass-through leaves the stroke exactly
-// as received for the caller to forward; consumed means its outputs were sent.
-// Either way log holds the stroke's log text, which the caller hands on after
-// the stroke's last send (the pass-through included).
-translate_result translate_stroke(key_stroke* key, send_op send, stroke_log* log);
+// Looks the stroke up in the table. Pass-through leaves the stroke exactly as
+// received for the caller to forward; consumed means its outputs were sent.
+// Either way log holds the stroke's log text, every line beginning with
+// prefix (NUL-terminated, may be empty), which the caller hands on after the
+// stroke's last send (the pass-through included).
+translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
+                                  stroke_log* log);
 
 #endif

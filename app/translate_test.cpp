@@ -27,10 +27,13 @@ struct mapping {
     int scan_code = -1;  // -1 keeps the entry's own code
 };
 
-void apply(const std::vector<mapping>& table) {
-    reset_key_table();
-    for (const mapping& m : table) {
-        key_entry& entry = key_table[find_key_by_name(m.key)];
+// The table the tests translate with.
+key_table table;
+
+void apply(const std::vector<mapping>& mappings) {
+    reset_key_table(&table);
+    for (const mapping& m : mappings) {
+        key_entry& entry = table.entries[find_key_by_name(&table, m.key)];
         std::copy(m.outputs.begin(), m.outputs.end(), entry.outputs);
         std::copy(m.modifiers.begin(), m.modifiers.end(), entry.modifiers);
         if (m.scan_code >= 0) entry.scan_code = static_cast<uint16_t>(m.scan_code);
@@ -46,7 +49,7 @@ struct session {
 // on the way that a stroke is passed through, and then left as received,
 // exactly when nothing was sent for it. Nothing may reach the console: the
 // caller hands the text on.
-session translate_all(const std::vector<key_stroke>& received) {
+session translate_all(const std::vector<key_stroke>& received, const std::string& prefix = "") {
     session s;
     std::vector<size_t> wrong_result;
     testing::internal::CaptureStdout();
@@ -55,7 +58,8 @@ session translate_all(const std::vector<key_stroke>& received) {
         size_t first_send = s.sent.size();
         stroke_log log;
         log.length = log_capacity + 1;
-        bool passed = translate_stroke(&key, send_op{record, &s.sent}, &log) == translate_pass_through;
+        bool passed =
+            translate_stroke(&table, &key, send_op{record, &s.sent}, prefix.c_str(), &log) == translate_pass_through;
         bool sent = s.sent.size() > first_send;
         if (passed == sent || (passed && !(key == received[i]))) wrong_result.push_back(i);
         s.log.append(log.text, log.length);
@@ -162,16 +166,30 @@ TEST(TranslateStroke, SendsAndLogsEachCase) {
     }
 }
 
+// Every line of a stroke's log starts with the prefix, bypass lines too.
+TEST(TranslateStroke, EveryLineStartsWithThePrefix) {
+    apply({{"A", {0x0030, 0x001C}, {mod_left_shift, 0}}});
+    session s = translate_all({{0x1E, 0x00, 0}, {0x1E, 0x01, 0}, {0x10, 0x00, 0}}, "pads/numpad.cfg: ");
+    EXPECT_EQ(s.log,
+              "pads/numpad.cfg: DOWN pressed key=A 001e -> 0030: lSdown-0030 down-lSup-\n"
+              "pads/numpad.cfg: DOWN pressed key=A 001e -> 001c: 001c down-\n"
+              "pads/numpad.cfg: UP remapping pressed key=A 001e -> 0030: 0030 up\n"
+              "pads/numpad.cfg: UP remapping pressed key=A 001e -> 001c: 001c up\n"
+              "pads/numpad.cfg: bypassing key 0010\n");
+}
+
 // Sixteen outputs, each with all eight modifiers, under a name as long as the
-// field allows: the largest text one stroke can log, which must come out whole,
-// and sixteen releases without a modifier. The second name fills its field
-// with no terminator and is cut at the field. The modifiers lie right after the
+// field allows and the longest prefix: the largest text one stroke can log,
+// which must come out whole, and sixteen releases without a modifier. The
+// second name fills its field with no terminator and is cut at the field, as
+// a prefix longer than its limit is. The modifiers lie right after the
 // outputs, so a seventeenth output would be read as 0x00ff.
 TEST(TranslateStroke, SixteenOutputsUnderTheLongestNameComeOutWhole) {
+    const std::string longest_prefix(log_prefix_max, 'p');
     for (const char* name : {"ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNOP"}) {
         SCOPED_TRACE(name);
-        reset_key_table();
-        key_entry& entry = key_table[find_key_by_name("user1")];
+        reset_key_table(&table);
+        key_entry& entry = table.entries[find_key_by_name(&table, "user1")];
         std::memcpy(entry.name, name, std::strlen(name) < 16 ? std::strlen(name) + 1 : 16);
         entry.scan_code = 0xE05B;
         std::vector<key_stroke> sent, released;
@@ -186,10 +204,10 @@ TEST(TranslateStroke, SixteenOutputsUnderTheLongestNameComeOutWhole) {
                           "lSdown-lCdown-lAdown-lWdown-rSdown-rCdown-rAdown-rWdown-"
                           "%04x down-lSup-lCup-lAup-lWup-rSup-rCup-rAup-rWup-\n",
                           out, out);
-            log += line;
+            log += longest_prefix + line;
             std::snprintf(line, sizeof line, "UP remapping pressed key=ABCDEFGHIJKLMNO 005b -> %04x: %04x up\n", out,
                           out);
-            release_log += line;
+            release_log += longest_prefix + line;
             for (int b = 0; b < 8; ++b) sent.push_back(modifier_strokes[2 * b]);
             sent.push_back(key_stroke{static_cast<uint16_t>(0x10 + i), 0x02, 77});
             for (int b = 0; b < 8; ++b) sent.push_back(modifier_strokes[2 * b + 1]);
@@ -197,7 +215,7 @@ TEST(TranslateStroke, SixteenOutputsUnderTheLongestNameComeOutWhole) {
         }
         sent.insert(sent.end(), released.begin(), released.end());
 
-        session s = translate_all({{0x5B, 0x02, 77}, {0x5B, 0x03, 77}});
+        session s = translate_all({{0x5B, 0x02, 77}, {0x5B, 0x03, 77}}, longest_prefix + "cut");
         EXPECT_EQ(s.sent, sent);
         EXPECT_EQ(s.log, log + release_log);
     }

@@ -66,8 +66,6 @@ void run_loop(benchmark::State& state, int device, uint16_t make, uint16_t e0) {
     }
     typing t = {&state, {device, {make, e0, 0}}, 0, 0};
     sim_reset();
-    reset_key_table();
-    reset_config();
     sim_declare_device(configured_keyboard, "HID\\VID_04D9&PID_1702");
     sim_declare_device(other_keyboard, "HID\\VID_046D&PID_C31C");
     sim_declare_device(11, "HID\\VID_046D&PID_C077");

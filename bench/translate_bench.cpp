@@ -15,12 +15,14 @@ int count_send(void* context, const key_stroke*) {
     return 1;
 }
 
+key_table table;
+
 void set_up_table() {
-    reset_key_table();
-    key_table[key_caps].outputs[0] = 0x000E;
+    reset_key_table(&table);
+    table.entries[key_caps].outputs[0] = 0x000E;
     for (int i = 0; i < key_outputs; ++i) {
-        key_table[key_a].outputs[i] = static_cast<uint16_t>(0xE010 + i);
-        key_table[key_a].modifiers[i] = 0xFF;
+        table.entries[key_a].outputs[i] = static_cast<uint16_t>(0xE010 + i);
+        table.entries[key_a].modifiers[i] = 0xFF;
     }
 }
 
@@ -31,7 +33,7 @@ void run(benchmark::State& state, key_stroke received) {
     stroke_log log;
     for (auto _ : state) {
         key_stroke key = received;
-        benchmark::DoNotOptimize(translate_stroke(&key, send, &log));
+        benchmark::DoNotOptimize(translate_stroke(&table, &key, send, "", &log));
         benchmark::DoNotOptimize(log.length);
     }
     state.counters["sends/stroke"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kAvgIterations);

@@ -73,9 +73,10 @@ void set_keyboard_filter(device_set* set, uint16_t filter) {
     }
 }
 
-int wait_for_device(device_set* set) {
-    if (set == nullptr) return 0;
-    os_handle events[device_count + 1];
+input_wait wait_for_input(device_set* set, const os_handle* others, int other_count, uint32_t timeout_ms) {
+    input_wait result = {input_failed, 0, 0};
+    if (set == nullptr || other_count < 0 || other_count > input_max_others) return result;
+    os_handle events[device_count + 1 + input_max_others];
     int owners[device_count];
     uint32_t count = 0;
     for (int index = 0; index < device_count; ++index) {
@@ -84,16 +85,52 @@ int wait_for_device(device_set* set) {
         owners[count] = index + 1;
         ++count;
     }
-    if (count == 0) return 0;
-    // The wake event comes last: input that is already there is read first.
+    if (count == 0) return result;
+    // The wake event comes after the devices: input that is already there is
+    // read first.
     events[count] = set->wake_event;
-    uint32_t position = os_wait_for_any(count + 1, events);
-    if (position == os_wait_failed || position == os_wait_timeout) return 0;
-    if (position < count) return owners[position];
-    if (position == count) return device_woken;
-    return device_count + 1;
+    for (int i = 0; i < other_count; ++i) events[count + 1 + i] = others[i];
+    uint32_t total = count + 1 + static_cast<uint32_t>(other_count);
+    uint32_t position = os_wait_for_any(total, events, timeout_ms);
+    if (position == os_wait_failed) return result;
+    if (position == os_wait_timeout) {
+        result.end = input_quiet;
+    } else if (position < count) {
+        result.end = input_device;
+        result.device = owners[position];
+    } else if (position == count) {
+        result.end = input_woken;
+    } else if (position < total) {
+        result.end = input_other;
+        result.other = static_cast<int>(position - count - 1);
+    } else {
+        result.end = input_device;
+        result.device = device_count + 1;
+    }
+    return result;
+}
+
+int wait_for_device(device_set* set) {
+    input_wait wait = wait_for_input(set, nullptr, 0, os_wait_infinite);
+    switch (wait.end) {
+    case input_device: return wait.device;
+    case input_woken: return device_woken;
+    default: return 0;
+    }
 }
 
 void wake_device_wait(device_set* set) {
     if (set != nullptr) os_set_event(set->wake_event);
+}
+
+bool set_device_filter(device_set* set, int device, uint16_t filter) {
+    if (set == nullptr || device < 1 || device > keyboard_count) return false;
+    os_handle handle = set->slots[device - 1].device;
+    if (!is_open(handle)) return false;
+    const uint8_t bytes[2] = {static_cast<uint8_t>(filter & 0xFF), static_cast<uint8_t>(filter >> 8)};
+    return os_device_control(handle, ctl_set_filter, bytes, sizeof bytes, nullptr, 0, nullptr);
+}
+
+bool device_opened(const device_set* set, int device) {
+    return set != nullptr && device >= 1 && device <= device_count && is_open(set->slots[device - 1].device);
 }

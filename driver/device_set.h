@@ -48,4 +48,35 @@ int wait_for_device(device_set* set);
 // any thread while the set is open; null is ignored.
 void wake_device_wait(device_set* set);
 
+// True when device 1-20 of the set opened.
+bool device_opened(const device_set* set, int device);
+
+// Sends the capture filter to keyboard 1-10 alone. Returns false, without a
+// request, for a null set, a device that is no keyboard or whose slot holds
+// no opened device; otherwise whether the driver took it.
+bool set_device_filter(device_set* set, int device, uint16_t filter);
+
+// How a wait for input ended.
+enum input_end {
+    input_device,  // device 1-20 has input (21: a result that matches no device)
+    input_woken,   // wake_device_wait was called
+    input_other,   // one of the caller's other handles is signalled
+    input_quiet,   // nothing happened within the time limit
+    input_failed,  // the wait failed, or there is nothing to wait for
+};
+
+struct input_wait {
+    input_end end;
+    int device;  // input_device: its number
+    int other;   // input_other: its position among the caller's handles
+};
+
+// Waits, up to timeout_ms (os_wait_infinite: no limit), for any device's
+// input event, the wake event or one of the caller's other handles (at most
+// input_max_others). When several are signalled at once, device input comes
+// first (the lowest device), then the wake, then the others in order. Fails
+// for a null set or one with no device events.
+constexpr int input_max_others = 16;
+input_wait wait_for_input(device_set* set, const os_handle* others, int other_count, uint32_t timeout_ms);
+
 #endif

@@ -176,20 +176,41 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
     return done;
 }
 
-uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
+uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t timeout_ms) {
     if (sim_attempt(sim_step_wait)) return os_wait_failed;
     if (count == 0 || count > 64 || handles == nullptr) return os_wait_failed;
     for (uint32_t i = 0; i < count; ++i) {
         if (sim_find_handle(handles[i]) == nullptr) return os_wait_failed;
     }
     // The user types the next stroke only while the program waits with
-    // nothing pending; strokes that reach the system directly keep coming. A
-    // real wait on events that nobody will signal would block for ever;
-    // failing ends the program's loop instead.
+    // nothing pending, or at once while it is held; strokes that reach the
+    // system directly keep coming. A real wait on events that nobody will
+    // signal would block for ever; failing ends the program's loop instead.
+    sim_model& model = sim_state();
     for (;;) {
-        uint32_t position = first_signalled(count, handles);
-        if (position < count) return position;
-        if (sim_any_pending() || !sim_type_next()) return os_wait_failed;
+        if (!model.frozen) {
+            uint32_t position = first_signalled(count, handles);
+            if (position < count) return position;
+            if (sim_any_pending()) return os_wait_failed;
+            if (model.quiet_left_ms > 0) {
+                if (timeout_ms != os_wait_infinite && timeout_ms <= model.quiet_left_ms) {
+                    model.quiet_left_ms -= timeout_ms;
+                    return os_wait_timeout;
+                }
+                model.quiet_left_ms = 0;
+            }
+        } else {
+            // A held program lets no time run out; the quiet passes without it.
+            model.quiet_left_ms = 0;
+        }
+        if (!sim_type_next()) {
+            // The end of the script lets a held program go on.
+            if (model.frozen) {
+                model.frozen = false;
+                continue;
+            }
+            return os_wait_failed;
+        }
     }
 }
 
@@ -198,6 +219,34 @@ bool os_set_event(os_handle value) {
     if (event == nullptr || event->kind != sim_handle_event) return false;
     sim_signal(event, true);
     return true;
+}
+
+bool os_reset_event(os_handle value) {
+    sim_handle* event = sim_find_handle(value);
+    if (event == nullptr || event->kind != sim_handle_event) return false;
+    sim_signal(event, false);
+    return true;
+}
+
+struct os_keyboard_watch {
+    os_handle event;
+};
+
+os_keyboard_watch* os_watch_keyboards() {
+    sim_handle* event = sim_new_handle(sim_handle_event);
+    if (event == nullptr) return nullptr;
+    event->keyboard_watch = true;
+    return new os_keyboard_watch{event->value};
+}
+
+os_handle os_keyboard_watch_event(const os_keyboard_watch* watch) {
+    return watch != nullptr ? watch->event : os_null_handle;
+}
+
+void os_unwatch_keyboards(os_keyboard_watch* watch) {
+    if (watch == nullptr) return;
+    os_close_handle(watch->event);
+    delete watch;
 }
 
 bool os_close_handle(os_handle value) {
@@ -209,7 +258,7 @@ bool os_close_handle(os_handle value) {
             if (device.event == value) device.event = os_null_handle;
         }
     }
-    *handle = sim_handle{sim_handle_free, 0, 0, false};
+    *handle = sim_handle{sim_handle_free, 0, 0, false, false};
     --sim_state().open_handles;
     return true;
 }

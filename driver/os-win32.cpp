@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 os_handle os_open_device(const char* name) {
     HANDLE device = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     return reinterpret_cast<os_handle>(device);
@@ -28,11 +30,11 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
     return done != FALSE;
 }
 
-uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
+uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t timeout_ms) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) return os_wait_failed;
     HANDLE events[MAXIMUM_WAIT_OBJECTS];
     for (uint32_t i = 0; i < count; ++i) events[i] = reinterpret_cast<HANDLE>(handles[i]);
-    DWORD result = WaitForMultipleObjects(count, events, FALSE, INFINITE);
+    DWORD result = WaitForMultipleObjects(count, events, FALSE, timeout_ms == os_wait_infinite ? INFINITE : timeout_ms);
     if (result == WAIT_FAILED) return os_wait_failed;
     if (result == WAIT_TIMEOUT) return os_wait_timeout;
     if (result - WAIT_OBJECT_0 < count) return result - WAIT_OBJECT_0;
@@ -45,6 +47,119 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles) {
 bool os_set_event(os_handle event) {
     if (event == os_null_handle) return false;
     return SetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+}
+
+bool os_reset_event(os_handle event) {
+    if (event == os_null_handle) return false;
+    return ResetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+}
+
+// The system tells windows, not events, of devices that come and go: a
+// message-only window on a thread of its own takes the notification for the
+// keyboard class and does nothing but set the watch's event.
+struct os_keyboard_watch {
+    HANDLE event;
+    HANDLE ready;  // set once the window exists, or the thread gave up
+    HANDLE thread;
+    DWORD thread_id;
+    bool listening;
+};
+
+namespace {
+
+// The device interface class of keyboards.
+const GUID keyboard_class = {0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
+const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
+// Making a window takes milliseconds; only a broken system takes this long.
+constexpr DWORD watch_start_limit_ms = 10000;
+
+LRESULT CALLBACK watch_window(HWND window, UINT message, WPARAM what, LPARAM detail) {
+    if (message == WM_DEVICECHANGE) {
+        if (what == DBT_DEVICEARRIVAL || what == DBT_DEVICEREMOVECOMPLETE || what == DBT_DEVNODES_CHANGED) {
+            auto* watch = reinterpret_cast<os_keyboard_watch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+            if (watch != nullptr) SetEvent(watch->event);
+        }
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, what, detail);
+}
+
+DWORD WINAPI watch_thread(void* context) {
+    auto* watch = static_cast<os_keyboard_watch*>(context);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW kind = {};
+    kind.cbSize = sizeof kind;
+    kind.lpfnWndProc = watch_window;
+    kind.hInstance = instance;
+    kind.lpszClassName = watch_window_class;
+    // A class left registered by an earlier watch of this process is the same one.
+    if (RegisterClassExW(&kind) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        SetEvent(watch->ready);
+        return 1;
+    }
+    HWND window = CreateWindowExW(0, watch_window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        SetEvent(watch->ready);
+        return 1;
+    }
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
+    DEV_BROADCAST_DEVICEINTERFACE_W interest = {};
+    interest.dbcc_size = sizeof interest;
+    interest.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    interest.dbcc_classguid = keyboard_class;
+    HDEVNOTIFY notification = RegisterDeviceNotificationW(window, &interest, DEVICE_NOTIFY_WINDOW_HANDLE);
+    // The window takes the messages sent to it even where the system does not
+    // register the interest; the slow poll covers what then goes unnoticed.
+    watch->listening = true;
+    SetEvent(watch->ready);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    if (notification != nullptr) UnregisterDeviceNotification(notification);
+    DestroyWindow(window);
+    return 0;
+}
+
+void free_watch(os_keyboard_watch* watch) {
+    if (watch->thread != nullptr) CloseHandle(watch->thread);
+    if (watch->ready != nullptr) CloseHandle(watch->ready);
+    if (watch->event != nullptr) CloseHandle(watch->event);
+    HeapFree(GetProcessHeap(), 0, watch);
+}
+
+}  // namespace
+
+os_keyboard_watch* os_watch_keyboards() {
+    auto* watch =
+        static_cast<os_keyboard_watch*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(os_keyboard_watch)));
+    if (watch == nullptr) return nullptr;
+    watch->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watch->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (watch->event != nullptr && watch->ready != nullptr) {
+        watch->thread = CreateThread(nullptr, 0, watch_thread, watch, 0, &watch->thread_id);
+    }
+    if (watch->thread == nullptr) {
+        free_watch(watch);
+        return nullptr;
+    }
+    // A thread that never got its window ready keeps the watch: it is left to it.
+    if (WaitForSingleObject(watch->ready, watch_start_limit_ms) != WAIT_OBJECT_0) return nullptr;
+    if (!watch->listening) {
+        WaitForSingleObject(watch->thread, INFINITE);
+        free_watch(watch);
+        return nullptr;
+    }
+    return watch;
+}
+
+os_handle os_keyboard_watch_event(const os_keyboard_watch* watch) {
+    return watch != nullptr ? reinterpret_cast<os_handle>(watch->event) : os_null_handle;
+}
+
+void os_unwatch_keyboards(os_keyboard_watch* watch) {
+    if (watch == nullptr) return;
+    PostThreadMessageW(watch->thread_id, WM_QUIT, 0, 0);
+    WaitForSingleObject(watch->thread, INFINITE);
+    free_watch(watch);
 }
 
 bool os_close_handle(os_handle handle) {

@@ -38,14 +38,34 @@ os_handle os_create_event();
 bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
                        uint32_t* returned);
 
-// WaitForMultipleObjects(count, handles, wait for any, INFINITE). Returns the
+constexpr uint32_t os_wait_infinite = 0xFFFFFFFF;
+
+// WaitForMultipleObjects(count, handles, wait for any, timeout_ms). Returns the
 // position of the signalled handle (the lowest when several are), or
 // os_wait_failed / os_wait_timeout. Fails with no handles.
-uint32_t os_wait_for_any(uint32_t count, const os_handle* handles);
+uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t timeout_ms = os_wait_infinite);
 
 // SetEvent. Safe from any thread. Returns false when the handle is no open
 // event.
 bool os_set_event(os_handle event);
+
+// ResetEvent. Returns false when the handle is no open event.
+bool os_reset_event(os_handle event);
+
+// Listening for keyboards that arrive or leave (the system's device
+// notification for the keyboard class). The listening may run on a thread of
+// its own that does nothing but set the watch's event.
+struct os_keyboard_watch;
+
+// Starts listening. Returns null when the system cannot be listened to.
+os_keyboard_watch* os_watch_keyboards();
+
+// The watch's manual-reset event, set at every arrival or removal, for the
+// caller to wait on and reset.
+os_handle os_keyboard_watch_event(const os_keyboard_watch* watch);
+
+// Stops listening and closes the event; null is ignored.
+void os_unwatch_keyboards(os_keyboard_watch* watch);
 
 // CloseHandle. Returns false when the handle was not open.
 bool os_close_handle(os_handle handle);

@@ -51,7 +51,7 @@ void sim_reset() {
         device.head = 0;
         device.queued = 0;
     }
-    for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false};
+    for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false, false};
     model.next_serial = 0;
     model.open_handles = 0;
     model.signalled_events = 0;
@@ -73,6 +73,8 @@ void sim_reset() {
     model.request_sink_context = nullptr;
     model.priority_raises = 0;
     model.last_open_failure = os_open_missing;
+    model.quiet_left_ms = 0;
+    model.frozen = false;
     model.failure_count = 0;
     for (int& calls : model.calls) calls = 0;
     model.request_count = 0;
@@ -138,6 +140,10 @@ void sim_type(int device, key_stroke key) {
     sim_state().script.push_back(sim_typed{device, key});
 }
 
+void sim_happen(const sim_typed& happening) {
+    sim_state().script.push_back(happening);
+}
+
 void sim_set_source(sim_source source, void* context) {
     sim_state().source = source;
     sim_state().source_context = context;
@@ -195,6 +201,13 @@ uint16_t sim_filter(int device) {
     return found != nullptr ? found->filter : 0;
 }
 
+int sim_keyboard_watches() {
+    int watches = 0;
+    for (const sim_handle& handle : sim_state().handles)
+        watches += handle.kind == sim_handle_event && handle.keyboard_watch;
+    return watches;
+}
+
 bool sim_attempt(sim_step step) {
     sim_model& model = sim_state();
     int attempt = ++model.calls[step];
@@ -226,7 +239,8 @@ sim_handle* sim_new_handle(sim_handle_kind kind) {
         // reused. Multiples of 4 as on Windows, within 32 bits for the
         // set-event field.
         model.next_serial = model.next_serial % 0x3FFFFF + 1;
-        handle = sim_handle{kind, (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4, 0, false};
+        handle =
+            sim_handle{kind, (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4, 0, false, false};
         ++model.open_handles;
         return &handle;
     }
@@ -280,6 +294,17 @@ bool sim_type_next() {
             device->has_id = next.id != nullptr;
             device->id = next.id != nullptr ? utf16_text(next.id) : std::u16string();
         }
+        for (sim_handle& handle : sim_state().handles) {
+            if (handle.kind == sim_handle_event && handle.keyboard_watch) sim_signal(&handle, true);
+        }
+        return true;
+    }
+    if (next.kind == sim_typed_pause) {
+        sim_state().quiet_left_ms += next.pause_ms;
+        return true;
+    }
+    if (next.kind == sim_typed_freeze || next.kind == sim_typed_thaw) {
+        sim_state().frozen = next.kind == sim_typed_freeze;
         return true;
     }
     // Only keyboards that the driver knows produce strokes; anything else is
@@ -293,7 +318,8 @@ bool sim_type_next() {
     }
     uint8_t record[key_record_size];
     encode_key_record(next.key, record);
-    // Typing waits until nothing is pending, so the queue always has room.
+    // Typing waits until nothing is pending, so the queue has room unless the
+    // program is held; a full queue loses the stroke, as a driver's would.
     sim_capture(next.device, record, key_record_size);
     return true;
 }

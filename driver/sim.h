@@ -47,12 +47,17 @@ bool sim_hold_elsewhere(int device);
 bool sim_answer_short_reads(int device);
 
 // Something that happens on the user's side: a stroke typed on a keyboard,
-// the console asking the program to stop, or a keyboard whose hardware id
-// changes (unplugged and another plugged in, say).
+// the console asking the program to stop, a keyboard whose hardware id
+// changes (unplugged and another plugged in, say), a quiet moment, or the
+// program held and let go again.
 enum sim_typed_kind {
     sim_typed_key,        // key typed on keyboard device
     sim_typed_interrupt,  // device and key unused
-    sim_typed_id,         // device answers with id from now on (UTF-8, null: no id)
+    sim_typed_id,         // device answers with id from now on (UTF-8, null: no id); the
+                          // system tells every keyboard watch (os_watch_keyboards)
+    sim_typed_pause,      // pause_ms of quiet: a timed wait of the program may run out in it
+    sim_typed_freeze,     // the program is held: what follows is typed without waiting for it
+    sim_typed_thaw,       // the program goes on and takes what waits
 };
 
 struct sim_typed {
@@ -60,6 +65,7 @@ struct sim_typed {
     key_stroke key;
     sim_typed_kind kind = sim_typed_key;
     const char* id = nullptr;  // read when it happens; need not outlive the call
+    uint32_t pause_ms = 0;
 };
 
 // Called when the script reaches an interrupt, as the console calls the
@@ -68,8 +74,15 @@ typedef void (*sim_interrupt_hook)(void* context);
 void sim_set_interrupt_hook(sim_interrupt_hook hook, void* context);
 
 // Appends one stroke to the script. Strokes are typed one at a time in order:
-// the next is typed only when the program waits and no stroke is pending.
+// the next is typed only when the program waits and no stroke is pending,
+// or at once while the program is held (between a freeze and a thaw, or the
+// end of the script). Time passes only in quiet moments: a wait with a time
+// limit runs out only when a quiet moment at least that long comes next, and
+// takes that much of it.
 void sim_type(int device, key_stroke key);
+
+// Appends anything else that happens to the script.
+void sim_happen(const sim_typed& happening);
 
 // Instead of sim_type: strokes drawn one at a time from a source, so a script of
 // any length takes no memory. The source returns false when it has no more.
@@ -131,5 +144,8 @@ const char* sim_opened_name(int index);
 
 // The filter the program last set on a device (0 when none).
 uint16_t sim_filter(int device);
+
+// Keyboard watches the program holds now (os_watch_keyboards).
+int sim_keyboard_watches();
 
 #endif

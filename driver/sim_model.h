@@ -24,8 +24,9 @@ enum sim_handle_kind { sim_handle_free, sim_handle_device, sim_handle_event };
 struct sim_handle {
     sim_handle_kind kind;
     os_handle value;
-    int device;      // the device number a device handle names
-    bool signalled;  // the state of an event
+    int device;           // the device number a device handle names
+    bool signalled;       // the state of an event
+    bool keyboard_watch;  // an event the system sets when keyboards come and go
 };
 
 // One captured record waiting for the program: 12 bytes for a key, 24 for a mouse.
@@ -74,6 +75,8 @@ struct sim_model {
     void* request_sink_context;
     int priority_raises;
     os_open_failure last_open_failure;
+    uint32_t quiet_left_ms;  // of the quiet moment in progress
+    bool frozen;             // the program is held: typing goes on without it
 
     sim_failure failures[sim_max_failures];
     int failure_count;

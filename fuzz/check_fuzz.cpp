@@ -39,25 +39,24 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static config_check result;
     check_config_bytes(data, size, &result);
-    require(std::memcmp(result.table, key_table, sizeof key_table) == 0, "the check's table differs from the loader's");
-    static key_entry checked[key_count];
-    std::memcpy(checked, key_table, sizeof checked);
-    static char16_t checked_id[hardware_id_units];
-    std::memcpy(checked_id, configured_hardware_id, sizeof checked_id);
+    require(std::memcmp(&result.table, &result.loaded.keys, sizeof(key_table)) == 0,
+            "the check's table differs from the loader's");
 
-    reset_key_table();
-    reset_config();
-    config_outcome alone = read_config_bytes(data, size, nullptr);
-    require(alone == result.outcome, "the outcome differs from the loader's own");
-    require(std::memcmp(checked, key_table, sizeof checked) == 0, "listening changed what the loader built");
-    require(std::memcmp(checked_id, configured_hardware_id, sizeof checked_id) == 0, "the configured id differs");
+    static config alone;
+    config_outcome outcome = read_config_bytes(data, size, &alone, nullptr);
+    require(outcome == result.outcome, "the outcome differs from the loader's own");
+    require(std::memcmp(&alone.keys, &result.loaded.keys, sizeof(key_table)) == 0,
+            "listening changed what the loader built");
+    require(std::memcmp(alone.configured_hardware_id, result.loaded.configured_hardware_id,
+                        sizeof alone.configured_hardware_id) == 0,
+            "the configured id differs");
     long lines = line_bound(data, size);
     for (const config_finding& finding : result.findings) {
         require(finding.line >= 1 && finding.line <= lines, "a finding on a line the file does not have");
         require(!finding.message.empty(), "an empty finding");
     }
     int mapped = 0;
-    for (const key_entry& entry : key_table) mapped += entry.outputs[0] != 0;
+    for (const key_entry& entry : alone.keys.entries) mapped += entry.outputs[0] != 0;
     require(mapped == result.keys_mapped, "the count of mapped keys is wrong");
     return 0;
 }

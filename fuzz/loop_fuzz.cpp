@@ -97,6 +97,10 @@ void expect(int device, uint16_t make, uint16_t state, uint32_t extra) {
 
 // The driver answers with the id and its terminator as UTF-16, capped at the
 // 1000-byte buffer; only an answer of 1-999 bytes is an id.
+// The configuration as the loader reads it on its own: what the program's
+// handling of each stroke is checked against.
+config expected_layout;
+
 bool is_configured_keyboard(int device) {
     for (const declared_device& d : devices) {
         if (d.device != device) continue;
@@ -104,7 +108,7 @@ bool is_configured_keyboard(int device) {
         size_t length = std::strlen(d.id);
         if (2 * (length + 1) > 999) return false;
         for (size_t i = 0; i <= length; ++i) {
-            if (configured_hardware_id[i] != static_cast<unsigned char>(d.id[i])) return false;
+            if (expected_layout.configured_hardware_id[i] != static_cast<unsigned char>(d.id[i])) return false;
         }
         return true;
     }
@@ -115,7 +119,7 @@ int entry_for(const key_stroke& key) {
     uint16_t code = key.make_code;
     if (key.key_state & key_state_e0) code = static_cast<uint16_t>(code | 0xE000);
     for (int i = 0; i < key_count; ++i) {
-        if (key_table[i].scan_code == code) return i;
+        if (expected_layout.keys.entries[i].scan_code == code) return i;
     }
     return -1;
 }
@@ -128,11 +132,11 @@ void expect_passed_on(int device, const key_stroke& key) {
 
 void expect_handled(int device, const key_stroke& key) {
     int index = is_configured_keyboard(device) ? entry_for(key) : -1;
-    if (index < 0 || key_table[index].outputs[0] == 0) {
+    if (index < 0 || expected_layout.keys.entries[index].outputs[0] == 0) {
         expect_passed_on(device, key);
         return;
     }
-    const key_entry& entry = key_table[index];
+    const key_entry& entry = expected_layout.keys.entries[index];
     bool release = (key.key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         uint16_t out = entry.outputs[i];
@@ -248,9 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(write_config(file_size), "cannot write the configuration file");
 
     // Whether the file will load, from the loader's byte-buffer entry.
-    reset_key_table();
-    reset_config();
-    bool loads = load_config_bytes(file_bytes, file_size);
+    bool loads = load_config_bytes(file_bytes, file_size, &expected_layout);
 
     feed in;
     in.strokes = config + config_size;
@@ -263,8 +265,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(held, 0, sizeof held);
 
     sim_reset();
-    reset_key_table();
-    reset_config();
     for (const declared_device& d : devices) sim_declare_device(d.device, d.id);
     sim_set_source(next_stroke, &in);
     sim_set_sink(check_delivery, nullptr);

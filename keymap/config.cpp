@@ -8,10 +8,9 @@
 #include "keymap/unicode.h"
 #include "keymap/unit_stream.h"
 
-char16_t configured_hardware_id[hardware_id_units];
-
-void reset_config() {
-    memset(configured_hardware_id, 0, sizeof configured_hardware_id);
+void reset_config(config* into) {
+    memset(into->configured_hardware_id, 0, sizeof into->configured_hardware_id);
+    reset_key_table(&into->keys);
 }
 
 namespace {
@@ -20,9 +19,9 @@ bool is_blank_unit(int32_t unit) {
     return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
 }
 
-// Reads the first word into configured_hardware_id and leaves the unit after
-// it unread. *line counts the line ends before the word.
-config_outcome read_hardware_id(unit_stream* stream, long* line) {
+// Reads the first word into the configured id and leaves the unit after it
+// unread. *line counts the line ends before the word.
+config_outcome read_hardware_id(unit_stream* stream, char16_t* id, long* line) {
     int32_t unit = next_unit(stream);
     while (unit >= 0 && is_blank_unit(unit)) {
         if (unit == u'\n') ++*line;
@@ -39,9 +38,8 @@ config_outcome read_hardware_id(unit_stream* stream, long* line) {
     }
     if (unit >= 0) unread_unit(stream, static_cast<char16_t>(unit));
 
-    // A zero unit inside the word ends the id text; clear what follows it.
-    reset_config();
-    for (int i = 0; i < length && word[i] != 0; ++i) configured_hardware_id[i] = word[i];
+    // A zero unit inside the word ends the id text; what follows it stays clear.
+    for (int i = 0; i < length && word[i] != 0; ++i) id[i] = word[i];
     return config_loaded;
 }
 
@@ -69,11 +67,12 @@ bool read_piece(unit_stream* stream, char line[config_piece_units + 1], bool* li
     return units > 0;
 }
 
-config_outcome load_from(byte_source source, const config_listener* listener) {
+config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
+    reset_config(into);
     unit_stream stream;
     if (!open_unit_stream(&stream, source)) return config_unreadable;
     long number = 1;
-    config_outcome id = read_hardware_id(&stream, &number);
+    config_outcome id = read_hardware_id(&stream, into->configured_hardware_id, &number);
     if (listener != nullptr && listener->hardware_id != nullptr) listener->hardware_id(listener->context, number, id);
     if (id != config_loaded) return id;
     char line[config_piece_units + 1];
@@ -81,11 +80,11 @@ config_outcome load_from(byte_source source, const config_listener* listener) {
     bool line_ended = false;
     while (read_piece(&stream, line, &line_ended)) {
         if (listener == nullptr) {
-            apply_mapping_line(line, nullptr);
+            apply_mapping_line(&into->keys, line, nullptr);
         } else {
             std::memcpy(text, line, sizeof text);
             line_note note;
-            apply_mapping_line(line, &note);
+            apply_mapping_line(&into->keys, line, &note);
             listener->line(listener->context, number, text, &note);
         }
         if (line_ended) ++number;
@@ -93,13 +92,8 @@ config_outcome load_from(byte_source source, const config_listener* listener) {
     return config_loaded;
 }
 
-// Remap mode's echo: every output the loader stored.
 void echo_outputs(void*, long, const char*, const line_note* note) {
-    if (note->fate != line_applied) return;
-    for (int i = 0; i < note->output_count; ++i) {
-        const output_note& out = note->outputs[i];
-        if (out.found >= 0) console_printf(console_out, "%s->%s\n", note->key_token, out.token);
-    }
+    echo_line(note);
 }
 
 const config_listener echo_listener = {nullptr, echo_outputs, nullptr};
@@ -136,20 +130,35 @@ void print_failed_to_open(const char16_t* path) {
 
 }  // namespace
 
-config_outcome read_config(const char16_t* path, const config_listener* listener) {
+void echo_line(const line_note* note) {
+    if (note->fate != line_applied) return;
+    for (int i = 0; i < note->output_count; ++i) {
+        const output_note& out = note->outputs[i];
+        if (out.found >= 0) console_printf(console_out, "%s->%s\n", note->key_token, out.token);
+    }
+}
+
+void print_load_failure(const char16_t* path, config_outcome outcome) {
+    if (outcome == config_unreadable && path != nullptr) print_failed_to_open(path);
+    if (outcome == config_no_hardware_id || outcome == config_id_too_long) {
+        console_print(console_out, hardware_id_message);
+    }
+}
+
+config_outcome read_config(const char16_t* path, config* into, const config_listener* listener) {
     file_context context = {path, open_config_file(path)};
-    if (context.file == nullptr) return config_unreadable;
-    config_outcome outcome = load_from({read_file, rewind_file, &context}, listener);
+    if (context.file == nullptr) {
+        reset_config(into);
+        return config_unreadable;
+    }
+    config_outcome outcome = load_from({read_file, rewind_file, &context}, into, listener);
     if (context.file != nullptr) close_config_file(context.file);
     return outcome;
 }
 
-bool load_config(const char16_t* path) {
-    config_outcome outcome = read_config(path, &echo_listener);
-    if (outcome == config_unreadable) print_failed_to_open(path);
-    if (outcome == config_no_hardware_id || outcome == config_id_too_long) {
-        console_print(console_out, hardware_id_message);
-    }
+bool load_config(const char16_t* path, config* into) {
+    config_outcome outcome = read_config(path, into, &echo_listener);
+    print_load_failure(path, outcome);
     return outcome == config_loaded;
 }
 
@@ -177,13 +186,13 @@ bool rewind_memory(void* context) {
 
 }  // namespace
 
-config_outcome read_config_bytes(const uint8_t* data, size_t size, const config_listener* listener) {
+config_outcome read_config_bytes(const uint8_t* data, size_t size, config* into, const config_listener* listener) {
     memory_context context = {data, size, 0};
-    return load_from({read_memory, rewind_memory, &context}, listener);
+    return load_from({read_memory, rewind_memory, &context}, into, listener);
 }
 
-bool load_config_bytes(const uint8_t* data, size_t size) {
-    if (read_config_bytes(data, size, &echo_listener) != config_loaded) {
+bool load_config_bytes(const uint8_t* data, size_t size, config* into) {
+    if (read_config_bytes(data, size, into, &echo_listener) != config_loaded) {
         console_print(console_out, hardware_id_message);
         return false;
     }

@@ -5,22 +5,29 @@
 #include <cstdint>
 
 #include "keymap/hardware_id.h"
+#include "keymap/key_table.h"
 #include "keymap/mapping_line.h"
 
-// The hardware id the configuration names, NUL-terminated UTF-16.
-extern char16_t configured_hardware_id[hardware_id_units];
+// padmap takes up to this many configuration files, one for each keyboard.
+constexpr int max_config_files = 10;
 
-// Zeroes configured_hardware_id.
-void reset_config();
+// What one configuration file holds: the keyboard it names and its keys.
+struct config {
+    char16_t configured_hardware_id[hardware_id_units];  // NUL-terminated UTF-16
+    key_table keys;
+};
 
-// Reads the configuration file at path (UTF-16, NUL-terminated), filling
-// configured_hardware_id and the key table and echoing every accepted output.
-// Returns false after printing "failed to open ..." or the hardware-id message.
-bool load_config(const char16_t* path);
+// Puts the configuration back to no id and a fresh key table.
+void reset_config(config* into);
+
+// Reads the configuration file at path (UTF-16, NUL-terminated) into a fresh
+// configuration, echoing every accepted output. Returns false after printing
+// "failed to open ..." or the hardware-id message.
+bool load_config(const char16_t* path, config* into);
 
 // The same parsing from bytes in memory; a failure prints only the hardware-id
 // message (there is no file to open).
-bool load_config_bytes(const uint8_t* data, size_t size);
+bool load_config_bytes(const uint8_t* data, size_t size, config* into);
 
 // Lines are read in pieces of at most this many UTF-16 units; a longer line
 // is several pieces, each handled as a line of its own.
@@ -44,9 +51,18 @@ struct config_listener {
     void* context;
 };
 
-// The loader itself, printing nothing: fills configured_hardware_id and the
-// key table as load_config does and tells the listener (when not null).
-config_outcome read_config(const char16_t* path, const config_listener* listener);
-config_outcome read_config_bytes(const uint8_t* data, size_t size, const config_listener* listener);
+// Remap mode's echo of one line the loader applied: "KEY->OUTPUT" for every
+// output it stored.
+void echo_line(const line_note* note);
+
+// What load_config prints when the loader ends with the outcome: "failed to
+// open PATH" for an unreadable file (path may be null for bytes in memory),
+// the hardware-id message for a file without an id, nothing otherwise.
+void print_load_failure(const char16_t* path, config_outcome outcome);
+
+// The loader itself, printing nothing: resets the configuration, fills it as
+// load_config does and tells the listener (when not null).
+config_outcome read_config(const char16_t* path, config* into, const config_listener* listener);
+config_outcome read_config_bytes(const uint8_t* data, size_t size, config* into, const config_listener* listener);
 
 #endif

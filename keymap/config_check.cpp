@@ -57,7 +57,7 @@ bool same_letters(const char* a, const char* b) {
 
 // A table name that differs from name only in case.
 const char* name_in_other_case(const char* name) {
-    for (const key_entry& entry : key_table) {
+    for (const key_entry& entry : fresh_key_table().entries) {
         if (same_letters(name, entry.name)) return entry.name;
     }
     return nullptr;
@@ -90,7 +90,7 @@ std::string quoted(const std::string& text) {
 }
 
 // The outputs of an entry as a configuration line writes them.
-std::string sequence_text(const key_entry* table, const key_entry& entry) {
+std::string sequence_text(const key_table& table, const key_entry& entry) {
     std::string text;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (i > 0) text += ",";
@@ -99,7 +99,7 @@ std::string sequence_text(const key_entry* table, const key_entry& entry) {
         }
         const char* name = nullptr;
         for (int k = 0; k < key_count && name == nullptr; ++k) {
-            if (table[k].scan_code == entry.outputs[i]) name = table[k].name;
+            if (table.entries[k].scan_code == entry.outputs[i]) name = table.entries[k].name;
         }
         char code[8];
         std::snprintf(code, sizeof code, "#%04x", static_cast<unsigned>(entry.outputs[i]));
@@ -128,15 +128,15 @@ void find(checker* c, long line, const std::string& message) {
     c->result->findings.push_back({line, message});
 }
 
-std::string first_free_user_entry(const key_entry* table) {
+std::string first_free_user_entry(const key_table& table) {
     for (int i = first_user_key; i < key_count; ++i) {
-        if (table[i].scan_code == 0) return table[i].name;
+        if (table.entries[i].scan_code == 0) return table.entries[i].name;
     }
     return "";
 }
 
 // What to say of a name that is not in the table.
-std::string unknown_name(const char* what, const char* name, bool as_output, const key_entry* table) {
+std::string unknown_name(const char* what, const char* name, bool as_output, const key_table& table) {
     std::string message = std::string("unknown ") + what + " " + quoted(name);
     if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
     const key_alias* alias = alias_of(name);
@@ -171,7 +171,7 @@ std::string misplaced_prefixes(const output_note& out) {
             took = true;
         }
     }
-    if (rest == out.name || find_key_by_name(rest.c_str()) < 0) return "";
+    if (rest == out.name || find_key_by_name(&fresh_key_table(), rest.c_str()) < 0) return "";
     std::string fixed;
     for (const modifier_prefix& prefix : prefixes) {
         if (bits & prefix.bit) fixed += prefix.text;
@@ -194,7 +194,7 @@ std::string joined_list(const char* list) {
 }
 
 void check_outputs(checker* c, long line, const char* text, const line_note& note) {
-    const key_entry* table = c->result->table;
+    const key_table& table = c->result->table;
     const char* list = std::strchr(text, ' ');
     while (list != nullptr && *list == ' ') ++list;
     for (int i = 0; i < note.output_count; ++i) {
@@ -216,7 +216,7 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
             find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true, table));
             continue;
         }
-        if (out.found >= first_user_key && table[out.found].scan_code == 0) {
+        if (out.found >= first_user_key && table.entries[out.found].scan_code == 0) {
             c->unclaimed.push_back({line, out.found, out.token});
         }
     }
@@ -233,15 +233,15 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
 // Builds the check's own table from what the loader says it did: the claim
 // first, as the loader makes it before it reads the outputs.
 void follow_claim(checker* c, const line_note& note) {
-    if (note.claimed) c->result->table[note.entry].scan_code = note.code;
+    if (note.claimed) c->result->table.entries[note.entry].scan_code = note.code;
 }
 
 void follow_outputs(checker* c, const line_note& note) {
-    key_entry& entry = c->result->table[note.entry];
+    key_entry& entry = c->result->table.entries[note.entry];
     for (int i = 0; i < note.output_count; ++i) {
         const output_note& out = note.outputs[i];
         entry.modifiers[i] = out.modifiers;
-        if (out.found >= 0) entry.outputs[i] = c->result->table[out.found].scan_code;
+        if (out.found >= 0) entry.outputs[i] = c->result->table.entries[out.found].scan_code;
     }
 }
 
@@ -312,7 +312,7 @@ bool looks_like_a_key(const char16_t* id) {
     }
     if (id[length] != 0) return false;
     text[length] = 0;
-    if (find_key_by_name(text) >= 0 || alias_of(text) != nullptr) return true;
+    if (find_key_by_name(&fresh_key_table(), text) >= 0 || alias_of(text) != nullptr) return true;
     return text[0] == '#' && hex_digit_value(text[1]) >= 0 && hex_digit_value(text[2]) >= 0 &&
            hex_digit_value(text[3]) >= 0 && hex_digit_value(text[4]) >= 0;
 }
@@ -320,17 +320,18 @@ bool looks_like_a_key(const char16_t* id) {
 void on_hardware_id(void* context, long line, config_outcome outcome) {
     checker* c = static_cast<checker*>(context);
     c->first_piece = true;
+    c->result->id_line = line;
     if (outcome == config_no_hardware_id) {
         find(c, line, "the file holds no hardware id: its first word must be the keyboard's hardware id");
     } else if (outcome == config_id_too_long) {
         find(c, line, "the hardware id is 500 characters or longer, which padmap does not take");
-    } else if (looks_like_a_key(configured_hardware_id)) {
+    } else if (looks_like_a_key(c->result->loaded.configured_hardware_id)) {
         c->id_is_a_key = true;
         find(c, line,
-             quoted(utf8_text(configured_hardware_id)) +
+             quoted(utf8_text(c->result->loaded.configured_hardware_id)) +
                  " is taken as the hardware id, so this line maps nothing: the file must begin with the "
                  "keyboard's hardware id (padmap without an argument prints it)");
-    } else if (std::char_traits<char16_t>::length(configured_hardware_id) == hardware_id_units - 1) {
+    } else if (std::char_traits<char16_t>::length(c->result->loaded.configured_hardware_id) == hardware_id_units - 1) {
         find(c, line, "a hardware id of 499 characters never matches: the driver's answer for it fills its buffer");
     }
 }
@@ -339,14 +340,14 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
 // entry no line above claimed.
 void check_whole_file(checker* c) {
     for (const auto& later : c->remapped) {
-        const key_entry& entry = c->result->table[later.second];
+        const key_entry& entry = c->result->table.entries[later.second];
         find(c, later.first,
              quoted(entry.name) + " was mapped on line " + std::to_string(c->first_line_of[later.second]) +
                  " already: the two lines merge, and the key now sends " + sequence_text(c->result->table, entry));
     }
     for (const pending_user_output& out : c->unclaimed) {
         std::string message = quoted(out.token) + " sends nothing: no '#' line above claims " +
-                              quoted(c->result->table[out.entry].name) + " for a key";
+                              quoted(c->result->table.entries[out.entry].name) + " for a key";
         long claim = c->claimed_on[out.entry];
         if (claim > out.line) message += " (line " + std::to_string(claim) + " does: move it above this one)";
         find(c, out.line, message);
@@ -354,23 +355,29 @@ void check_whole_file(checker* c) {
 }
 
 void run_check(config_check* result, bool from_file, const char16_t* path, const uint8_t* data, size_t size) {
-    reset_key_table();
-    reset_config();
-    std::memcpy(result->table, key_table, sizeof result->table);
+    reset_key_table(&result->table);
     result->findings.clear();
     result->keys_mapped = 0;
+    result->id_line = 1;
     checker c = {};
     c.result = result;
     config_listener listener = {on_hardware_id, on_line, &c};
-    result->outcome = from_file ? read_config(path, &listener) : read_config_bytes(data, size, &listener);
+    result->outcome = from_file ? read_config(path, &result->loaded, &listener)
+                                : read_config_bytes(data, size, &result->loaded, &listener);
     if (result->outcome == config_unreadable) return;
     check_whole_file(&c);
     std::stable_sort(result->findings.begin(), result->findings.end(),
                      [](const config_finding& a, const config_finding& b) { return a.line < b.line; });
-    for (const key_entry& entry : result->table) result->keys_mapped += entry.outputs[0] != 0;
+    for (const key_entry& entry : result->table.entries) result->keys_mapped += entry.outputs[0] != 0;
 }
 
 }  // namespace
+
+void add_finding(config_check* result, long line, const std::string& message) {
+    auto at = std::upper_bound(result->findings.begin(), result->findings.end(), line,
+                               [](long l, const config_finding& f) { return l < f.line; });
+    result->findings.insert(at, config_finding{line, message});
+}
 
 void check_config(const char16_t* path, config_check* result) {
     run_check(result, true, path, nullptr, 0);

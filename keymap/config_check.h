@@ -20,13 +20,17 @@ struct config_check {
     config_outcome outcome;
     std::vector<config_finding> findings;  // in line order
     int keys_mapped;                       // entries whose first output is set
+    long id_line;                          // the line of the hardware id (or where it was looked for)
+    config loaded;                         // what the loader made of the file
     // The key table as the check reads the loader's notes, built without
     // looking at the table the loader wrote: the two must always agree.
-    key_entry table[key_count];
+    key_table table;
 };
 
-// Resets the key table and the configured id, reads the file and checks it.
-// With config_unreadable nothing else is filled.
+// Adds a finding on the line, keeping the findings in line order.
+void add_finding(config_check* result, long line, const std::string& message);
+
+// Reads the file and checks it. With config_unreadable nothing else is filled.
 void check_config(const char16_t* path, config_check* result);
 void check_config_bytes(const uint8_t* data, size_t size, config_check* result);
 

@@ -23,7 +23,7 @@ fs::path write(const std::string& name, const std::string& bytes) {
 
 captured_load load(const fs::path& path) {
     fresh_keymap();
-    return capture_load([&] { return load_config(path.u16string().c_str()); });
+    return capture_load([&] { return load_config(path.u16string().c_str(), &test_config()); });
 }
 
 TEST(ConfigFile, LoadsWhatTheFileHolds) {

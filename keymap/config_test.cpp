@@ -108,17 +108,19 @@ TEST(HardwareIdWord, FirstWordOfTheFile) {
     });
 }
 
-TEST(HardwareIdWord, LaterLoadsReplaceTheIdOrKeepAllOnFailure) {
+// Every load starts from a fresh configuration: nothing of an earlier file
+// stays, and a file that fails leaves no id behind.
+TEST(HardwareIdWord, EachLoadStartsFresh) {
     fresh_keymap();
-    ASSERT_TRUE(load_bytes_captured("keyboard-one\nA B\n").ok);
+    ASSERT_TRUE(load_bytes_captured("keyboard-one\nA B\n#e05b C\n").ok);
+    EXPECT_EQ("A 0030:00;user1=e05b 002e:00;", describe_table_changes());
+    ASSERT_TRUE(load_bytes_captured("kb\nCaps Backspace\n").ok);
+    for (int i = 2; i < hardware_id_units; ++i) ASSERT_EQ(0, test_config().configured_hardware_id[i]) << i;
+    EXPECT_EQ(u"kb", std::u16string(test_config().configured_hardware_id));
+    EXPECT_EQ("Caps 000e:00;", describe_table_changes());
     EXPECT_FALSE(load_bytes_captured(std::string(600, 'x')).ok);
-    EXPECT_EQ(u"keyboard-one", std::u16string(configured_hardware_id));
-    EXPECT_EQ("A 0030:00;", describe_table_changes());
-    ASSERT_TRUE(load_bytes_captured("kb\n").ok);
-    for (int i = 2; i < hardware_id_units; ++i) ASSERT_EQ(0, configured_hardware_id[i]) << i;
-    EXPECT_EQ(u"kb", std::u16string(configured_hardware_id));
-    reset_config();
-    EXPECT_EQ(u"", std::u16string(configured_hardware_id));
+    EXPECT_EQ(u"", std::u16string(test_config().configured_hardware_id));
+    EXPECT_EQ("", describe_table_changes());
 }
 
 }  // namespace

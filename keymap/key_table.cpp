@@ -116,39 +116,45 @@ const key_seed initial_keys[key_count] = {
 }  // namespace
 // clang-format on
 
-key_entry key_table[key_count];
+void reset_key_table(key_table* table) {
+    memset(table, 0, sizeof *table);
+    for (int i = 0; i < key_count; ++i) {
+        strncpy(table->entries[i].name, initial_keys[i].name, key_name_size - 1);
+        table->entries[i].scan_code = initial_keys[i].scan_code;
+    }
+}
 
 namespace {
 
-// The table must hold its keys from process start, before anyone resets it.
-[[maybe_unused]] const bool key_table_filled = (reset_key_table(), true);
+key_table make_fresh_table() {
+    key_table table;
+    reset_key_table(&table);
+    return table;
+}
 
 }  // namespace
 
-void reset_key_table() {
-    memset(key_table, 0, sizeof key_table);
-    for (int i = 0; i < key_count; ++i) {
-        strncpy(key_table[i].name, initial_keys[i].name, key_name_size - 1);
-        key_table[i].scan_code = initial_keys[i].scan_code;
-    }
+const key_table& fresh_key_table() {
+    static const key_table table = make_fresh_table();
+    return table;
 }
 
-int find_key_by_name(const char* text) {
+int find_key_by_name(const key_table* table, const char* text) {
     for (int i = 0; i < key_count; ++i) {
-        if (strcmp(key_table[i].name, text) == 0) return i;
+        if (strcmp(table->entries[i].name, text) == 0) return i;
     }
     return -1;
 }
 
-int find_key_by_code(uint16_t code) {
+int find_key_by_code(const key_table* table, uint16_t code) {
     for (int i = 0; i < key_count; ++i) {
-        if (key_table[i].scan_code == code) return i;
+        if (table->entries[i].scan_code == code) return i;
     }
     return -1;
 }
 
-int claim_user_slot(uint16_t code) {
-    int index = find_key_by_code(0);
-    if (index >= 0) key_table[index].scan_code = code;
+int claim_user_slot(key_table* table, uint16_t code) {
+    int index = find_key_by_code(table, 0);
+    if (index >= 0) table->entries[index].scan_code = code;
     return index;
 }

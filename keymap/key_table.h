@@ -25,20 +25,29 @@ struct key_entry {
     uint16_t modifiers[key_outputs];
 };
 
-// The 90 named keys then user1..user10, in their fixed order.
-extern key_entry key_table[key_count];
+// One configuration's keys: the 90 named keys then user1..user10, in their
+// fixed order, each with the outputs the configuration gave it. Every
+// configuration file has a table of its own.
+struct key_table {
+    key_entry entries[key_count];
+};
 
 // Puts every entry back to its initial name and code with no outputs.
-void reset_key_table();
+void reset_key_table(key_table* table);
+
+// The keys before any configuration: every name and code, no outputs, every
+// user entry unclaimed. For looking up names and codes where no configuration
+// is in play.
+const key_table& fresh_key_table();
 
 // Index of the first entry whose name equals text, or -1.
-int find_key_by_name(const char* text);
+int find_key_by_name(const key_table* table, const char* text);
 
 // Index of the first entry whose scan code equals code, or -1.
-int find_key_by_code(uint16_t code);
+int find_key_by_code(const key_table* table, uint16_t code);
 
 // Gives the first entry with scan code 0 the code and returns its index; -1
 // (table unchanged) when none is left.
-int claim_user_slot(uint16_t code);
+int claim_user_slot(key_table* table, uint16_t code);
 
 #endif

@@ -7,14 +7,17 @@
 
 namespace {
 
+// The table the tests work on.
+key_table table;
+
 TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode) {
-    reset_key_table();
+    reset_key_table(&table);
     for (int i = 0; i < key_count; ++i) {
         SCOPED_TRACE(i);
-        const key_entry& entry = key_table[i];
-        EXPECT_EQ(i, find_key_by_name(entry.name));
+        const key_entry& entry = table.entries[i];
+        EXPECT_EQ(i, find_key_by_name(&table, entry.name));
         if (i < first_user_key) {
-            EXPECT_EQ(i, find_key_by_code(entry.scan_code));
+            EXPECT_EQ(i, find_key_by_code(&table, entry.scan_code));
         } else {
             EXPECT_EQ("user" + std::to_string(i - first_user_key + 1), entry.name);
             EXPECT_EQ(0, entry.scan_code);
@@ -27,7 +30,7 @@ TEST(KeyTable, StartsWithEveryKeyFoundByItsNameAndCode) {
 }
 
 TEST(KeyTable, FixedPlacesAndExtendedPairs) {
-    reset_key_table();
+    reset_key_table(&table);
     // clang-format off
     const struct {
         const char* name;
@@ -42,40 +45,55 @@ TEST(KeyTable, FixedPlacesAndExtendedPairs) {
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.index, find_key_by_name(row.name));
-        EXPECT_EQ(row.index, find_key_by_code(row.code));
+        EXPECT_EQ(row.index, find_key_by_name(&table, row.name));
+        EXPECT_EQ(row.index, find_key_by_code(&table, row.code));
     }
     for (const char* text : {"space", "SPACE", "a", "user11", "", "Num", "Caps "}) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(-1, find_key_by_name(text));
+        EXPECT_EQ(-1, find_key_by_name(&table, text));
     }
-    EXPECT_EQ(-1, find_key_by_code(0x0001));
-    EXPECT_EQ(-1, find_key_by_code(0xE05B));
+    EXPECT_EQ(-1, find_key_by_code(&table, 0x0001));
+    EXPECT_EQ(-1, find_key_by_code(&table, 0xE05B));
 }
 
 TEST(KeyTable, UserEntriesAreClaimedInOrderUntilResetFreesThem) {
-    reset_key_table();
+    reset_key_table(&table);
     for (int i = 0; i < 10; ++i) {
         uint16_t code = static_cast<uint16_t>(0xE05B + i);
-        EXPECT_EQ(first_user_key + i, claim_user_slot(code));
-        EXPECT_EQ(first_user_key + i, find_key_by_code(code));
+        EXPECT_EQ(first_user_key + i, claim_user_slot(&table, code));
+        EXPECT_EQ(first_user_key + i, find_key_by_code(&table, code));
     }
     key_entry before[key_count];
-    memcpy(before, key_table, sizeof before);
-    EXPECT_EQ(-1, claim_user_slot(0x0101));
-    EXPECT_EQ(0, memcmp(before, key_table, sizeof before));
-    EXPECT_EQ(-1, find_key_by_code(0));
+    memcpy(before, table.entries, sizeof before);
+    EXPECT_EQ(-1, claim_user_slot(&table, 0x0101));
+    EXPECT_EQ(0, memcmp(before, table.entries, sizeof before));
+    EXPECT_EQ(-1, find_key_by_code(&table, 0));
 
-    key_table[0].outputs[3] = 0x0030;
-    key_table[0].modifiers[15] = 0x80;
-    key_table[5].scan_code = 0x1234;
-    strcpy(key_table[41].name, "Spacebar");
-    reset_key_table();
-    EXPECT_EQ(0, key_table[0].outputs[3]);
-    EXPECT_EQ(0, key_table[0].modifiers[15]);
-    EXPECT_EQ(0x0021, key_table[5].scan_code);
-    EXPECT_STREQ("Space", key_table[41].name);
-    EXPECT_EQ(first_user_key, find_key_by_code(0));
+    table.entries[0].outputs[3] = 0x0030;
+    table.entries[0].modifiers[15] = 0x80;
+    table.entries[5].scan_code = 0x1234;
+    strcpy(table.entries[41].name, "Spacebar");
+    reset_key_table(&table);
+    EXPECT_EQ(0, table.entries[0].outputs[3]);
+    EXPECT_EQ(0, table.entries[0].modifiers[15]);
+    EXPECT_EQ(0x0021, table.entries[5].scan_code);
+    EXPECT_STREQ("Space", table.entries[41].name);
+    EXPECT_EQ(first_user_key, find_key_by_code(&table, 0));
+}
+
+// Every configuration file has a table of its own: claims and outputs in one
+// leave another alone, and the fresh table is never written.
+TEST(KeyTable, TablesAreIndependent) {
+    static key_table second;
+    reset_key_table(&table);
+    reset_key_table(&second);
+    EXPECT_EQ(first_user_key, claim_user_slot(&table, 0xE05B));
+    table.entries[0].outputs[0] = 0x0030;
+    EXPECT_EQ(first_user_key, claim_user_slot(&second, 0x0001));
+    EXPECT_EQ(-1, find_key_by_code(&second, 0xE05B));
+    EXPECT_EQ(0, second.entries[0].outputs[0]);
+    EXPECT_EQ(-1, find_key_by_code(&fresh_key_table(), 0xE05B));
+    EXPECT_EQ(first_user_key, find_key_by_code(&fresh_key_table(), 0));
 }
 
 }  // namespace

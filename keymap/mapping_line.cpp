@@ -40,7 +40,7 @@ bool ends_name(char c) {
 
 }  // namespace
 
-void apply_mapping_line(char* line, line_note* note) {
+void apply_mapping_line(key_table* table, char* line, line_note* note) {
     line_note ignored;
     if (note == nullptr) note = &ignored;
     note->entry = -1;
@@ -74,9 +74,9 @@ void apply_mapping_line(char* line, line_note* note) {
         }
         note->is_code = true;
         note->code = hex_code(line + 1);
-        index = find_key_by_code(note->code);
+        index = find_key_by_code(table, note->code);
         if (index < 0) {
-            index = claim_user_slot(note->code);
+            index = claim_user_slot(table, note->code);
             note->claimed = index >= 0;
         }
         if (index < 0) {
@@ -84,7 +84,7 @@ void apply_mapping_line(char* line, line_note* note) {
             return;
         }
     } else {
-        index = find_key_by_name(line);
+        index = find_key_by_name(table, line);
         if (index < 0) {
             note->fate = line_unknown_key;
             return;
@@ -92,7 +92,7 @@ void apply_mapping_line(char* line, line_note* note) {
     }
     note->fate = line_applied;
     note->entry = index;
-    key_entry* entry = &key_table[index];
+    key_entry* entry = &table->entries[index];
 
     char* pos = space + 1;
     while (*pos == ' ') ++pos;
@@ -115,10 +115,10 @@ void apply_mapping_line(char* line, line_note* note) {
         bool last = *end != ',';
         if (*end != '\0') note->rest = end + 1;
         *end = '\0';
-        out.found = find_key_by_name(pos);
+        out.found = find_key_by_name(table, pos);
         out.value = 0;
         if (out.found >= 0) {
-            entry->outputs[i] = key_table[out.found].scan_code;
+            entry->outputs[i] = table->entries[out.found].scan_code;
             out.value = entry->outputs[i];
         }
         if (last) return;

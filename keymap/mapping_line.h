@@ -39,11 +39,11 @@ struct line_note {
 };
 
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
-// to the key table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
+// to the table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
 // least four hex digits and each OUT is optional prefixes S- C- A- W- rS- rC-
 // rA- rW- (in that order) and a key name. Lines it cannot use change
 // nothing. The text is cut up in place; note (when not null) says what was
 // done and points into it.
-void apply_mapping_line(char* line, line_note* note);
+void apply_mapping_line(key_table* table, char* line, line_note* note);
 
 #endif

@@ -14,10 +14,15 @@
 
 const char no_id_message[] = "first line in config file must be hardware id\n";
 
-// Puts the key table and the configured id back to their start-up state.
+// The configuration the keymap tests load into: large, so not on the stack.
+inline config& test_config() {
+    static config loaded;
+    return loaded;
+}
+
+// Puts the test's configuration back to no id and a fresh key table.
 inline void fresh_keymap() {
-    reset_key_table();
-    reset_config();
+    reset_config(&test_config());
 }
 
 struct captured_load {
@@ -34,8 +39,9 @@ captured_load capture_load(Load load) {
 }
 
 inline captured_load load_bytes_captured(const std::string& bytes) {
-    return capture_load(
-        [&] { return load_config_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); });
+    return capture_load([&] {
+        return load_config_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &test_config());
+    });
 }
 
 inline std::string hex4(unsigned value) {
@@ -63,10 +69,9 @@ inline std::string utf16_bytes(const std::u16string& text, bool big_endian = fal
 
 // Every entry that differs from a fresh table, as "name[=code] out:mod ...;"
 // listing positions up to the last one that is not zero.
-inline std::string describe_table_changes() {
-    key_entry now[key_count];
-    memcpy(now, key_table, sizeof now);
-    reset_key_table();
+inline std::string describe_table_changes(const key_table& table = test_config().keys) {
+    const key_entry* now = table.entries;
+    const key_entry* fresh = fresh_key_table().entries;
     std::string text;
     for (int i = 0; i < key_count; ++i) {
         std::string outputs;
@@ -74,11 +79,10 @@ inline std::string describe_table_changes() {
             outputs += " " + hex4(now[i].outputs[k]) + ":" + hex4(now[i].modifiers[k]).substr(2);
         while (outputs.size() >= 8 && outputs.compare(outputs.size() - 8, 8, " 0000:00") == 0)
             outputs.resize(outputs.size() - 8);
-        bool recoded = now[i].scan_code != key_table[i].scan_code;
+        bool recoded = now[i].scan_code != fresh[i].scan_code;
         if (recoded || !outputs.empty())
             text += now[i].name + (recoded ? "=" + hex4(now[i].scan_code) : "") + outputs + ";";
     }
-    memcpy(key_table, now, sizeof now);
     return text;
 }
 
@@ -101,7 +105,7 @@ void expect_id_cases(const std::vector<id_case>& cases, Load load) {
         captured_load result = load(row.bytes);
         EXPECT_EQ(row.ok, result.ok);
         EXPECT_EQ(row.echo, result.out);
-        EXPECT_EQ(row.id, std::u16string(configured_hardware_id));
+        EXPECT_EQ(row.id, std::u16string(test_config().configured_hardware_id));
         if (row.changes != nullptr) {
             EXPECT_EQ(row.changes, describe_table_changes());
         }

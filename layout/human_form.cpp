@@ -23,10 +23,10 @@ void append_modifier_prefix(uint16_t mask, std::string& out) {
         if (mask & p.bit) out += p.text;
 }
 
-void append_output_name(uint16_t code, std::string& out) {
-    int entry = find_key_by_code(code);
+void append_output_name(const key_table& table, uint16_t code, std::string& out) {
+    int entry = find_key_by_code(&table, code);
     if (entry >= 0 && entry < first_user_key) {
-        out += key_table[entry].name;
+        out += table.entries[entry].name;
         return;
     }
     int place = find_place_by_code(code);
@@ -35,7 +35,7 @@ void append_output_name(uint16_t code, std::string& out) {
         return;
     }
     if (entry >= 0) {
-        out += key_table[entry].name;
+        out += table.entries[entry].name;
         return;
     }
     char hex[8];
@@ -43,10 +43,10 @@ void append_output_name(uint16_t code, std::string& out) {
     out += hex;
 }
 
-void append_sequence(const key_entry& entry, std::string& out) {
+void append_sequence(const key_table& table, const key_entry& entry, std::string& out) {
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (i > 0) out += ", ";
         append_modifier_prefix(entry.modifiers[i], out);
-        append_output_name(entry.outputs[i], out);
+        append_output_name(table, entry.outputs[i], out);
     }
 }

@@ -11,15 +11,15 @@
 // above the low 8 are ignored.
 void append_modifier_prefix(uint16_t mask, std::string& out);
 
-// Appends what an output code means to a reader, looked up in the key table as
-// it stands: a named key's name; for a code that only a user entry holds, the
+// Appends what an output code means to a reader, looked up in the
+// configuration's table: a named key's name; for a code that only a user entry holds, the
 // key at that physical place (E05B gives "LWin") or else the entry's name
 // ("user3"); a code no entry holds as "#" and four hex digits.
-void append_output_name(uint16_t code, std::string& out);
+void append_output_name(const key_table& table, uint16_t code, std::string& out);
 
 // Appends the entry's output sequence as people write shortcuts, outputs
 // separated by ", ": "Ctrl+V, Enter". Stops at the first 0 output, as
 // translation does; appends nothing when the first output is 0.
-void append_sequence(const key_entry& entry, std::string& out);
+void append_sequence(const key_table& table, const key_entry& entry, std::string& out);
 
 #endif

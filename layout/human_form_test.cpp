@@ -38,15 +38,16 @@ TEST(HumanForm, Sequences) {
     // clang-format on
     for (const sequence_case& c : cases) {
         SCOPED_TRACE(c.what);
-        reset_key_table();
-        for (uint16_t code : c.claims) ASSERT_GE(claim_user_slot(code), 0);
+        static key_table table;
+        reset_key_table(&table);
+        for (uint16_t code : c.claims) ASSERT_GE(claim_user_slot(&table, code), 0);
         key_entry entry = {};
         for (size_t i = 0; i < c.outputs.size(); ++i) {
             entry.outputs[i] = c.outputs[i];
             entry.modifiers[i] = c.modifiers[i];
         }
         std::string text = "x";
-        append_sequence(entry, text);
+        append_sequence(table, entry, text);
         EXPECT_EQ(text, std::string("x") + c.expected);
     }
 }

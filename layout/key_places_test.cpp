@@ -16,22 +16,22 @@ TEST(KeyPlaces, EveryKeyHasOnePlaceWithItsCode) {
         {"LAlt", 0x0038},  {"RAlt", 0xE038},   {"LWin", 0xE05B},    {"RWin", 0xE05C},  {"Menu", 0xE05D},
         {"PrtSc", 0xE037}, {"ScrLk", 0x0046},  {"NumLock", 0x0045}, {"Pause", 0xE11D},
     };
-    reset_key_table();
+    const key_table& table = fresh_key_table();
     int named = 0;
     for (int p = 0; p < key_place_count; ++p) {
         const key_place& k = key_places[p];
         SCOPED_TRACE(k.label);
         EXPECT_EQ(find_place_by_code(k.code), p);
-        int entry = find_key_by_name(k.label);
+        int entry = find_key_by_name(&table, k.label);
         EXPECT_EQ(k.named, entry >= 0 && entry < first_user_key);
         if (k.named) {
             ++named;
-            EXPECT_EQ(k.code, key_table[entry].scan_code);
+            EXPECT_EQ(k.code, table.entries[entry].scan_code);
         } else {
             auto known = unnamed.find(k.label);
             ASSERT_NE(known, unnamed.end());
             EXPECT_EQ(k.code, known->second);
-            EXPECT_EQ(find_key_by_code(k.code), -1);
+            EXPECT_EQ(find_key_by_code(&table, k.code), -1);
         }
     }
     // With the codes apart, every named key has exactly one place.

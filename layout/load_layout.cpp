@@ -1,45 +1,34 @@
 #include "layout/load_layout.h"
 
-#include "keymap/config.h"
+#include "keymap/mapping_line.h"
 
-// The loader sets modifiers[i] of an entry for every output position a line
-// reaches, starting at 0, and only ever sets bits of the low byte. A high byte
-// planted beforehand therefore survives exactly in the positions no line
-// reached; it is removed again once the loader is done.
+// The loader tells a listener what it did with each line: remap mode's echo,
+// and the entries the lines name as keys.
 
 namespace {
 
-const uint16_t untouched = 0xFF00;
-
-void plant() {
-    reset_key_table();
-    reset_config();
-    for (key_entry& e : key_table)
-        for (uint16_t& m : e.modifiers) m = untouched;
+void echo_and_note(void* context, long, const char*, const line_note* note) {
+    echo_line(note);
+    if (note->fate == line_applied) static_cast<bool*>(context)[note->entry] = true;
 }
 
-bool harvest(bool ok, bool named[key_count]) {
-    for (int i = 0; i < key_count; ++i) {
-        key_entry& e = key_table[i];
-        named[i] = false;
-        for (uint16_t& m : e.modifiers) {
-            if ((m & 0xFF00) == untouched)
-                m = 0;
-            else
-                named[i] = ok;
-        }
-    }
-    return ok;
+bool finish(const char16_t* path, config_outcome outcome, bool named[key_count]) {
+    print_load_failure(path, outcome);
+    if (outcome == config_loaded) return true;
+    for (int i = 0; i < key_count; ++i) named[i] = false;
+    return false;
 }
 
 }  // namespace
 
-bool load_layout_config(const char16_t* path, bool named[key_count]) {
-    plant();
-    return harvest(load_config(path), named);
+bool load_layout_config(const char16_t* path, config* into, bool named[key_count]) {
+    for (int i = 0; i < key_count; ++i) named[i] = false;
+    config_listener listener = {nullptr, echo_and_note, named};
+    return finish(path, read_config(path, into, &listener), named);
 }
 
-bool load_layout_config_bytes(const uint8_t* data, size_t size, bool named[key_count]) {
-    plant();
-    return harvest(load_config_bytes(data, size), named);
+bool load_layout_config_bytes(const uint8_t* data, size_t size, config* into, bool named[key_count]) {
+    for (int i = 0; i < key_count; ++i) named[i] = false;
+    config_listener listener = {nullptr, echo_and_note, named};
+    return finish(nullptr, read_config_bytes(data, size, into, &listener), named);
 }

@@ -18,10 +18,10 @@ struct layout_picture {
     int loose_count;       // drawn at, in table order
 };
 
-// Sorts the key table, as the configuration left it, onto the keyboard. An
+// Sorts the configuration's table onto the keyboard. An
 // entry is in use when named[i] is set or it has a first output. A named key
 // is drawn at its place; a claimed user entry at the place of its code when
 // the keyboard has that key, otherwise (and with code 0) it is loose.
-void build_picture(const bool named[key_count], layout_picture& picture);
+void build_picture(const key_table& table, const bool named[key_count], layout_picture& picture);
 
 #endif

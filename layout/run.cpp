@@ -1,6 +1,8 @@
 #include "layout/run.h"
 
 #include <cstdio>
+#include <memory>
+#include <new>
 
 #include "console/console.h"
 #include "keymap/config.h"
@@ -76,20 +78,23 @@ int layout_main(int argc, const char16_t* const* argv) {
         console_print(console_out, usage);
         return status_usage;
     }
-    std::u16string config = argv[1];
-    std::u16string out = argc == 3 ? std::u16string(argv[2]) : default_output_path(config);
-    if (out == config || same_existing_file(out.c_str(), config.c_str())) {
-        console_printf(console_out, "will not write over the configuration file %s\n", to_utf8(config).c_str());
+    std::u16string config_path = argv[1];
+    std::u16string out = argc == 3 ? std::u16string(argv[2]) : default_output_path(config_path);
+    if (out == config_path || same_existing_file(out.c_str(), config_path.c_str())) {
+        console_printf(console_out, "will not write over the configuration file %s\n", to_utf8(config_path).c_str());
         return 1;
     }
 
     bool named[key_count];
-    if (!load_layout_config(config.c_str(), named)) return 1;
+    // A configuration with its key table is too large for every stack.
+    std::unique_ptr<config> layout(new (std::nothrow) config);
+    if (layout == nullptr || !load_layout_config(config_path.c_str(), layout.get(), named)) return 1;
     layout_picture picture;
-    build_picture(named, picture);
+    build_picture(layout->keys, named, picture);
 
     std::string svg;
-    draw_layout(picture, to_utf8(configured_hardware_id), to_utf8(config.substr(name_start(config))), svg);
+    draw_layout(layout->keys, picture, to_utf8(layout->configured_hardware_id),
+                to_utf8(config_path.substr(name_start(config_path))), svg);
     if (!write_output_file(out.c_str(), svg)) {
         console_printf(console_out, "failed to write %s\n", to_utf8(out).c_str());
         return 1;

@@ -104,7 +104,7 @@ int chars_across(double room, int font) {
 
 // Draws one key; returns true when its sequence was shortened (the key then
 // carries the number `number` in a badge on its last line).
-bool draw_key(std::string& svg, int top, int place, const layout_picture& picture, int number) {
+bool draw_key(std::string& svg, const key_table& table, int top, int place, const layout_picture& picture, int number) {
     const key_place& k = key_places[place];
     double x = margin + k.x * quarter + gap;
     double y = top + k.y * quarter + gap;
@@ -126,7 +126,7 @@ bool draw_key(std::string& svg, int top, int place, const layout_picture& pictur
     bool cut = false;
     if (look == look_mapped) {
         std::string sequence;
-        append_sequence(key_table[entry], sequence);
+        append_sequence(table, table.entries[entry], sequence);
         cut = fit_text(sequence, per_line, max_lines, lines);
         if (cut && max_lines > 1) fit_text(sequence, per_line, max_lines - 1, lines);  // the badge takes the last line
         add_lines(svg, x + 5, y + 30, out_font, out_line, std::string("fill=\"") + mapped_ink + "\"", lines);
@@ -189,10 +189,10 @@ double add_section(std::string& svg, double y, const char* heading, const std::v
     return y + 10;
 }
 
-std::string entry_text(int entry) {
+std::string entry_text(const key_table& table, int entry) {
     std::string text;
-    if (key_table[entry].outputs[0] != 0)
-        append_sequence(key_table[entry], text);
+    if (table.entries[entry].outputs[0] != 0)
+        append_sequence(table, table.entries[entry], text);
     else
         text = std::string(passes_text) + " (first output empty)";
     return text;
@@ -200,8 +200,8 @@ std::string entry_text(int entry) {
 
 }  // namespace
 
-void draw_layout(const layout_picture& picture, const std::string& hardware_id, const std::string& file_name,
-                 std::string& svg) {
+void draw_layout(const key_table& table, const layout_picture& picture, const std::string& hardware_id,
+                 const std::string& file_name, std::string& svg) {
     std::string body;
     double y = margin + 22;
     add_text(body, margin, y, "font-family=\"sans-serif\" font-size=\"22\" font-weight=\"bold\" fill=\"#1a1a1a\"",
@@ -219,9 +219,9 @@ void draw_layout(const layout_picture& picture, const std::string& hardware_id, 
     std::vector<std::string> shortened;
     for (int p = 0; p < key_place_count; ++p) {
         int number = (int)shortened.size() + 1;
-        if (draw_key(body, top, p, picture, number))
+        if (draw_key(body, table, top, p, picture, number))
             shortened.push_back(std::to_string(number) + ". " + key_places[p].label + ": " +
-                                entry_text(picture.entry[p]));
+                                entry_text(table, picture.entry[p]));
     }
     y = top + keyboard_height_q * quarter + 34;
 
@@ -235,8 +235,9 @@ void draw_layout(const layout_picture& picture, const std::string& hardware_id, 
     y = add_section(body, y, "Shortened on the keys", shortened);
     std::vector<std::string> loose;
     for (int i = 0; i < picture.loose_count; ++i) {
-        const key_entry& e = key_table[picture.loose[i]];
-        loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " + entry_text(picture.loose[i]));
+        const key_entry& e = table.entries[picture.loose[i]];
+        loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " +
+                        entry_text(table, picture.loose[i]));
     }
     y = add_section(body, y, "Keys without a place on this keyboard", loose);
 

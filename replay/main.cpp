@@ -6,8 +6,6 @@
 #include "console/console.h"
 #include "driver/request_text.h"
 #include "driver/sim.h"
-#include "keymap/config.h"
-#include "keymap/key_table.h"
 #include "keymap/text.h"
 #include "replay/replay_main.h"
 #include "replay/session.h"
@@ -19,13 +17,13 @@ constexpr int status_replay_error = 2;
 constexpr size_t path_units = 4096;
 constexpr size_t delivered_line_size = 40;
 
-const char usage[] = "usage: padmap-replay [--delivered FILE] [--requests FILE] SESSION [ARG]\n";
+const char usage[] = "usage: padmap-replay [--delivered FILE] [--requests FILE] SESSION [ARG...]\n";
 
 const char help[] =
     "Runs padmap's own code against a simulated keyboard filter driver that\n"
     "plays the session file SESSION: the keyboards it declares and the keys it\n"
-    "types. ARG is padmap's argument: a configuration for remap mode, or an\n"
-    "option such as --monitor; without it padmap runs in identify mode.\n"
+    "types. The ARGs are padmap's arguments: configurations for remap mode, or\n"
+    "an option such as --monitor; without any padmap runs in identify mode.\n"
     "Prints what padmap prints, then what reached the rest of the system.\n"
     "\n"
     "  --delivered FILE  write what reached the system to FILE as it happens\n"
@@ -39,7 +37,8 @@ struct arguments {
     const char* delivered;  // null: print after padmap's output
     const char* requests;   // null: not written
     const char* session;
-    const char* argument;  // null: identify mode
+    int padmap_argc;  // padmap's own arguments, none for identify mode
+    char** padmap_argv;
 };
 
 bool is_option(const char* word, const char* name) {
@@ -47,7 +46,7 @@ bool is_option(const char* word, const char* name) {
 }
 
 bool parse_arguments(int argc, char** argv, arguments* out) {
-    *out = arguments{nullptr, nullptr, nullptr, nullptr};
+    *out = arguments{nullptr, nullptr, nullptr, 0, nullptr};
     int at = 1;
     for (;;) {
         const char** file = nullptr;
@@ -58,13 +57,13 @@ bool parse_arguments(int argc, char** argv, arguments* out) {
         *file = argv[at + 1];
         at += 2;
     }
-    int left = argc - at;
-    if (left < 1 || left > 2) return false;
+    if (at >= argc) return false;
     // Anything else before SESSION that looks like an option is a mistake,
     // not a file name; after it, it is padmap's own.
     if (std::strncmp(argv[at], "--", 2) == 0) return false;
     out->session = argv[at];
-    if (left == 2) out->argument = argv[at + 1];
+    out->padmap_argc = argc - at - 1;
+    out->padmap_argv = argv + at + 1;
     return true;
 }
 
@@ -174,17 +173,23 @@ int replay_main(int argc, char** argv) {
 
     session_devices devices;
     char message[session_message_size];
-    reset_key_table();
     if (!session_check(args.session, &devices, message, sizeof message)) {
         console_printf(console_err, "padmap-replay: %s\n", message);
         return status_replay_error;
     }
 
-    char16_t argument[path_units] = {};
-    if (args.argument != nullptr && utf8_to_utf16(args.argument, argument, path_units) + 1 >= path_units) {
-        console_print(console_err, "padmap-replay: the configuration path is too long\n");
-        return status_replay_error;
+    // padmap's program name, then its arguments as UTF-16.
+    utf16_args padmap_args = args_from_utf8(args.padmap_argc, args.padmap_argv);
+    padmap_args.text.insert(padmap_args.text.begin(), u"padmap");
+    padmap_args.argv.clear();
+    for (const std::u16string& arg : padmap_args.text) {
+        if (arg.size() + 1 >= path_units) {
+            console_print(console_err, "padmap-replay: the configuration path is too long\n");
+            return status_replay_error;
+        }
+        padmap_args.argv.push_back(arg.c_str());
     }
+    padmap_args.argv.push_back(nullptr);
 
     delivered_output delivered = {nullptr, false};
     if (args.delivered != nullptr) {
@@ -218,8 +223,6 @@ int replay_main(int argc, char** argv) {
     }
 
     sim_reset();
-    reset_key_table();
-    reset_config();
     reset_stop();
     for (int n = 1; n <= device_count; ++n) {
         const session_device& d = devices.device[n - 1];
@@ -230,14 +233,12 @@ int replay_main(int argc, char** argv) {
     sim_set_interrupt_hook(interrupt_padmap, nullptr);
     if (source.requests != nullptr) sim_set_request_sink(write_request, &source);
 
-    const char16_t program[] = u"padmap";
-    const char16_t* padmap_argv[] = {program, argument, nullptr};
     // The replay's output is padmap's whole log: the end of the run waits
     // for standard output as long as it takes, where padmap gives up after a
     // while so that a stop never hangs on a blocked console.
     padmap_log_output log = padmap_console_log();
     log.drain_limit_ms = -1;
-    int status = padmap_run(args.argument != nullptr ? 2 : 1, padmap_argv, log);
+    int status = padmap_run(static_cast<int>(padmap_args.text.size()), padmap_args.argv.data(), log);
 
     // padmap's process would end here, taking with it what it deliberately
     // left open after a failed load.

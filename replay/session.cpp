@@ -151,13 +151,14 @@ bool parse_key(word w, key_stroke* key, parsed_line* out) {
     if (w.length > 0 && w.length < key_name_size) {
         std::memcpy(name, w.text, static_cast<size_t>(w.length));
         name[w.length] = 0;
-        int index = find_key_by_name(name);
+        const key_table& keys = fresh_key_table();
+        int index = find_key_by_name(&keys, name);
         if (index >= first_user_key) {
             fail(out, "key '%.*s' is a user entry: type its scan code instead", w);
             return false;
         }
         if (index >= 0) {
-            uint16_t code = key_table[index].scan_code;
+            uint16_t code = keys.entries[index].scan_code;
             key->make_code = code & 0xFF;
             key->key_state = (code >> 8) == 0xE0 ? key_state_e0 : 0;
             return true;

@@ -52,8 +52,8 @@ struct session_devices {
 // Reads the whole session file once and checks every line. On success fills
 // devices and returns true. Otherwise returns false with message holding the
 // first error by line, as "PATH:LINE: what is wrong", or "PATH: cannot open
-// the session file" when it cannot be read. Key names are looked up in
-// key_table, whose named entries never change.
+// the session file" when it cannot be read. Key names are those of a fresh
+// key table.
 bool session_check(const char* path, session_devices* devices, char* message, size_t message_size);
 
 enum session_item_kind {

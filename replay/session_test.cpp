@@ -60,7 +60,6 @@ struct error_case {
 };
 
 TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
-    reset_key_table();
     // clang-format off
     const error_case cases[] = {
         {"keyboard 1 X\n\npress 1 A\n", "3: unknown directive 'press'"},
@@ -130,7 +129,6 @@ struct good_case {
 };
 
 TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
-    reset_key_table();
     // clang-format off
     const good_case cases[] = {
         {"", "", ""},
@@ -174,13 +172,11 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
 }
 
 TEST(SessionReader, StopsAtALineThatNoLongerParses) {
-    reset_key_table();
     std::string path = write_session("keyboard 1\ntap 1 A\nbogus\ntap 1 B\n");
     EXPECT_EQ(read_strokes(path), "1 1e 0 0\n1 1e 1 0\n");
 }
 
 TEST(SessionReader, StreamsLongSessions) {
-    reset_key_table();
     std::string text = "keyboard 1\n";
     for (int i = 0; i < 100000; ++i) text += i % 2 == 0 ? "tap 1 A\n" : "tap 1 e05b\n";
     std::string strokes = read_strokes(write_session(text));

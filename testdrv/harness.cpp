@@ -32,7 +32,6 @@
 #include <windows.h>
 
 #include "driver/request_text.h"
-#include "keymap/key_table.h"
 #include "keymap/text.h"
 #include "replay/session.h"
 #include "testdrv/control.h"
@@ -440,7 +439,6 @@ int wmain(int argc, wchar_t** argv) {
 
     session_devices devices;
     char message[session_message_size];
-    reset_key_table();
     if (!session_check(session_path, &devices, message, sizeof message)) {
         std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
         return status_usage;

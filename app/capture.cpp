@@ -1,0 +1,59 @@
+#include "app/capture.h"
+
+#include "app/run.h"
+#include "driver/strokes.h"
+
+namespace {
+
+bool same_id(const char16_t* a, const char16_t* b) {
+    for (int i = 0; i < hardware_id_units; ++i) {
+        if (a[i] != b[i]) return false;
+        if (a[i] == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int layout_for_id(const layouts& in_use, const char16_t* id) {
+    for (int i = 0; i < in_use.count; ++i) {
+        if (same_id(in_use.files[i]->configured_hardware_id, id)) return i;
+    }
+    return -1;
+}
+
+uint16_t wanted_filter(bool usable_id, int file) {
+    return !usable_id || file >= 0 ? capture_every_stroke : capture_nothing;
+}
+
+void reset_capture(capture_state* capture) {
+    for (uint16_t& filter : capture->filter) filter = capture_nothing;
+}
+
+namespace {
+
+void set_filter(device_set* set, capture_state* capture, int device, uint16_t filter) {
+    if (capture->filter[device - 1] == filter) return;
+    // A refused request leaves the filter as it was; the next check tries again.
+    if (set_device_filter(set, device, filter)) capture->filter[device - 1] = filter;
+}
+
+}  // namespace
+
+int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device) {
+    bool usable = fetch_hardware_id(set, device);
+    int file = usable ? layout_for_id(in_use, hardware_id_buffer) : -1;
+    set_filter(set, capture, device, wanted_filter(usable, file));
+    return file;
+}
+
+void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture) {
+    for (int device = 1; device <= keyboard_count; ++device) {
+        if (device_opened(set, device)) check_keyboard(set, in_use, capture, device);
+    }
+}
+
+void release_keyboard(device_set* set, capture_state* capture, int device) {
+    if (device < 1 || device > keyboard_count) return;
+    set_filter(set, capture, device, capture_nothing);
+}

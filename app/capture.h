@@ -1,0 +1,55 @@
+#ifndef PADMAP_APP_CAPTURE_H
+#define PADMAP_APP_CAPTURE_H
+
+#include <cstdint>
+
+#include "driver/device_set.h"
+#include "keymap/config.h"
+
+// Which keyboards remap mode captures: only those a configuration names, and
+// those whose id cannot be read yet (nothing plugged in there, or not ready),
+// so that a named keyboard arriving there is seen at its first stroke. Every
+// other keyboard's strokes never reach padmap: if padmap is held, they still
+// reach the system.
+
+constexpr uint16_t capture_every_stroke = 0xFFFF;
+constexpr uint16_t capture_nothing = 0;
+
+// A keyboard comes and goes without the system saying so only where its
+// notification is lost; after this long without anything to do, padmap asks
+// every keyboard again.
+constexpr uint32_t keyboard_poll_ms = 5000;
+
+// The configurations in use; a keyboard uses the one whose hardware id equals
+// its own.
+struct layouts {
+    int count;
+    const config* files[max_config_files];
+};
+
+// The configuration whose hardware id equals the NUL-terminated id, or -1.
+int layout_for_id(const layouts& in_use, const char16_t* id);
+
+// The filter a keyboard slot should have: every stroke when the keyboard is
+// named (file >= 0) or no usable id came back, none otherwise.
+uint16_t wanted_filter(bool usable_id, int file);
+
+// The filter padmap last set on each keyboard slot (0 when the set opened).
+struct capture_state {
+    uint16_t filter[keyboard_count];
+};
+
+void reset_capture(capture_state* capture);
+
+// Asks the keyboard's id and sets its filter by the rule, with a request
+// only where the filter changes. Returns the keyboard's configuration, or -1.
+int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device);
+
+// check_keyboard for every keyboard slot whose device opened, in order.
+void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture);
+
+// A keyboard whose stroke came with a usable id that no configuration names:
+// its filter is cleared, so that its strokes go straight to the system.
+void release_keyboard(device_set* set, capture_state* capture, int device);
+
+#endif
