@@ -28,6 +28,14 @@ uint16_t wanted_filter(bool usable_id, int file) {
 
 void reset_capture(capture_state* capture) {
     for (uint16_t& filter : capture->filter) filter = capture_nothing;
+    for (int& file : capture->file) file = -1;
+}
+
+void note_keyboard(capture_state* capture, int device, int file, left_op on_left) {
+    if (device < 1 || device > keyboard_count) return;
+    int& known = capture->file[device - 1];
+    if (known >= 0 && known != file && on_left.left != nullptr) on_left.left(on_left.context, device);
+    known = file;
 }
 
 namespace {
@@ -40,16 +48,17 @@ void set_filter(device_set* set, capture_state* capture, int device, uint16_t fi
 
 }  // namespace
 
-int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device) {
+int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device, left_op on_left) {
     bool usable = fetch_hardware_id(set, device);
     int file = usable ? layout_for_id(in_use, hardware_id_buffer) : -1;
+    note_keyboard(capture, device, file, on_left);
     set_filter(set, capture, device, wanted_filter(usable, file));
     return file;
 }
 
-void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture) {
+void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture, left_op on_left) {
     for (int device = 1; device <= keyboard_count; ++device) {
-        if (device_opened(set, device)) check_keyboard(set, in_use, capture, device);
+        if (device_opened(set, device)) check_keyboard(set, in_use, capture, device, on_left);
     }
 }
 

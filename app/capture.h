@@ -34,19 +34,32 @@ int layout_for_id(const layouts& in_use, const char16_t* id);
 // named (file >= 0) or no usable id came back, none otherwise.
 uint16_t wanted_filter(bool usable_id, int file);
 
-// The filter padmap last set on each keyboard slot (0 when the set opened).
+// The filter padmap last set on each keyboard slot (0 when the set opened),
+// and the configuration each slot's keyboard used when last asked (-1: none).
 struct capture_state {
     uint16_t filter[keyboard_count];
+    int file[keyboard_count];
 };
 
 void reset_capture(capture_state* capture);
 
 // Asks the keyboard's id and sets its filter by the rule, with a request
 // only where the filter changes. Returns the keyboard's configuration, or -1.
-int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device);
+// When the slot's keyboard is no longer the one its configuration named
+// (unplugged, or another in its place), left is called first for it.
+typedef void (*keyboard_left)(void* context, int device);
+struct left_op {
+    keyboard_left left;
+    void* context;
+};
+int check_keyboard(device_set* set, const layouts& in_use, capture_state* capture, int device, left_op on_left);
 
 // check_keyboard for every keyboard slot whose device opened, in order.
-void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture);
+void check_every_keyboard(device_set* set, const layouts& in_use, capture_state* capture, left_op on_left);
+
+// Notes the configuration a stroke's keyboard was found to use (-1: none),
+// calling left first when the slot had another.
+void note_keyboard(capture_state* capture, int device, int file, left_op on_left);
 
 // A keyboard whose stroke came with a usable id that no configuration names:
 // its filter is cleared, so that its strokes go straight to the system.

@@ -26,13 +26,16 @@ void note_key_sent(held_keys* held, int device, const key_stroke& key) {
     }
 }
 
-void release_held_keys(held_keys* held, held_key_send send, void* context) {
-    for (int device = 1; device <= keyboard_count; ++device) {
-        for (int code = 0; code < held_key_codes; ++code) {
-            if (!(held->down[device - 1][code / 8] & (1u << (code % 8)))) continue;
-            uint16_t state = static_cast<uint16_t>(key_state_up | (code >= 256 ? key_state_e0 : 0));
-            key_stroke release = {static_cast<uint16_t>(code % 256), state, 0};
-            if (send(context, device, &release) > 0) note_key_sent(held, device, release);
-        }
+void release_held_keys_of(held_keys* held, int device, held_key_send send, void* context) {
+    if (device < 1 || device > keyboard_count) return;
+    for (int code = 0; code < held_key_codes; ++code) {
+        if (!(held->down[device - 1][code / 8] & (1u << (code % 8)))) continue;
+        uint16_t state = static_cast<uint16_t>(key_state_up | (code >= 256 ? key_state_e0 : 0));
+        key_stroke release = {static_cast<uint16_t>(code % 256), state, 0};
+        if (send(context, device, &release) > 0) note_key_sent(held, device, release);
     }
+}
+
+void release_held_keys(held_keys* held, held_key_send send, void* context) {
+    for (int device = 1; device <= keyboard_count; ++device) release_held_keys_of(held, device, send, context);
 }

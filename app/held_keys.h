@@ -28,4 +28,7 @@ void note_key_sent(held_keys* held, int device, const key_stroke& key);
 typedef int (*held_key_send)(void* context, int device, const key_stroke* key);
 void release_held_keys(held_keys* held, held_key_send send, void* context);
 
+// The same for keyboard 1-10 alone; other numbers are ignored.
+void release_held_keys_of(held_keys* held, int device, held_key_send send, void* context);
+
 #endif

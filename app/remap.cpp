@@ -80,6 +80,13 @@ int send_to_device(void* context, const key_stroke* key) {
     return send_key(target->run, target->device, key);
 }
 
+// A keyboard that is no longer there gets no releases for the keys held on
+// it: padmap lets go of the outputs it pressed for them.
+void keyboard_gone(void* context, int device) {
+    run_state* run = static_cast<run_state*>(context);
+    release_held_keys_of(&run->held, device, send_key, run);
+}
+
 // One stroke from a captured keyboard. Its id is asked every time: the
 // keyboard in a slot can change between two strokes.
 void handle_stroke(remap_state* remap, int device, stroke* received) {
@@ -90,6 +97,8 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
     }
     bool usable = fetch_hardware_id(run->set, device);
     int file = usable ? layout_for_id(remap->in_use, hardware_id_buffer) : -1;
+    // A stroke whose id cannot be read says nothing of where its keyboard went.
+    if (usable) note_keyboard(&remap->capture, device, file, left_op{keyboard_gone, run});
     if (file < 0) {
         send_stroke(run->set, device, received);
         // A keyboard no file names has no reason to pass through padmap; one
@@ -109,7 +118,8 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
 
 void run_loop(remap_state* remap) {
     run_state* run = remap->run;
-    check_every_keyboard(run->set, remap->in_use, &remap->capture);
+    const left_op on_left = {keyboard_gone, run};
+    check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
     os_keyboard_watch* watch = os_watch_keyboards();
     os_handle others[1];
     int other_count = 0;
@@ -124,7 +134,7 @@ void run_loop(remap_state* remap) {
             // Reset first: a keyboard that comes while the others are asked
             // is seen at the next wait.
             if (wait.end == input_other) os_reset_event(others[wait.other]);
-            check_every_keyboard(run->set, remap->in_use, &remap->capture);
+            check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
             continue;
         }
         stroke received = {};

@@ -187,16 +187,18 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t time
     // system directly keep coming. A real wait on events that nobody will
     // signal would block for ever; failing ends the program's loop instead.
     sim_model& model = sim_state();
+    uint32_t waited_ms = 0;
     for (;;) {
         if (!model.frozen) {
             uint32_t position = first_signalled(count, handles);
             if (position < count) return position;
             if (sim_any_pending()) return os_wait_failed;
             if (model.quiet_left_ms > 0) {
-                if (timeout_ms != os_wait_infinite && timeout_ms <= model.quiet_left_ms) {
-                    model.quiet_left_ms -= timeout_ms;
+                if (timeout_ms != os_wait_infinite && timeout_ms - waited_ms <= model.quiet_left_ms) {
+                    model.quiet_left_ms -= timeout_ms - waited_ms;
                     return os_wait_timeout;
                 }
+                waited_ms += model.quiet_left_ms;
                 model.quiet_left_ms = 0;
             }
         } else {

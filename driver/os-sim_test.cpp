@@ -212,3 +212,114 @@ TEST_F(SimulatedDriver, ResetForgetsEverything) {
     // The old set's block went with the reset; freeing it now does nothing.
     os_heap_free(before_reset);
 }
+
+namespace {
+
+sim_typed happening(sim_typed_kind kind, uint32_t pause_ms = 0) {
+    sim_typed t = {};
+    t.kind = kind;
+    t.pause_ms = pause_ms;
+    return t;
+}
+
+// "got D MAKE" for each stroke read, "quiet" for each wait that ran out, until
+// a wait fails; every wait with the time limit.
+void drain_timed(device_set* set, uint32_t limit_ms, const os_handle* others = nullptr, int other_count = 0) {
+    for (;;) {
+        input_wait wait = wait_for_input(set, others, other_count, limit_ms);
+        if (wait.end == input_quiet) {
+            trace.push_back("quiet");
+            continue;
+        }
+        if (wait.end == input_other) {
+            trace.push_back("other " + std::to_string(wait.other));
+            os_reset_event(others[wait.other]);
+            continue;
+        }
+        stroke in = {};
+        if (wait.end != input_device || receive_stroke(set, wait.device, &in) < 1) return;
+        note("got", wait.device, in.key.make_code);
+    }
+}
+
+}  // namespace
+
+// Time passes only in quiet moments: a wait with a limit runs out when the
+// quiet ahead is at least that long, taking that much of it; a shorter quiet
+// passes within the wait.
+TEST_F(SimulatedDriver, TimedWaitsRunOutOnlyInQuietMoments) {
+    struct row {
+        const char* name;
+        std::vector<uint32_t> pauses;  // before the one stroke
+        uint32_t limit_ms;
+        std::vector<std::string> expected;
+    };
+    // clang-format off
+    const row rows[] = {
+        {"no quiet", {}, 100, {"got 1 0010"}},
+        {"shorter than the limit", {99}, 100, {"got 1 0010"}},
+        {"as long as the limit", {100}, 100, {"quiet", "got 1 0010"}},
+        {"two and a half limits", {250}, 100, {"quiet", "quiet", "got 1 0010"}},
+        {"quiet moments add up", {60, 60}, 100, {"quiet", "got 1 0010"}},
+        {"no limit", {600000}, os_wait_infinite, {"got 1 0010"}},
+    };
+    // clang-format on
+    ASSERT_TRUE(open({1}));
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        trace.clear();
+        for (uint32_t pause : r.pauses) sim_happen(happening(sim_typed_pause, pause));
+        sim_type(1, key_stroke{0x10, 0, 0});
+        drain_timed(set, r.limit_ms);
+        EXPECT_EQ(r.expected, trace);
+    }
+}
+
+// A held program waits for nothing: what is typed meanwhile goes on at once,
+// captured strokes into the driver's queue, others straight to the system;
+// once it goes on it reads what waits. The end of the script lets it go too.
+TEST_F(SimulatedDriver, AHeldProgramLetsTypingGoOn) {
+    ASSERT_TRUE(open({1, 2}, false));
+    const uint8_t capture[2] = {0xFF, 0xFF};
+    os_device_control(set->slots[0].device, ctl_set_filter, capture, 2, nullptr, 0, nullptr);
+    for (bool thaw : {true, false}) {
+        SCOPED_TRACE(thaw ? "thawed" : "held to the end");
+        trace.clear();
+        sim_type(1, key_stroke{0x10, 0, 0});
+        sim_happen(happening(sim_typed_freeze));
+        sim_type(1, key_stroke{0x11, 0, 0});
+        sim_type(2, key_stroke{0x12, 0, 0});
+        sim_happen(happening(sim_typed_pause, 5000));
+        sim_type(1, key_stroke{0x13, 0, 0});
+        sim_type(2, key_stroke{0x14, 0, 0});
+        if (thaw) sim_happen(happening(sim_typed_thaw));
+        sim_type(2, key_stroke{0x15, 0, 0});
+        drain_timed(set, 1000);
+        // Once it goes on, typing waits for it again.
+        std::vector<std::string> expected = {"got 1 0010", "sys 2 0012", "sys 2 0014", "got 1 0011", "got 1 0013"};
+        expected.insert(thaw ? expected.end() : expected.begin() + 3, "sys 2 0015");
+        EXPECT_EQ(expected, trace);
+    }
+}
+
+// A keyboard that comes or goes (its id changes) is told to every keyboard
+// watch; the program resets the watch's event itself.
+TEST_F(SimulatedDriver, KeyboardWatchesHearOfEveryIdChange) {
+    ASSERT_TRUE(open({1}));
+    os_keyboard_watch* watch = os_watch_keyboards();
+    ASSERT_NE(nullptr, watch);
+    EXPECT_EQ(1, sim_keyboard_watches());
+    os_handle event = os_keyboard_watch_event(watch);
+    sim_typed change = happening(sim_typed_id);
+    change.device = 1;
+    change.id = "another";
+    sim_type(1, key_stroke{0x10, 0, 0});
+    sim_happen(change);
+    sim_type(1, key_stroke{0x11, 0, 0});
+    drain_timed(set, os_wait_infinite, &event, 1);
+    const std::vector<std::string> expected = {"got 1 0010", "other 0", "got 1 0011"};
+    EXPECT_EQ(expected, trace);
+    EXPECT_EQ(16, get_hardware_id(set, 1)) << "\"another\" and its terminator";
+    os_unwatch_keyboards(watch);
+    EXPECT_EQ(0, sim_keyboard_watches());
+}

@@ -73,25 +73,33 @@ struct session_source {
     bool failed;
 };
 
-// Pauses take no time for the simulated driver.
+// A pause takes no time for the simulated driver, but a wait of padmap's with
+// a time limit shorter than it runs out in it.
 bool draw_item(void* context, sim_typed* next) {
     session_source* source = static_cast<session_source*>(context);
     session_item item;
-    do {
-        if (!session_next(&source->reader, &item)) {
-            // The driver stops delivering strokes here, which a record made by
-            // another driver must show at the same place.
-            if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
-                source->failed = true;
-            }
-            return false;
+    if (!session_next(&source->reader, &item)) {
+        // The driver stops delivering strokes here, which a record made by
+        // another driver must show at the same place.
+        if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
+            source->failed = true;
         }
-    } while (item.kind == session_pause);
-    *next = sim_typed{item.device, item.key, sim_typed_key, nullptr};
-    if (item.kind == session_interrupt) next->kind = sim_typed_interrupt;
-    if (item.kind == session_id) {
+        return false;
+    }
+    *next = sim_typed{item.device, item.key, sim_typed_key, nullptr, 0};
+    switch (item.kind) {
+    case session_key: break;
+    case session_interrupt: next->kind = sim_typed_interrupt; break;
+    case session_id:
         next->kind = sim_typed_id;
         next->id = item.has_id ? item.id : nullptr;
+        break;
+    case session_pause:
+        next->kind = sim_typed_pause;
+        next->pause_ms = item.pause_ms;
+        break;
+    case session_freeze: next->kind = sim_typed_freeze; break;
+    case session_thaw: next->kind = sim_typed_thaw; break;
     }
     return true;
 }

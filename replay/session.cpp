@@ -293,9 +293,10 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
-    if (word_is(directive, "interrupt")) {
+    bool freeze = word_is(directive, "freeze");
+    if (freeze || word_is(directive, "interrupt") || word_is(directive, "thaw")) {
         if (!at_line_end(&at, out)) return;
-        out->item.kind = session_interrupt;
+        out->item.kind = freeze ? session_freeze : word_is(directive, "thaw") ? session_thaw : session_interrupt;
         out->kind = kind_item;
         return;
     }

@@ -22,7 +22,12 @@
 //                              before the next stroke is typed
 //   interrupt                  the console asks padmap to stop here
 //   id N [ID]                  from here on keyboard N (declared) answers with
-//                              ID, taken as keyboard's is; without ID it has none
+//                              ID, taken as keyboard's is; without ID it has
+//                              none; padmap is told, as when a keyboard
+//                              arrives or leaves
+//   freeze / thaw              padmap is held (as a suspended process) from
+//                              here: what follows is typed without waiting for
+//                              it, until it goes on at thaw (or the end)
 //
 // KEY is a key table name other than user1..user10, or four hex digits whose
 // high byte is 00 or e0 (e0 sets the E0 state bit; the make code is the low
@@ -61,6 +66,8 @@ enum session_item_kind {
     session_pause,      // pause_ms of quiet before the next item
     session_interrupt,  // the console asks padmap to stop
     session_id,         // keyboard device answers with id from now on
+    session_freeze,     // padmap is held from here
+    session_thaw,       // padmap goes on
 };
 
 // One thing that happens on the user's side, in file order.

@@ -42,6 +42,8 @@ std::string read_strokes(const std::string& path) {
             std::snprintf(line, sizeof line, "pause %u\n", static_cast<unsigned>(s.pause_ms));
         } else if (s.kind == session_interrupt) {
             std::snprintf(line, sizeof line, "interrupt\n");
+        } else if (s.kind == session_freeze || s.kind == session_thaw) {
+            std::snprintf(line, sizeof line, "%s\n", s.kind == session_freeze ? "freeze" : "thaw");
         } else if (s.kind == session_id) {
             std::snprintf(line, sizeof line, "id %d %s\n", s.device, s.has_id ? s.id : "(none)");
         } else {
@@ -108,6 +110,9 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"pause 12345678\n", "1: bad milliseconds '12345678': expected 0-600000"},
         {"pause 5 ms\n", "1: unexpected 'ms' at the end of the line"},
         {"interrupt now\n", "1: unexpected 'now' at the end of the line"},
+        {"freeze 1\n", "1: unexpected '1' at the end of the line"},
+        {"thaw all\n", "1: unexpected 'all' at the end of the line"},
+        {"Freeze\n", "1: unknown directive 'Freeze'"},
         {"keyboard 1\nid 2 x\n", "2: keyboard 2 is not declared"},
         {"mouse 11\nid 11 x\n", "2: keyboard number '11' is out of range 1-10"},
     };
@@ -158,6 +163,7 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
         {"keyboard 1\ntap 1 A\npause 600000\n interrupt\t\ndown 1 B\npause 0\r\n", "1\n",
          "1 1e 0 0\n1 1e 1 0\npause 600000\ninterrupt\n1 30 0 0\npause 0\n"},
         {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \n", "2:first\n", "id 2 second  id\nid 2 (none)\nid 2 \n"},
+        {"keyboard 1\nfreeze\ntap 1 A\n  thaw \nfreeze\n", "1\n", "freeze\n1 1e 0 0\n1 1e 1 0\nthaw\nfreeze\n"},
     };
     // clang-format on
     for (const good_case& c : cases) {
