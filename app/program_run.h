@@ -79,6 +79,7 @@ struct run_options {
     padmap_log_output log = {program_run_log, nullptr, false};
     std::function<void(size_t delivery)> on_delivery;  // after each delivery is noted
     std::function<void()> on_end;                      // when the script has run out
+    std::function<void(size_t typed)> before_typed;    // as each item of the script is about to happen
     std::vector<std::string> args;                     // instead of the configuration path
 };
 
@@ -90,7 +91,9 @@ inline bool program_run_type(void* context, sim_typed* next) {
         run->ended = true;
         return false;
     }
-    *next = (*run->script)[run->typed_at.size()];
+    size_t index = run->typed_at.size();
+    if (run->options->before_typed) run->options->before_typed(index);
+    *next = (*run->script)[index];
     run->typed_at.push_back(console_size());
     return true;
 }

@@ -2,13 +2,17 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/capture.h"
+#include "app/held_layouts.h"
+#include "app/reload.h"
 #include "app/run.h"
 #include "app/stop.h"
 #include "app/translate.h"
 #include "console/console.h"
 #include "keymap/config.h"
+#include "keymap/config_check.h"
 #include "keymap/text.h"
 
 namespace {
@@ -17,7 +21,16 @@ struct loaded_file {
     const char16_t* path;
     std::string shown;                 // the path as UTF-8
     char line_prefix[log_prefix_max];  // what its log lines start with
+    int folder;                        // its folder among the watched ones
+    uint64_t loaded_signature;         // the content its layout was read from
+    uint64_t seen_signature;           // the content last found in the file
     config layout;
+};
+
+struct watched_folder {
+    std::u16string path;
+    os_folder_watch* watch;  // null when the folder cannot be watched
+    bool changed;            // something changed; read again once quiet
 };
 
 // Everything remap mode keeps for the run; large (a key table per file), so
@@ -28,6 +41,10 @@ struct remap_state {
     loaded_file files[max_config_files];
     layouts in_use;
     capture_state capture;
+    held_layouts held;
+    int folder_count;
+    watched_folder folders[max_config_files];
+    config fresh;  // a file read again, before it replaces the old layout
 };
 
 // With several files each echo follows a line naming its file, and every log
@@ -48,26 +65,59 @@ bool load_files(remap_state* remap, int count, const char16_t* const* paths) {
             std::memcpy(file.line_prefix, prefix.c_str(), prefix.size() + 1);
             console_printf(console_out, "%s:\n", file.shown.c_str());
         }
+        // The content is kept in mind first, so that a save while padmap
+        // starts is not taken for the content already loaded.
+        std::vector<uint8_t> bytes;
+        file.loaded_signature = read_whole_file(paths[i], &bytes) ? content_signature(bytes) : unreadable_signature;
+        file.seen_signature = file.loaded_signature;
         if (!load_config(paths[i], &file.layout)) return false;
         remap->in_use.files[i] = &file.layout;
     }
     return true;
 }
 
+// The file, other than except, that names the id; -1 for none.
+int file_naming(const remap_state* remap, const char16_t* id, int except) {
+    for (int i = 0; i < remap->file_count; ++i) {
+        if (i != except && layout_for_id(layouts{1, {&remap->files[i].layout}}, id) == 0) return i;
+    }
+    return -1;
+}
+
 // Two files for one keyboard is a mistake: which one would it follow?
 bool ids_distinct(const remap_state* remap) {
     for (int later = 1; later < remap->file_count; ++later) {
-        for (int earlier = 0; earlier < later; ++earlier) {
-            const config& a = remap->files[earlier].layout;
-            const config& b = remap->files[later].layout;
-            if (layout_for_id(layouts{1, {&a}}, b.configured_hardware_id) < 0) continue;
-            console_printf(console_out, "%s and %s both name the keyboard %s: give each keyboard one configuration\n",
-                           remap->files[earlier].shown.c_str(), remap->files[later].shown.c_str(),
-                           utf8_text(a.configured_hardware_id).c_str());
-            return false;
-        }
+        int earlier = file_naming(remap, remap->files[later].layout.configured_hardware_id, later);
+        if (earlier < 0 || earlier > later) continue;
+        console_printf(console_out, "%s and %s both name the keyboard %s: give each keyboard one configuration\n",
+                       remap->files[earlier].shown.c_str(), remap->files[later].shown.c_str(),
+                       utf8_text(remap->files[later].layout.configured_hardware_id).c_str());
+        return false;
     }
     return true;
+}
+
+// One watch per folder that holds a file; files of one folder share it.
+void watch_folders(remap_state* remap) {
+    remap->folder_count = 0;
+    for (int i = 0; i < remap->file_count; ++i) {
+        std::u16string folder = folder_of(remap->files[i].path);
+        int found = -1;
+        for (int k = 0; k < remap->folder_count && found < 0; ++k) found = remap->folders[k].path == folder ? k : -1;
+        if (found < 0) {
+            found = remap->folder_count++;
+            watched_folder& watched = remap->folders[found];
+            watched.path = folder;
+            watched.watch = os_watch_folder(folder.c_str());
+            watched.changed = false;
+        }
+        remap->files[i].folder = found;
+    }
+}
+
+void unwatch_folders(remap_state* remap) {
+    for (int k = 0; k < remap->folder_count; ++k) os_unwatch_folder(remap->folders[k].watch);
+    remap->folder_count = 0;
 }
 
 struct device_target {
@@ -83,8 +133,26 @@ int send_to_device(void* context, const key_stroke* key) {
 // A keyboard that is no longer there gets no releases for the keys held on
 // it: padmap lets go of the outputs it pressed for them.
 void keyboard_gone(void* context, int device) {
-    run_state* run = static_cast<run_state*>(context);
-    release_held_keys_of(&run->held, device, send_key, run);
+    remap_state* remap = static_cast<remap_state*>(context);
+    release_held_keys_of(&remap->run->held, device, send_key, remap->run);
+    forget_keyboard(&remap->held, device);
+}
+
+// The entry a stroke is translated by: a held key's repeats and release by
+// the one its press found, anything else by the layout of the moment.
+const key_entry* entry_for(remap_state* remap, const config& layout, int device, const key_stroke& key) {
+    uint16_t code = lookup_code(key);
+    bool release = (key.key_state & key_state_up) != 0;
+    const held_layout* held = held_entry(&remap->held, device, code);
+    const key_entry* entry = nullptr;
+    if (held != nullptr) {
+        entry = held->found ? &held->entry : nullptr;
+    } else {
+        int index = find_key_by_code(&layout.keys, code);
+        entry = index >= 0 ? &layout.keys.entries[index] : nullptr;
+        if (!release) hold_key(&remap->held, device, code, entry, -1);
+    }
+    return entry;
 }
 
 // One stroke from a captured keyboard. Its id is asked every time: the
@@ -98,7 +166,7 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
     bool usable = fetch_hardware_id(run->set, device);
     int file = usable ? layout_for_id(remap->in_use, hardware_id_buffer) : -1;
     // A stroke whose id cannot be read says nothing of where its keyboard went.
-    if (usable) note_keyboard(&remap->capture, device, file, left_op{keyboard_gone, run});
+    if (usable) note_keyboard(&remap->capture, device, file, left_op{keyboard_gone, remap});
     if (file < 0) {
         send_stroke(run->set, device, received);
         // A keyboard no file names has no reason to pass through padmap; one
@@ -107,41 +175,135 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         return;
     }
     const loaded_file& layout = remap->files[file];
+    // The entry is copied before the hold is let go: a release forgets it.
+    key_entry entry;
+    const key_entry* found = entry_for(remap, layout.layout, device, received->key);
+    if (found != nullptr) std::memcpy(&entry, found, sizeof entry);
+    if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
     device_target target = {run, device};
     stroke_log log;
-    if (translate_stroke(&layout.layout.keys, &received->key, send_op{send_to_device, &target}, layout.line_prefix,
-                         &log) == translate_pass_through) {
+    if (translate_entry(found != nullptr ? &entry : nullptr, &received->key, send_op{send_to_device, &target},
+                        layout.line_prefix, &log) == translate_pass_through) {
         send_stroke(run->set, device, received);
     }
     log_line(run, log.text, log.length);
 }
 
+// The echo of a file read again, kept for the log instead of printed: the
+// key loop never writes to the console itself.
+void echo_into(void* context, long, const char*, const line_note* note) {
+    *static_cast<std::string*>(context) += echo_text(note);
+}
+
+// What padmap says of a file read again: "reloaded FILE", the echo and what
+// --check finds in it; or "not reloaded FILE: why", the old layout kept.
+std::string reload_file(remap_state* remap, int index, const std::vector<uint8_t>& bytes, bool* id_changed) {
+    loaded_file& file = remap->files[index];
+    const std::string kept = " (the layout stays as it was)\n";
+    std::string echo;
+    config_listener echo_listener = {nullptr, echo_into, &echo};
+    config_outcome outcome = read_config_bytes(bytes.data(), bytes.size(), &remap->fresh, &echo_listener);
+    if (outcome == config_no_hardware_id) return "not reloaded " + file.shown + ": it holds no hardware id" + kept;
+    if (outcome == config_id_too_long) {
+        return "not reloaded " + file.shown + ": its hardware id is 500 characters or longer" + kept;
+    }
+    int other = file_naming(remap, remap->fresh.configured_hardware_id, index);
+    if (other >= 0) {
+        return "not reloaded " + file.shown + ": " + remap->files[other].shown + " names the same keyboard" + kept;
+    }
+    *id_changed = layout_for_id(layouts{1, {&file.layout}}, remap->fresh.configured_hardware_id) < 0;
+    std::memcpy(&file.layout, &remap->fresh, sizeof file.layout);
+    file.loaded_signature = content_signature(bytes);
+    std::string text = "reloaded " + file.shown + "\n" + echo;
+    std::unique_ptr<config_check> check(new (std::nothrow) config_check);
+    if (check != nullptr) {
+        check_config_bytes(bytes.data(), bytes.size(), check.get());
+        for (const config_finding& finding : check->findings) {
+            text += file.shown + ":" + std::to_string(finding.line) + ": " + finding.message + "\n";
+        }
+    }
+    return text;
+}
+
+// Reads again every file of the folders that changed, once changes have
+// settled. A file is read again only when its content differs from what
+// was last found in it.
+void reload_changed(remap_state* remap) {
+    bool id_changed = false;
+    for (int i = 0; i < remap->file_count; ++i) {
+        loaded_file& file = remap->files[i];
+        if (!remap->folders[file.folder].changed) continue;
+        std::vector<uint8_t> bytes;
+        uint64_t signature = read_whole_file(file.path, &bytes) ? content_signature(bytes) : unreadable_signature;
+        if (signature == file.seen_signature) continue;
+        file.seen_signature = signature;
+        // Back to the content in use: nothing to do.
+        if (signature == file.loaded_signature) continue;
+        std::string text = signature == unreadable_signature
+                               ? "not reloaded " + file.shown + ": it cannot be read (the layout stays as it was)\n"
+                               : reload_file(remap, i, bytes, &id_changed);
+        log_line(remap->run, text.data(), text.size());
+    }
+    for (int k = 0; k < remap->folder_count; ++k) remap->folders[k].changed = false;
+    // A file that names another keyboard now takes the capture with it.
+    if (id_changed) check_every_keyboard(remap->run->set, remap->in_use, &remap->capture, {keyboard_gone, remap});
+}
+
 void run_loop(remap_state* remap) {
     run_state* run = remap->run;
-    const left_op on_left = {keyboard_gone, run};
+    const left_op on_left = {keyboard_gone, remap};
     check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
-    os_keyboard_watch* watch = os_watch_keyboards();
-    os_handle others[1];
+    os_keyboard_watch* keyboards = os_watch_keyboards();
+    watch_folders(remap);
+    // The handles the loop waits on besides the devices: the keyboard watch,
+    // then each folder's watch (by folder number).
+    os_handle others[1 + max_config_files];
+    int folder_at[1 + max_config_files];
     int other_count = 0;
-    if (watch != nullptr) others[other_count++] = os_keyboard_watch_event(watch);
+    if (keyboards != nullptr) {
+        folder_at[other_count] = -1;
+        others[other_count++] = os_keyboard_watch_event(keyboards);
+    }
+    for (int k = 0; k < remap->folder_count; ++k) {
+        if (remap->folders[k].watch == nullptr) continue;
+        folder_at[other_count] = k;
+        others[other_count++] = os_folder_watch_handle(remap->folders[k].watch);
+    }
     watch_for_stop(run->set);
     for (;;) {
         if (stop_requested()) break;
-        input_wait wait = wait_for_input(run->set, others, other_count, keyboard_poll_ms);
+        bool settling = false;
+        for (int k = 0; k < remap->folder_count; ++k) settling = settling || remap->folders[k].changed;
+        input_wait wait = wait_for_input(run->set, others, other_count, settling ? reload_settle_ms : keyboard_poll_ms);
         if (wait.end == input_failed) break;
         if (wait.end == input_woken) continue;
-        if (wait.end == input_other || wait.end == input_quiet) {
-            // Reset first: a keyboard that comes while the others are asked
-            // is seen at the next wait.
-            if (wait.end == input_other) os_reset_event(others[wait.other]);
-            check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
+        if (wait.end == input_quiet) {
+            if (settling) {
+                reload_changed(remap);
+            } else {
+                check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
+            }
+            continue;
+        }
+        if (wait.end == input_other) {
+            int folder = folder_at[wait.other];
+            if (folder < 0) {
+                // Reset first: a keyboard that comes while the others are
+                // asked is seen at the next wait.
+                os_reset_event(others[wait.other]);
+                check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
+            } else {
+                os_rearm_folder_watch(remap->folders[folder].watch);
+                remap->folders[folder].changed = true;
+            }
             continue;
         }
         stroke received = {};
         if (receive_stroke(run->set, wait.device, &received) < 1) break;
         handle_stroke(remap, wait.device, &received);
     }
-    os_unwatch_keyboards(watch);
+    unwatch_folders(remap);
+    os_unwatch_keyboards(keyboards);
 }
 
 }  // namespace
@@ -153,7 +315,9 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
         return 1;
     }
     remap->run = run;
+    remap->folder_count = 0;
     reset_capture(&remap->capture);
+    reset_held_layouts(&remap->held);
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap.get())) {
         close_device_set(run->set);

@@ -162,22 +162,30 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
 
 }  // namespace
 
+uint16_t lookup_code(const key_stroke& key) {
+    uint16_t lookup = key.make_code;
+    if (key.key_state & key_state_e0) lookup |= 0xE000;
+    return lookup;
+}
+
 translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
                                   stroke_log* log) {
-    log->length = 0;
+    int index = find_key_by_code(table, lookup_code(*key));
+    return translate_entry(index >= 0 ? &table->entries[index] : nullptr, key, send, prefix, log);
+}
 
-    uint16_t lookup = key->make_code;
-    if (key->key_state & key_state_e0) lookup |= 0xE000;
-    int index = find_key_by_code(table, lookup);
-    if (index < 0 || table->entries[index].outputs[0] == 0) {
+translate_result translate_entry(const key_entry* found, key_stroke* key, send_op send, const char* prefix,
+                                 stroke_log* log) {
+    log->length = 0;
+    if (found == nullptr || found->outputs[0] == 0) {
         put_line_start(log, prefix);
         put_text(log, bypass_prefix);
-        put_hex(log, lookup);
+        put_hex(log, lookup_code(*key));
         put_text(log, line_end);
         return translate_pass_through;
     }
 
-    const key_entry& entry = table->entries[index];
+    const key_entry& entry = *found;
     const line_context line = {send, prefix, &entry, key->make_code, key->extra_info};
     const bool release = (key->key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {

@@ -39,4 +39,13 @@ struct stroke_log {
 translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
                                   stroke_log* log);
 
+// The code a stroke is looked up by: its make code, with 0xE000 when it
+// carries the E0 flag.
+uint16_t lookup_code(const key_stroke& key);
+
+// The same translation with the entry already found: null, or an entry whose
+// first output is 0, passes the stroke through.
+translate_result translate_entry(const key_entry* entry, key_stroke* key, send_op send, const char* prefix,
+                                 stroke_log* log);
+
 #endif

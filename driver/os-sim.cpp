@@ -5,6 +5,7 @@
 #include "driver/control_codes.h"
 #include "driver/os.h"
 #include "driver/sim_model.h"
+#include "keymap/text.h"
 
 namespace {
 
@@ -251,6 +252,32 @@ void os_unwatch_keyboards(os_keyboard_watch* watch) {
     delete watch;
 }
 
+struct os_folder_watch {
+    os_handle event;
+};
+
+os_folder_watch* os_watch_folder(const char16_t* folder) {
+    sim_handle* event = sim_new_handle(sim_handle_event);
+    if (event == nullptr) return nullptr;
+    event->folder_watch = true;
+    event->folder = utf8_text(folder);
+    return new os_folder_watch{event->value};
+}
+
+os_handle os_folder_watch_handle(const os_folder_watch* watch) {
+    return watch != nullptr ? watch->event : os_null_handle;
+}
+
+bool os_rearm_folder_watch(os_folder_watch* watch) {
+    return watch != nullptr && os_reset_event(watch->event);
+}
+
+void os_unwatch_folder(os_folder_watch* watch) {
+    if (watch == nullptr) return;
+    os_close_handle(watch->event);
+    delete watch;
+}
+
 bool os_close_handle(os_handle value) {
     sim_handle* handle = sim_find_handle(value);
     if (handle == nullptr) return false;
@@ -260,7 +287,7 @@ bool os_close_handle(os_handle value) {
             if (device.event == value) device.event = os_null_handle;
         }
     }
-    *handle = sim_handle{sim_handle_free, 0, 0, false, false};
+    *handle = sim_handle{sim_handle_free, 0, 0, false, false, false, std::string()};
     --sim_state().open_handles;
     return true;
 }

@@ -162,6 +162,38 @@ void os_unwatch_keyboards(os_keyboard_watch* watch) {
     free_watch(watch);
 }
 
+struct os_folder_watch {
+    HANDLE change;
+};
+
+os_folder_watch* os_watch_folder(const char16_t* folder) {
+    HANDLE change = FindFirstChangeNotificationW(
+        reinterpret_cast<const wchar_t*>(folder), FALSE,
+        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE);
+    if (change == INVALID_HANDLE_VALUE) return nullptr;
+    auto* watch = static_cast<os_folder_watch*>(HeapAlloc(GetProcessHeap(), 0, sizeof(os_folder_watch)));
+    if (watch == nullptr) {
+        FindCloseChangeNotification(change);
+        return nullptr;
+    }
+    watch->change = change;
+    return watch;
+}
+
+os_handle os_folder_watch_handle(const os_folder_watch* watch) {
+    return watch != nullptr ? reinterpret_cast<os_handle>(watch->change) : os_null_handle;
+}
+
+bool os_rearm_folder_watch(os_folder_watch* watch) {
+    return watch != nullptr && FindNextChangeNotification(watch->change) != FALSE;
+}
+
+void os_unwatch_folder(os_folder_watch* watch) {
+    if (watch == nullptr) return;
+    FindCloseChangeNotification(watch->change);
+    HeapFree(GetProcessHeap(), 0, watch);
+}
+
 bool os_close_handle(os_handle handle) {
     // The invalid value is also the current-process pseudo handle; closing
     // it would report success for a handle that was never opened.

@@ -67,6 +67,23 @@ os_handle os_keyboard_watch_event(const os_keyboard_watch* watch);
 // Stops listening and closes the event; null is ignored.
 void os_unwatch_keyboards(os_keyboard_watch* watch);
 
+// Listening for changes to the files of one folder (a file written, created,
+// renamed or removed): FindFirstChangeNotification on the folder, not its
+// subfolders.
+struct os_folder_watch;
+
+// Starts listening to the folder (NUL-terminated UTF-16; "." for the current
+// one). Returns null when the folder cannot be watched.
+os_folder_watch* os_watch_folder(const char16_t* folder);
+
+// The watch's waitable handle, signalled once something changed; after a
+// wait finds it signalled, os_rearm_folder_watch before waiting again.
+os_handle os_folder_watch_handle(const os_folder_watch* watch);
+bool os_rearm_folder_watch(os_folder_watch* watch);
+
+// Stops listening; null is ignored.
+void os_unwatch_folder(os_folder_watch* watch);
+
 // CloseHandle. Returns false when the handle was not open.
 bool os_close_handle(os_handle handle);
 

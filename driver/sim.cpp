@@ -51,7 +51,8 @@ void sim_reset() {
         device.head = 0;
         device.queued = 0;
     }
-    for (sim_handle& handle : model.handles) handle = sim_handle{sim_handle_free, 0, 0, false, false};
+    for (sim_handle& handle : model.handles)
+        handle = sim_handle{sim_handle_free, 0, 0, false, false, false, std::string()};
     model.next_serial = 0;
     model.open_handles = 0;
     model.signalled_events = 0;
@@ -201,6 +202,21 @@ uint16_t sim_filter(int device) {
     return found != nullptr ? found->filter : 0;
 }
 
+int sim_folder_watches() {
+    int watches = 0;
+    for (const sim_handle& handle : sim_state().handles)
+        watches += handle.kind == sim_handle_event && handle.folder_watch;
+    return watches;
+}
+
+const char* sim_watched_folder(int index) {
+    for (const sim_handle& handle : sim_state().handles) {
+        if (handle.kind != sim_handle_event || !handle.folder_watch) continue;
+        if (index-- == 0) return handle.folder.c_str();
+    }
+    return nullptr;
+}
+
 int sim_keyboard_watches() {
     int watches = 0;
     for (const sim_handle& handle : sim_state().handles)
@@ -239,8 +255,13 @@ sim_handle* sim_new_handle(sim_handle_kind kind) {
         // reused. Multiples of 4 as on Windows, within 32 bits for the
         // set-event field.
         model.next_serial = model.next_serial % 0x3FFFFF + 1;
-        handle =
-            sim_handle{kind, (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4, 0, false, false};
+        handle = sim_handle{kind,
+                            (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4,
+                            0,
+                            false,
+                            false,
+                            false,
+                            std::string()};
         ++model.open_handles;
         return &handle;
     }
@@ -301,6 +322,16 @@ bool sim_type_next() {
     }
     if (next.kind == sim_typed_pause) {
         sim_state().quiet_left_ms += next.pause_ms;
+        return true;
+    }
+    if (next.kind == sim_typed_files) {
+        for (sim_handle& handle : sim_state().handles) {
+            if (handle.kind == sim_handle_event && handle.folder_watch && next.folder != nullptr &&
+                handle.folder == next.folder) {
+                sim_signal(&handle, true);
+            }
+        }
+        sim_state().quiet_left_ms += sim_settle_ms;
         return true;
     }
     if (next.kind == sim_typed_freeze || next.kind == sim_typed_thaw) {

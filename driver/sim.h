@@ -58,6 +58,8 @@ enum sim_typed_kind {
     sim_typed_pause,      // pause_ms of quiet: a timed wait of the program may run out in it
     sim_typed_freeze,     // the program is held: what follows is typed without waiting for it
     sim_typed_thaw,       // the program goes on and takes what waits
+    sim_typed_files,      // files of folder (UTF-8) changed: every watch of that folder is told;
+                          // a quiet moment of sim_settle_ms follows, as an editor's save takes
 };
 
 struct sim_typed {
@@ -66,7 +68,12 @@ struct sim_typed {
     sim_typed_kind kind = sim_typed_key;
     const char* id = nullptr;  // read when it happens; need not outlive the call
     uint32_t pause_ms = 0;
+    const char* folder = nullptr;  // sim_typed_files; read when it happens
 };
+
+// The quiet after files change: long enough for a program to let a burst of
+// writes settle before it reads them.
+constexpr uint32_t sim_settle_ms = 1000;
 
 // Called when the script reaches an interrupt, as the console calls the
 // program's stop handler. Without a hook an interrupt does nothing.
@@ -147,5 +154,10 @@ uint16_t sim_filter(int device);
 
 // Keyboard watches the program holds now (os_watch_keyboards).
 int sim_keyboard_watches();
+
+// Folder watches the program holds now (os_watch_folder), and the folder of
+// the index-th of them (UTF-8), or null.
+int sim_folder_watches();
+const char* sim_watched_folder(int index);
 
 #endif

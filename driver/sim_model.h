@@ -27,6 +27,8 @@ struct sim_handle {
     int device;           // the device number a device handle names
     bool signalled;       // the state of an event
     bool keyboard_watch;  // an event the system sets when keyboards come and go
+    bool folder_watch;    // an event the system sets when files of folder change
+    std::string folder;   // UTF-8
 };
 
 // One captured record waiting for the program: 12 bytes for a key, 24 for a mouse.

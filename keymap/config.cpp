@@ -130,12 +130,19 @@ void print_failed_to_open(const char16_t* path) {
 
 }  // namespace
 
-void echo_line(const line_note* note) {
-    if (note->fate != line_applied) return;
+std::string echo_text(const line_note* note) {
+    std::string text;
+    if (note->fate != line_applied) return text;
     for (int i = 0; i < note->output_count; ++i) {
         const output_note& out = note->outputs[i];
-        if (out.found >= 0) console_printf(console_out, "%s->%s\n", note->key_token, out.token);
+        if (out.found >= 0) text += std::string(note->key_token) + "->" + out.token + "\n";
     }
+    return text;
+}
+
+void echo_line(const line_note* note) {
+    std::string text = echo_text(note);
+    console_write(console_out, text.data(), text.size());
 }
 
 void print_load_failure(const char16_t* path, config_outcome outcome) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "keymap/hardware_id.h"
 #include "keymap/key_table.h"
@@ -51,8 +52,9 @@ struct config_listener {
     void* context;
 };
 
-// Remap mode's echo of one line the loader applied: "KEY->OUTPUT" for every
-// output it stored.
+// Remap mode's echo of one line the loader applied: "KEY->OUTPUT" and a line
+// end for every output it stored. echo_line prints it.
+std::string echo_text(const line_note* note);
 void echo_line(const line_note* note);
 
 // What load_config prints when the loader ends with the outcome: "failed to

@@ -8,4 +8,9 @@
 // null when the file cannot be opened.
 std::FILE* open_utf8_path(const char* path, const char* mode);
 
+// Renames the file from over the file to (replacing it), and removes a file.
+// Return false when the system refuses.
+bool rename_over_utf8_path(const char* from, const char* to);
+bool remove_utf8_path(const char* path);
+
 #endif
