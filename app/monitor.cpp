@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/front.h"
 #include "app/run.h"
 #include "app/stop.h"
 #include "keymap/key_table.h"
@@ -56,21 +57,26 @@ size_t id_line(known_id* known, int device, bool usable, char* out, size_t cap) 
 
 }  // namespace
 
-// Every keyboard's strokes, each sent on unchanged at once and then shown.
+// Every keyboard's strokes, each sent on unchanged at once and then shown,
+// with a line whenever another program has come to the front: the name a
+// configuration's "when" line writes.
 int run_monitor(run_state* run) {
     set_keyboard_filter(run->set, monitor_filter);
     start_log(run);
     watch_for_stop(run->set);
     known_id known[keyboard_count] = {};
+    front_program front;
+    reset_front(&front);
     int device = 0;
     stroke received;
     while (next_stroke(run, &device, &received)) {
         send_stroke(run->set, device, &received);
         if (device < 1 || device > keyboard_count) continue;
         const key_stroke& key = received.key;
-        char text[hardware_id_units * 3 + 160];
+        char text[hardware_id_units * 3 + program_name_units * 3 + 200];
+        size_t length = follow_front(&front) ? front_line(front, text, sizeof text) : 0;
         bool usable = fetch_hardware_id(run->set, device);
-        size_t length = id_line(&known[device - 1], device, usable, text, sizeof text);
+        length += id_line(&known[device - 1], device, usable, text + length, sizeof text - length);
         char name[24];
         key_text(key, name, sizeof name);
         int line = std::snprintf(text + length, sizeof text - length, "%d %-4s %-9s make %04x state %04x extra %08lx\n",

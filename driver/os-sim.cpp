@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,19 @@ void os_unwatch_keyboards(os_keyboard_watch* watch) {
     if (watch == nullptr) return;
     os_close_handle(watch->event);
     delete watch;
+}
+
+uintptr_t os_foreground_window() {
+    return sim_state().front_window;
+}
+
+bool os_window_program(uintptr_t window, char16_t* name, size_t cap) {
+    const sim_model& model = sim_state();
+    if (window == 0 || window != model.front_window || !model.front_askable) return false;
+    if (model.front_program.size() + 1 > cap) return false;
+    std::copy(model.front_program.begin(), model.front_program.end(), name);
+    name[model.front_program.size()] = 0;
+    return true;
 }
 
 struct os_folder_watch {

@@ -194,6 +194,30 @@ void os_unwatch_folder(os_folder_watch* watch) {
     HeapFree(GetProcessHeap(), 0, watch);
 }
 
+uintptr_t os_foreground_window() {
+    return reinterpret_cast<uintptr_t>(GetForegroundWindow());
+}
+
+bool os_window_program(uintptr_t window, char16_t* name, size_t cap) {
+    if (window == 0 || cap == 0) return false;
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &process_id);
+    if (process_id == 0) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (process == nullptr) return false;
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = sizeof path / sizeof path[0];
+    BOOL asked = QueryFullProcessImageNameW(process, 0, path, &length);
+    CloseHandle(process);
+    if (!asked) return false;
+    DWORD start = length;
+    while (start > 0 && path[start - 1] != L'\\' && path[start - 1] != L'/') --start;
+    if (length - start + 1 > cap) return false;
+    for (DWORD i = start; i < length; ++i) name[i - start] = static_cast<char16_t>(path[i]);
+    name[length - start] = 0;
+    return true;
+}
+
 bool os_close_handle(os_handle handle) {
     // The invalid value is also the current-process pseudo handle; closing
     // it would report success for a handle that was never opened.

@@ -84,6 +84,15 @@ bool os_rearm_folder_watch(os_folder_watch* watch);
 // Stops listening; null is ignored.
 void os_unwatch_folder(os_folder_watch* watch);
 
+// GetForegroundWindow: a number for the window in front, 0 when there is none.
+uintptr_t os_foreground_window();
+
+// The file name, without its folder, of the program that owns the window
+// (GetWindowThreadProcessId, OpenProcess with limited query rights,
+// QueryFullProcessImageNameW), NUL-terminated in name (cap units). False when
+// the program cannot be asked (no window, or one of an elevated program).
+bool os_window_program(uintptr_t window, char16_t* name, size_t cap);
+
 // CloseHandle. Returns false when the handle was not open.
 bool os_close_handle(os_handle handle);
 

@@ -76,6 +76,10 @@ void sim_reset() {
     model.last_open_failure = os_open_missing;
     model.quiet_left_ms = 0;
     model.frozen = false;
+    model.front_window = 0;
+    model.windows_made = 0;
+    model.front_askable = false;
+    model.front_program.clear();
     model.failure_count = 0;
     for (int& calls : model.calls) calls = 0;
     model.request_count = 0;
@@ -200,6 +204,15 @@ const char* sim_opened_name(int index) {
 uint16_t sim_filter(int device) {
     sim_device* found = sim_find_device(device);
     return found != nullptr ? found->filter : 0;
+}
+
+void sim_bring_to_front(const char* program) {
+    sim_model& model = sim_state();
+    // Every window that comes to the front is another, with a number of its own.
+    ++model.windows_made;
+    model.front_window = program == nullptr ? 0 : 0x10000 + 4 * static_cast<uintptr_t>(model.windows_made);
+    model.front_askable = program != nullptr && program[0] != 0;
+    model.front_program = model.front_askable ? utf16_text(program) : std::u16string();
 }
 
 int sim_folder_watches() {
@@ -332,6 +345,10 @@ bool sim_type_next() {
             }
         }
         sim_state().quiet_left_ms += sim_settle_ms;
+        return true;
+    }
+    if (next.kind == sim_typed_front) {
+        sim_bring_to_front(next.id);
         return true;
     }
     if (next.kind == sim_typed_freeze || next.kind == sim_typed_thaw) {

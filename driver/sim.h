@@ -60,6 +60,7 @@ enum sim_typed_kind {
     sim_typed_thaw,       // the program goes on and takes what waits
     sim_typed_files,      // files of folder (UTF-8) changed: every watch of that folder is told;
                           // a quiet moment of sim_settle_ms follows, as an editor's save takes
+    sim_typed_front,      // a window of program id (UTF-8 file name; null: no window) comes to the front
 };
 
 struct sim_typed {
@@ -154,6 +155,11 @@ uint16_t sim_filter(int device);
 
 // Keyboard watches the program holds now (os_watch_keyboards).
 int sim_keyboard_watches();
+
+// The window in front: a window of the program (UTF-8 file name), or none
+// (null). A program that cannot be asked is "" (its window is there, but
+// padmap cannot learn whose it is). Each call brings a new window to the front.
+void sim_bring_to_front(const char* program);
 
 // Folder watches the program holds now (os_watch_folder), and the folder of
 // the index-th of them (UTF-8), or null.

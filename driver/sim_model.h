@@ -78,6 +78,10 @@ struct sim_model {
     int priority_raises;
     os_open_failure last_open_failure;
     uint32_t quiet_left_ms;  // of the quiet moment in progress
+    uintptr_t front_window;  // 0: no window in front
+    uint32_t windows_made;
+    bool front_askable;      // its program can be asked
+    std::u16string front_program;
     bool frozen;             // the program is held: typing goes on without it
 
     sim_failure failures[sim_max_failures];
