@@ -15,7 +15,6 @@
 
 constexpr int sim_max_handles = 256;  // a handle value keeps its slot in 8 bits
 constexpr int sim_queue_capacity = 64;
-constexpr int sim_max_failures = 64;
 constexpr int sim_max_blocks = 64;  // the program holds two at most: the set and one record
 constexpr int sim_name_size = 40;
 
@@ -53,6 +52,11 @@ struct sim_failure {
     int occurrence;
 };
 
+struct sim_short_write {
+    int occurrence;
+    uint32_t bytes;
+};
+
 struct sim_model {
     sim_device devices[device_count + 1];  // by device number; [0] unused
     sim_handle handles[sim_max_handles];
@@ -77,6 +81,8 @@ struct sim_model {
 
     sim_failure failures[sim_max_failures];
     int failure_count;
+    sim_short_write short_writes[sim_max_failures];
+    int short_write_count;
     int calls[sim_step_count];
 
     sim_request requests[sim_max_requests];
@@ -89,6 +95,10 @@ sim_model& sim_state();
 
 // Counts one attempt of the step; true when that attempt is to fail.
 bool sim_attempt(sim_step step);
+
+// For the write request just attempted: true with *bytes lowered to the
+// fewest it is to take when it is to be short; *bytes is left alone otherwise.
+bool sim_shorten_write(uint32_t* bytes);
 
 // The open handle with this value, or null.
 sim_handle* sim_find_handle(os_handle value);
