@@ -11,8 +11,8 @@
 constexpr size_t program_name_units = 260;
 
 struct front_program {
-    uintptr_t window;  // the window last seen in front, 0 for none
-    bool known;        // its program could be asked
+    uintptr_t window;                   // the window last seen in front, 0 for none
+    bool known;                         // its program could be asked
     char16_t name[program_name_units];  // the program's file name, without a folder; empty when not known
 };
 

@@ -52,12 +52,17 @@ bool set_event(sim_device& device, const uint8_t* in, uint32_t in_size) {
     return true;
 }
 
-// Takes every whole record of the device's kind, in order, to the system.
+// Takes every whole record of the device's kind, in order, to the system;
+// a write told to be short takes only the records within its bytes.
 bool write_records(int device, const uint8_t* in, uint32_t in_size, uint32_t* taken) {
-    if (sim_attempt(sim_step_write)) return false;
+    // A failed write still ends a short one due at the same request.
+    bool failed = sim_attempt(sim_step_write);
+    uint32_t limit = in_size;
+    bool shortened = sim_shorten_write(&limit);
+    if (failed) return false;
     if (in == nullptr && in_size > 0) return false;
     uint32_t size = device <= keyboard_count ? key_record_size : mouse_record_size;
-    uint32_t count = in_size / size;
+    uint32_t count = limit / size;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* record = in + i * size;
         key_stroke key = {0, 0, 0};
@@ -69,7 +74,7 @@ bool write_records(int device, const uint8_t* in, uint32_t in_size, uint32_t* ta
         }
         sim_deliver(device, key);
     }
-    *taken = count * size;
+    *taken = shortened ? limit : count * size;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,71 @@ TEST_F(SimulatedDriver, WritesHandEveryWholeRecordToTheSystem) {
         EXPECT_EQ(r.taken, taken);
         EXPECT_EQ(r.delivered, trace);
     }
+}
+
+TEST_F(SimulatedDriver, ChosenWritesTakeFewerBytesOrFail) {
+    ASSERT_TRUE(open({4}, false));
+    const uint8_t two_keys[24] = {0, 0, 0x1E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    struct row {
+        const char* name;
+        uint32_t size;  // of two_keys offered
+        bool done;
+        uint32_t taken;
+        std::vector<std::string> delivered;
+    };
+    // The n-th row is the n-th write request.
+    sim_short_write_at(1, 0);
+    sim_short_write_at(2, 11);
+    sim_short_write_at(3, 13);
+    sim_short_write_at(4, 40);
+    sim_short_write_at(5, 20);
+    sim_short_write_at(5, 12);
+    sim_short_write_at(6, 12);
+    sim_fail_at(sim_step_write, 6);
+    sim_short_write_at(9, 1);
+    // clang-format off
+    const row rows[] = {
+        {"none of a key", 12, true, 0, {}},
+        {"a byte short of a key", 12, true, 11, {}},
+        {"one key and a byte of two", 24, true, 13, {"sys 4 001e"}},
+        {"more bytes than offered", 24, true, 24, {"sys 4 001e", "sys 4 0030"}},
+        {"the fewer of two", 24, true, 12, {"sys 4 001e"}},
+        {"a failure wins", 24, false, 0, {}},
+        {"a write after them all is whole", 24, true, 24, {"sys 4 001e", "sys 4 0030"}},
+        {"so is a stray byte", 25, true, 24, {"sys 4 001e", "sys 4 0030"}},
+        {"a short write of a stray byte", 25, true, 1, {}},
+    };
+    // clang-format on
+    uint8_t offered[25] = {};
+    std::memcpy(offered, two_keys, sizeof two_keys);
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        trace.clear();
+        uint32_t taken = 99;
+        EXPECT_EQ(r.done, os_device_control(set->slots[3].device, ctl_write, offered, r.size, nullptr, 0, &taken));
+        EXPECT_EQ(r.taken, taken);
+        EXPECT_EQ(r.delivered, trace);
+    }
+}
+
+TEST_F(SimulatedDriver, FailuresAndShortWritesMayBeAddedWithoutEnd) {
+    ASSERT_TRUE(open({1}, false));
+    const uint8_t key[key_record_size] = {0, 0, 0x1E};
+    for (int write = 1; write <= 3 * sim_max_failures; ++write) {
+        SCOPED_TRACE(write);
+        bool refuse = write % 2 == 1;
+        ASSERT_TRUE(refuse ? sim_fail_at(sim_step_write, write) : sim_short_write_at(write, 5));
+        uint32_t taken = 99;
+        EXPECT_EQ(!refuse, os_device_control(set->slots[0].device, ctl_write, key, sizeof key, nullptr, 0, &taken));
+        EXPECT_EQ(refuse ? 0u : 5u, taken);
+    }
+    EXPECT_EQ(0u, trace.size());
+    for (int i = 0; i < sim_max_failures; ++i) {
+        EXPECT_TRUE(sim_fail_at(sim_step_read, 1000 + i));
+        EXPECT_TRUE(sim_short_write_at(1000 + i, 0));
+    }
+    EXPECT_FALSE(sim_fail_at(sim_step_read, 5000));
+    EXPECT_FALSE(sim_short_write_at(5000, 0));
 }
 
 TEST_F(SimulatedDriver, HandlesAreDistinctAndCloseOnce) {

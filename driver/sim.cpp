@@ -81,6 +81,7 @@ void sim_reset() {
     model.front_askable = false;
     model.front_program.clear();
     model.failure_count = 0;
+    model.short_write_count = 0;
     for (int& calls : model.calls) calls = 0;
     model.request_count = 0;
     model.open_count = 0;
@@ -165,10 +166,18 @@ bool sim_queue_mouse_record(int device, const uint8_t record[mouse_record_size])
     return sim_capture(device, record, mouse_record_size);
 }
 
-void sim_fail_at(sim_step step, int occurrence) {
+bool sim_fail_at(sim_step step, int occurrence) {
     sim_model& model = sim_state();
-    if (model.failure_count == sim_max_failures) return;
+    if (model.failure_count == sim_max_failures) return false;
     model.failures[model.failure_count++] = sim_failure{step, occurrence};
+    return true;
+}
+
+bool sim_short_write_at(int occurrence, uint32_t bytes) {
+    sim_model& model = sim_state();
+    if (model.short_write_count == sim_max_failures) return false;
+    model.short_writes[model.short_write_count++] = sim_short_write{occurrence, bytes};
+    return true;
 }
 
 int sim_step_calls(sim_step step) {
@@ -240,10 +249,36 @@ int sim_keyboard_watches() {
 bool sim_attempt(sim_step step) {
     sim_model& model = sim_state();
     int attempt = ++model.calls[step];
+    bool fails = false;
+    int kept = 0;
     for (int i = 0; i < model.failure_count; ++i) {
-        if (model.failures[i].step == step && model.failures[i].occurrence == attempt) return true;
+        const sim_failure& failure = model.failures[i];
+        if (failure.step == step && failure.occurrence <= attempt) {
+            fails = fails || failure.occurrence == attempt;
+            continue;
+        }
+        model.failures[kept++] = failure;
     }
-    return false;
+    model.failure_count = kept;
+    return fails;
+}
+
+bool sim_shorten_write(uint32_t* bytes) {
+    sim_model& model = sim_state();
+    int attempt = model.calls[sim_step_write];
+    bool shortened = false;
+    int kept = 0;
+    for (int i = 0; i < model.short_write_count; ++i) {
+        const sim_short_write& limit = model.short_writes[i];
+        if (limit.occurrence > attempt) {
+            model.short_writes[kept++] = limit;
+            continue;
+        }
+        if (limit.occurrence == attempt && limit.bytes < *bytes) *bytes = limit.bytes;
+        shortened = shortened || limit.occurrence == attempt;
+    }
+    model.short_write_count = kept;
+    return shortened;
 }
 
 sim_handle* sim_find_handle(os_handle value) {

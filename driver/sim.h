@@ -108,9 +108,20 @@ void sim_set_sink(sim_sink sink, void* context);
 // for a keyboard, an undeclared device or a full queue.
 bool sim_queue_mouse_record(int device, const uint8_t record[mouse_record_size]);
 
-// The occurrence-th call (1 = the first) of the step fails. Each call adds a
-// failure; sim_reset clears them.
-void sim_fail_at(sim_step step, int occurrence);
+// The occurrence-th call (1 = the first since the reset) of the step fails.
+// Each call adds a failure; one is forgotten once its call has passed, so
+// any number may be added as calls go on. sim_reset clears them. Returns
+// false when sim_max_failures wait already (none is added).
+constexpr int sim_max_failures = 64;
+bool sim_fail_at(sim_step step, int occurrence);
+
+// The occurrence-th write request (counted as sim_fail_at counts them) takes
+// at most bytes of what it offers: the whole records among them reach the
+// system and the request reports the bytes taken, whole records or not, as a
+// faulty driver might. Of two at one request the fewer bytes hold; a failure
+// of that request wins. Forgotten and limited as failures are; returns false
+// when sim_max_failures wait already.
+bool sim_short_write_at(int occurrence, uint32_t bytes);
 
 // How many times each step was attempted since the reset.
 int sim_step_calls(sim_step step);

@@ -15,7 +15,6 @@
 
 constexpr int sim_max_handles = 256;  // a handle value keeps its slot in 8 bits
 constexpr int sim_queue_capacity = 64;
-constexpr int sim_max_failures = 64;
 constexpr int sim_max_blocks = 64;  // the program holds two at most: the set and one record
 constexpr int sim_name_size = 40;
 
@@ -56,6 +55,11 @@ struct sim_failure {
     int occurrence;
 };
 
+struct sim_short_write {
+    int occurrence;
+    uint32_t bytes;
+};
+
 struct sim_model {
     sim_device devices[device_count + 1];  // by device number; [0] unused
     sim_handle handles[sim_max_handles];
@@ -80,12 +84,14 @@ struct sim_model {
     uint32_t quiet_left_ms;  // of the quiet moment in progress
     uintptr_t front_window;  // 0: no window in front
     uint32_t windows_made;
-    bool front_askable;      // its program can be asked
+    bool front_askable;  // its program can be asked
     std::u16string front_program;
-    bool frozen;             // the program is held: typing goes on without it
+    bool frozen;  // the program is held: typing goes on without it
 
     sim_failure failures[sim_max_failures];
     int failure_count;
+    sim_short_write short_writes[sim_max_failures];
+    int short_write_count;
     int calls[sim_step_count];
 
     sim_request requests[sim_max_requests];
@@ -98,6 +104,10 @@ sim_model& sim_state();
 
 // Counts one attempt of the step; true when that attempt is to fail.
 bool sim_attempt(sim_step step);
+
+// For the write request just attempted: true with *bytes lowered to the
+// fewest it is to take when it is to be short; *bytes is left alone otherwise.
+bool sim_shorten_write(uint32_t* bytes);
 
 // The open handle with this value, or null.
 sim_handle* sim_find_handle(os_handle value);

@@ -4,6 +4,7 @@
 #include "app/entry.h"
 #include "app/stop.h"
 #include "console/console.h"
+#include "driver/control_codes.h"
 #include "driver/request_text.h"
 #include "driver/sim.h"
 #include "keymap/text.h"
@@ -71,20 +72,29 @@ struct session_source {
     session_reader reader;
     std::FILE* requests;  // null: not written
     bool failed;
+    // Short and refused writes whose count starts at padmap's next read of
+    // a stroke; the session check keeps them within the table.
+    session_item waiting_writes[session_max_write_lines];
+    int waiting;
 };
 
 // A pause takes no time for the simulated driver, but a wait of padmap's with
-// a time limit shorter than it runs out in it.
+// a time limit shorter than it runs out in it. Short and refused writes wait
+// for the next read.
 bool draw_item(void* context, sim_typed* next) {
     session_source* source = static_cast<session_source*>(context);
     session_item item;
-    if (!session_next(&source->reader, &item)) {
-        // The driver stops delivering strokes here, which a record made by
-        // another driver must show at the same place.
-        if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
-            source->failed = true;
+    for (;;) {
+        if (!session_next(&source->reader, &item)) {
+            // The driver stops delivering strokes here, which a record made by
+            // another driver must show at the same place.
+            if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
+                source->failed = true;
+            }
+            return false;
         }
-        return false;
+        if (item.kind != session_short_write) break;
+        if (source->waiting < session_max_write_lines) source->waiting_writes[source->waiting++] = item;
     }
     *next = sim_typed{item.device, item.key, sim_typed_key, nullptr, 0};
     switch (item.kind) {
@@ -100,6 +110,7 @@ bool draw_item(void* context, sim_typed* next) {
         break;
     case session_freeze: next->kind = sim_typed_freeze; break;
     case session_thaw: next->kind = sim_typed_thaw; break;
+    case session_short_write: break;
     }
     return true;
 }
@@ -109,8 +120,25 @@ void interrupt_padmap(void*) {
     request_stop();
 }
 
-void write_request(void* context, const sim_request* request) {
+// The writes that wait for a read are counted from the one after it.
+void arm_waiting_writes(session_source* source) {
+    int done = sim_step_calls(sim_step_write);
+    for (int i = 0; i < source->waiting; ++i) {
+        const session_item& write = source->waiting_writes[i];
+        int occurrence = done + static_cast<int>(write.write_number);
+        if (write.write_refused) {
+            sim_fail_at(sim_step_write, occurrence);
+        } else {
+            sim_short_write_at(occurrence, write.write_bytes);
+        }
+    }
+    source->waiting = 0;
+}
+
+void note_request(void* context, const sim_request* request) {
     session_source* source = static_cast<session_source*>(context);
+    if (request->code == ctl_read && request->done && request->returned > 0) arm_waiting_writes(source);
+    if (source->requests == nullptr) return;
     request_note note = {request->device,
                          request->code,
                          request->input_size,
@@ -214,7 +242,7 @@ int replay_main(int argc, char** argv) {
             return status_replay_error;
         }
     }
-    session_source source = {{}, nullptr, false};
+    session_source source = {};
     if (args.requests != nullptr) {
         source.requests = open_output(args.requests);
         if (source.requests == nullptr) {
@@ -239,7 +267,7 @@ int replay_main(int argc, char** argv) {
     sim_set_source(draw_item, &source);
     sim_set_sink(write_delivered, &delivered);
     sim_set_interrupt_hook(interrupt_padmap, nullptr);
-    if (source.requests != nullptr) sim_set_request_sink(write_request, &source);
+    sim_set_request_sink(note_request, &source);
 
     // The replay's output is padmap's whole log: the end of the run waits
     // for standard output as long as it takes, where padmap gives up after a

@@ -90,6 +90,8 @@ enum line_kind { kind_skip, kind_device, kind_item, kind_error };
 
 // The longest quiet moment a session may ask for: ten minutes.
 constexpr long max_pause_ms = 600000;
+// The largest write number and byte count of refuse-write and short-write.
+constexpr long max_write_value = 1000000;
 
 struct parsed_line {
     line_kind kind;
@@ -200,6 +202,23 @@ bool parse_field(const char** at, const char* what, int max_digits, uint32_t* va
     return true;
 }
 
+// Reads a decimal number from low to max_write_value.
+bool parse_write_value(const char** at, const char* what, long low, long* value, parsed_line* out) {
+    word w = next_word(at);
+    if (w.length == 0) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "missing %s", what);
+        return false;
+    }
+    if (!parse_decimal(w, value) || *value < low || *value > max_write_value) {
+        out->kind = kind_error;
+        std::snprintf(out->error, sizeof out->error, "bad %s '%.*s': expected %ld-%ld", what, quoted_length(w), w.text,
+                      low, max_write_value);
+        return false;
+    }
+    return true;
+}
+
 bool at_line_end(const char** at, parsed_line* out) {
     word rest = next_word(at);
     if (rest.length == 0) return true;
@@ -213,7 +232,7 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     out->has_id = false;
     out->id = nullptr;
     out->id_length = 0;
-    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0, false, nullptr};
+    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0, false, nullptr, 0, 0, false};
     out->tap = false;
     out->error[0] = 0;
 
@@ -237,7 +256,8 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
             }
         }
         if (renamed) {
-            out->item = session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id};
+            out->item =
+                session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id, 0, 0, false};
         }
         return;
     }
@@ -293,6 +313,21 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    bool refuse = word_is(directive, "refuse-write");
+    if (refuse || word_is(directive, "short-write")) {
+        long number = 0;
+        long bytes = 0;
+        if (!parse_write_value(&at, "write number", 1, &number, out)) return;
+        if (!refuse && !parse_write_value(&at, "bytes", 0, &bytes, out)) return;
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = session_short_write;
+        out->item.write_number = static_cast<uint32_t>(number);
+        out->item.write_bytes = static_cast<uint32_t>(bytes);
+        out->item.write_refused = refuse;
+        out->kind = kind_item;
+        return;
+    }
+
     bool freeze = word_is(directive, "freeze");
     if (freeze || word_is(directive, "interrupt") || word_is(directive, "thaw")) {
         if (!at_line_end(&at, out)) return;
@@ -323,6 +358,7 @@ bool session_check(const char* path, session_devices* devices, char* message, si
     char line[session_max_line_bytes + 2];
     parsed_line parsed;
     long first_use[keyboard_count] = {};
+    int write_lines = 0;
     long error_line = 0;
     char error[error_size] = "";
     long number = 0;
@@ -354,6 +390,12 @@ bool session_check(const char* path, session_devices* devices, char* message, si
         } else if (parsed.kind == kind_item && (parsed.item.kind == session_key || parsed.item.kind == session_id) &&
                    first_use[parsed.device - 1] == 0) {
             first_use[parsed.device - 1] = number;
+        } else if (parsed.kind == kind_item && parsed.item.kind == session_short_write &&
+                   ++write_lines > session_max_write_lines) {
+            char text[error_size];
+            std::snprintf(text, sizeof text, "more than %d refuse-write and short-write lines",
+                          session_max_write_lines);
+            keep_first_error(number, text, &error_line, error);
         }
     }
     bool read_failed = std::ferror(file) != 0;

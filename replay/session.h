@@ -28,6 +28,17 @@
 //   freeze / thaw              padmap is held (as a suspended process) from
 //                              here: what follows is typed without waiting for
 //                              it, until it goes on at thaw (or the end)
+//   refuse-write N             the driver refuses padmap's N-th write request
+//                              (1-1000000), counted from the next stroke padmap
+//                              reads: from the first write it makes for it
+//   short-write N BYTES        as refuse-write, but the request takes at most
+//                              BYTES bytes (0-1000000): the whole records among
+//                              them reach the system and the driver reports
+//                              them all, whole records or not
+//
+// Of two short writes due at one request the fewer bytes hold; a refusal
+// wins over both. A session holds at most session_max_write_lines
+// refuse-write and short-write lines.
 //
 // KEY is a key table name other than user1..user10, or four hex digits whose
 // high byte is 00 or e0 (e0 sets the E0 state bit; the make code is the low
@@ -42,6 +53,7 @@
 constexpr int session_max_id_bytes = 2000;
 constexpr int session_max_line_bytes = 4096;
 constexpr size_t session_message_size = 1024;
+constexpr int session_max_write_lines = 16;
 
 struct session_device {
     bool declared;
@@ -62,12 +74,13 @@ struct session_devices {
 bool session_check(const char* path, session_devices* devices, char* message, size_t message_size);
 
 enum session_item_kind {
-    session_key,        // a stroke typed on keyboard device
-    session_pause,      // pause_ms of quiet before the next item
-    session_interrupt,  // the console asks padmap to stop
-    session_id,         // keyboard device answers with id from now on
-    session_freeze,     // padmap is held from here
-    session_thaw,       // padmap goes on
+    session_key,          // a stroke typed on keyboard device
+    session_pause,        // pause_ms of quiet before the next item
+    session_interrupt,    // the console asks padmap to stop
+    session_id,           // keyboard device answers with id from now on
+    session_freeze,       // padmap is held from here
+    session_thaw,         // padmap goes on
+    session_short_write,  // write_number-th write from the next stroke read is short or refused
 };
 
 // One thing that happens on the user's side, in file order.
@@ -76,8 +89,11 @@ struct session_item {
     int device;
     key_stroke key;
     uint32_t pause_ms;
-    bool has_id;     // session_id: false when the id request fails from now on
-    const char* id;  // session_id: UTF-8, valid until the next item is read
+    bool has_id;            // session_id: false when the id request fails from now on
+    const char* id;         // session_id: UTF-8, valid until the next item is read
+    uint32_t write_number;  // session_short_write: 1 is the first write after the read
+    uint32_t write_bytes;   // session_short_write: the most the write takes
+    bool write_refused;     // session_short_write: the write fails instead
 };
 
 // The strokes of a checked session, drawn one at a time.

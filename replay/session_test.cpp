@@ -46,6 +46,11 @@ std::string read_strokes(const std::string& path) {
             std::snprintf(line, sizeof line, "%s\n", s.kind == session_freeze ? "freeze" : "thaw");
         } else if (s.kind == session_id) {
             std::snprintf(line, sizeof line, "id %d %s\n", s.device, s.has_id ? s.id : "(none)");
+        } else if (s.kind == session_short_write && s.write_refused) {
+            std::snprintf(line, sizeof line, "refuse write %u\n", static_cast<unsigned>(s.write_number));
+        } else if (s.kind == session_short_write) {
+            std::snprintf(line, sizeof line, "short write %u to %u bytes\n", static_cast<unsigned>(s.write_number),
+                          static_cast<unsigned>(s.write_bytes));
         } else {
             std::snprintf(line, sizeof line, "%d %x %x %x\n", s.device, s.key.make_code, s.key.key_state,
                           static_cast<unsigned>(s.key.extra_info));
@@ -53,6 +58,12 @@ std::string read_strokes(const std::string& path) {
         out += line;
     }
     session_close(&reader);
+    return out;
+}
+
+std::string repeat(const std::string& line, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += line;
     return out;
 }
 
@@ -115,6 +126,23 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"Freeze\n", "1: unknown directive 'Freeze'"},
         {"keyboard 1\nid 2 x\n", "2: keyboard 2 is not declared"},
         {"mouse 11\nid 11 x\n", "2: keyboard number '11' is out of range 1-10"},
+        {"refuse-write\n", "1: missing write number"},
+        {"refuse-write 0\n", "1: bad write number '0': expected 1-1000000"},
+        {"refuse-write 1000001\n", "1: bad write number '1000001': expected 1-1000000"},
+        {"refuse-write -1\n", "1: bad write number '-1': expected 1-1000000"},
+        {"refuse-write 2 12\n", "1: unexpected '12' at the end of the line"},
+        {"short-write 1\n", "1: missing bytes"},
+        {"short-write 1 x\n", "1: bad bytes 'x': expected 0-1000000"},
+        {"short-write 1 1000001\n", "1: bad bytes '1000001': expected 0-1000000"},
+        {"short-write 0 5\n", "1: bad write number '0': expected 1-1000000"},
+        {"short-write 1 5 more\n", "1: unexpected 'more' at the end of the line"},
+        {"Refuse-write 1\n", "1: unknown directive 'Refuse-write'"},
+        {repeat("refuse-write 1\n", 16) + "short-write 1 0\nshort-write 1 0\n",
+         "17: more than 16 refuse-write and short-write lines"},
+        {"short-write 1 0\n" + repeat("refuse-write 2\n", 16) + "tap 3 A\n",
+         "17: more than 16 refuse-write and short-write lines"},
+        {repeat("refuse-write 1\n", 17) + "tap 3 A\n", "17: more than 16 refuse-write and short-write lines"},
+        {"tap 3 A\n" + repeat("refuse-write 1\n", 17), "1: keyboard 3 is not declared"},
     };
     // clang-format on
     for (const error_case& c : cases) {
@@ -130,7 +158,7 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
 struct good_case {
     std::string session;
     std::string devices;
-    const char* strokes;
+    std::string strokes;
 };
 
 TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
@@ -164,6 +192,12 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
          "1 1e 0 0\n1 1e 1 0\npause 600000\ninterrupt\n1 30 0 0\npause 0\n"},
         {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \n", "2:first\n", "id 2 second  id\nid 2 (none)\nid 2 \n"},
         {"keyboard 1\nfreeze\ntap 1 A\n  thaw \nfreeze\n", "1\n", "freeze\n1 1e 0 0\n1 1e 1 0\nthaw\nfreeze\n"},
+        {"keyboard 1\nrefuse-write 1\ntap 1 A\n short-write\t1000000  0 \r\nshort-write 3 1000000\n"
+         "refuse-write 0001\n",
+         "1\n",
+         "refuse write 1\n1 1e 0 0\n1 1e 1 0\nshort write 1000000 to 0 bytes\nshort write 3 to 1000000 bytes\n"
+         "refuse write 1\n"},
+        {repeat("short-write 2 11\n", 16), "", repeat("short write 2 to 11 bytes\n", 16)},
     };
     // clang-format on
     for (const good_case& c : cases) {

@@ -70,6 +70,9 @@ void check_waits() {
     }
 }
 
+// What the driver does to the case's request.
+enum control_spoil { spoil_none, spoil_short, spoil_refuse };
+
 struct control_case {
     const char* name;
     int device;  // 1: a keyboard with an id and a filter; 2: a keyboard without an id
@@ -77,18 +80,27 @@ struct control_case {
     uint32_t in_size;
     uint32_t out_size;
     bool key_waiting;  // one stroke is queued on the device first
+    control_spoil spoil;
+    uint32_t short_bytes;  // spoil_short: the most the request takes
     bool done;
     uint32_t returned;
 };
 
 // Each case runs on a fresh session; *returned starts at a value no answer
-// holds, so a binding that leaves it alone shows.
+// holds, so a binding that leaves it alone shows. A spoiled write follows a
+// read of a stroke, from which the driver counts.
 void check_device_controls(testctl_link* link) {
     static const control_case cases[] = {
-        {"write: 18 bytes to a keyboard, the driver takes one record", 1, ctl_write, 18, 0, false, true, 12},
-        {"hardware id: refused for a device without one", 2, ctl_get_hardware_id, 0, 1000, false, false, 0},
-        {"read: a 24-byte buffer with one record queued", 1, ctl_read, 0, 24, true, true, 12},
-        {"read: nothing queued", 1, ctl_read, 0, 24, false, true, 0},
+        {"write: 18 bytes to a keyboard, the driver takes one record", 1, ctl_write, 18, 0, false, spoil_none, 0, true,
+         12},
+        {"write: the driver takes 5 bytes of 12", 1, ctl_write, 12, 0, false, spoil_short, 5, true, 5},
+        {"write: the driver takes no byte of 24", 1, ctl_write, 24, 0, false, spoil_short, 0, true, 0},
+        {"write: the driver takes 13 bytes of 24", 1, ctl_write, 24, 0, false, spoil_short, 13, true, 13},
+        {"write: the driver refuses", 1, ctl_write, 12, 0, false, spoil_refuse, 0, false, 0},
+        {"hardware id: refused for a device without one", 2, ctl_get_hardware_id, 0, 1000, false, spoil_none, 0, false,
+         0},
+        {"read: a 24-byte buffer with one record queued", 1, ctl_read, 0, 24, true, spoil_none, 0, true, 12},
+        {"read: nothing queued", 1, ctl_read, 0, 24, false, spoil_none, 0, true, 0},
     };
     for (const control_case& c : cases) {
         if (!testctl_reset(link) || !testctl_declare_device(link, 1, u"kbd", 3) ||
@@ -103,6 +115,12 @@ void check_device_controls(testctl_link* link) {
         }
         const uint8_t filter[2] = {0xFF, 0xFF};
         os_device_control(device, ctl_set_filter, filter, sizeof filter, nullptr, 0, nullptr);
+        if (c.spoil != spoil_none) {
+            uint8_t record[12];
+            testctl_short_write(link, 1, c.short_bytes, c.spoil == spoil_refuse);
+            testctl_push_key(link, c.device, 0x30, 0, 0);
+            os_device_control(device, ctl_read, nullptr, 0, record, sizeof record, nullptr);
+        }
         if (c.key_waiting) testctl_push_key(link, c.device, 0x1E, 0, 0x01020304);
 
         uint8_t in[32] = {};

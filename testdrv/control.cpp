@@ -96,3 +96,8 @@ int testctl_take_requests(testctl_link* link, testctl_request* out, int max) {
 bool testctl_end(testctl_link* link) {
     return request(link, TESTCTL_END, nullptr, 0, nullptr, 0, nullptr);
 }
+
+bool testctl_short_write(testctl_link* link, uint32_t number, uint32_t bytes, bool refuse) {
+    testctl_short_write_request spoil = {number, bytes, refuse ? 1u : 0u};
+    return request(link, TESTCTL_SHORT_WRITE, &spoil, sizeof spoil, nullptr, 0, nullptr);
+}

@@ -42,6 +42,10 @@ int testctl_take_requests(testctl_link* link, testctl_request* out, int max);
 
 bool testctl_end(testctl_link* link);
 
+// The number-th write request from the client's next read of a record takes
+// at most bytes bytes, or fails when refuse is set; see TESTCTL_SHORT_WRITE.
+bool testctl_short_write(testctl_link* link, uint32_t number, uint32_t bytes, bool refuse);
+
 // The 12-byte keyboard wire record of a key stroke.
 void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
 

@@ -11,8 +11,10 @@
 // Without it padmap runs in identify mode and strokes are typed up to the
 // first press only: padmap reports that keyboard and exits. A pause waits
 // before the next stroke; an id line gives a keyboard its new id once padmap
-// comes back for input; an interrupt sends padmap Ctrl+C, after which nothing
-// more is typed and padmap must exit on its own.
+// comes back for input; a refuse-write or short-write line is handed to the
+// driver, which counts from padmap's next read of a stroke; an interrupt
+// sends padmap Ctrl+C, after which nothing more is typed and padmap must
+// exit on its own.
 //
 //   --requests FILE   every device control padmap made of the filter devices,
 //                     one line each as padmap-replay --requests writes them,
@@ -343,6 +345,12 @@ const char* type_strokes(session_run* run, session_reader* reader) {
             size_t units;
             const char16_t* id = driver_id(next.has_id, next.id, &units);
             if (!testctl_change_id(run->link, next.device, id, units)) return "the test driver refused an id change";
+            continue;
+        }
+        if (next.kind == session_short_write) {
+            if (!testctl_short_write(run->link, next.write_number, next.write_bytes, next.write_refused)) {
+                return "the test driver refused a short or refused write";
+            }
             continue;
         }
         if (next.kind != session_key) continue;

@@ -37,6 +37,16 @@ typedef struct filter_device {
     UCHAR queue[QUEUE_RECORDS][TESTCTL_RECORD_MAX];
 } filter_device;
 
+/* A TESTCTL_SHORT_WRITE: waits for the client's next read of a record, then
+   counts its write requests down to the one it spoils. */
+typedef struct short_write {
+    BOOLEAN used;
+    BOOLEAN counting;
+    BOOLEAN refuse;
+    ULONG writes_left; /* counting: write requests until the spoiled one, that one included */
+    ULONG bytes;
+} short_write;
+
 /* The test double's whole state; TESTCTL_RESET puts it back. */
 static KSPIN_LOCK state_lock;
 static filter_device devices[TESTCTL_DEVICES];
@@ -55,6 +65,7 @@ static testctl_request requests[TESTCTL_REQUEST_RECORDS];
 static ULONG requests_head;
 static ULONG requests_count;
 static ULONG requests_lost;
+static short_write short_writes[TESTCTL_SHORT_WRITES];
 static PDEVICE_OBJECT device_objects[TESTCTL_DEVICES + 1];
 static BOOLEAN dos_name_made[TESTCTL_DEVICES + 1];
 
@@ -127,6 +138,52 @@ static void apply_id_changes(void) {
         set_id(dev, dev->next_has_id, dev->next_id_units, dev->next_id);
         dev->id_change_due = FALSE;
     }
+}
+
+/* Called with the lock held, for a read that handed over a record. */
+static void start_short_writes(void) {
+    ULONG i;
+    for (i = 0; i < TESTCTL_SHORT_WRITES; ++i) {
+        if (short_writes[i].used) short_writes[i].counting = TRUE;
+    }
+}
+
+/* Called with the lock held, once for every write request. Returns TRUE
+   when the request is refused; otherwise lowers *limit to what a short
+   write due now takes and sets *shortened. */
+static BOOLEAN spoil_write(ULONG* limit, BOOLEAN* shortened) {
+    BOOLEAN refused = FALSE;
+    ULONG i;
+    *shortened = FALSE;
+    for (i = 0; i < TESTCTL_SHORT_WRITES; ++i) {
+        short_write* spoil = &short_writes[i];
+        if (!spoil->used || !spoil->counting || --spoil->writes_left > 0) continue;
+        spoil->used = FALSE;
+        if (spoil->refuse) {
+            refused = TRUE;
+            continue;
+        }
+        *shortened = TRUE;
+        if (spoil->bytes < *limit) *limit = spoil->bytes;
+    }
+    return refused;
+}
+
+/* Called with the lock held. */
+static NTSTATUS add_short_write(const testctl_short_write_request* request) {
+    ULONG i;
+    if (request->number == 0) return STATUS_INVALID_PARAMETER;
+    for (i = 0; i < TESTCTL_SHORT_WRITES; ++i) {
+        short_write* spoil = &short_writes[i];
+        if (spoil->used) continue;
+        spoil->used = TRUE;
+        spoil->counting = FALSE;
+        spoil->refuse = request->refuse != 0;
+        spoil->writes_left = request->number;
+        spoil->bytes = request->bytes;
+        return STATUS_SUCCESS;
+    }
+    return STATUS_INSUFFICIENT_RESOURCES;
 }
 
 /* Called with the lock held. A full record keeps what it has: the oldest
@@ -204,7 +261,9 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
     filter_device* dev = &devices[index];
     ULONG size = record_size(index);
     NTSTATUS status = STATUS_SUCCESS;
+    BOOLEAN shortened;
     KIRQL irql;
+    ULONG limit;
     ULONG n;
 
     if (code == CTL_SET_EVENT) return set_event(dev, buffer, in_size, names_event);
@@ -220,10 +279,15 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         dev->filter_set = TRUE;
         break;
     case CTL_WRITE:
-        for (n = 0; n < in_size / size; ++n) {
+        limit = in_size;
+        if (spoil_write(&limit, &shortened)) {
+            status = STATUS_UNSUCCESSFUL;
+            break;
+        }
+        for (n = 0; n < limit / size; ++n) {
             if (!deliver(index, buffer + n * size)) break;
         }
-        *returned = n * size;
+        *returned = shortened && n == limit / size ? limit : n * size;
         break;
     case CTL_READ:
         apply_id_changes();
@@ -235,6 +299,7 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         }
         update_event(dev);
         *returned = n * size;
+        if (n > 0) start_short_writes();
         /* Only a read that finds nothing shows the client the end: before it
            the client was still busy with its last stroke. */
         if (n == 0 && end_unseen) {
@@ -395,6 +460,7 @@ static void reset_state(void) {
     requests_head = 0;
     requests_count = 0;
     requests_lost = 0;
+    zero_bytes(short_writes, sizeof short_writes);
     KeReleaseSpinLock(&state_lock, irql);
     for (i = 0; i < TESTCTL_DEVICES; ++i) {
         if (events[i] != NULL) ObDereferenceObject(events[i]);
@@ -440,6 +506,13 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
         }
         report_status((testctl_status*)buffer);
         *returned = sizeof(testctl_status);
+        break;
+    case TESTCTL_SHORT_WRITE:
+        if (in_size < sizeof(testctl_short_write_request)) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
+        status = add_short_write((const testctl_short_write_request*)buffer);
         break;
     case TESTCTL_TAKE_DELIVERED: *returned = take_delivered(buffer, out_size); break;
     case TESTCTL_TAKE_REQUESTS: *returned = take_requests(buffer, out_size); break;

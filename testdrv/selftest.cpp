@@ -516,6 +516,86 @@ void test_id_change(testctl_link* link) {
     disconnect(&one);
 }
 
+// Short and refused writes count from the client's next read of a record,
+// on every filter device, each spoiling one request only.
+void test_short_write(testctl_link* link) {
+    const char* t = "short write";
+    const int declared[] = {1, 11};
+    check(fresh(link, declared, 2), t, "reset and declare");
+    client one = connect(1);
+    HANDLE mouse = open_device(11);
+    set_filter(one.device, 0xFFFF);
+    check(!testctl_short_write(link, 0, 5, false), t, "write number 0 is refused");
+    enum step_kind { shorten, refuse, push, read, write_key, write_mouse };
+    static const struct {
+        step_kind kind;
+        DWORD value;  // shorten, refuse: the write number; write: the bytes offered
+        DWORD bytes;  // shorten: the most taken; read, write: the bytes reported (~0u: failed)
+        int delivered;
+        const char* what;
+    } steps[] = {
+        {shorten, 1, 0, 0, "a short write waits for a read"},
+        {write_key, 12, 12, 1, "a write before any read is whole"},
+        {read, 0, 0, 0, "a read that finds nothing"},
+        {write_key, 12, 12, 1, "does not start the count"},
+        {push, 0, 0, 0, "a stroke"},
+        {read, 0, 12, 0, "read"},
+        {write_key, 12, 0, 0, "the first write after it takes nothing"},
+        {write_key, 12, 12, 1, "and the next is whole"},
+        {shorten, 2, 13, 0, "two short writes"},
+        {shorten, 2, 5, 0, "due at one request"},
+        {refuse, 3, 0, 0, "a refusal"},
+        {shorten, 3, 0, 0, "and a short write at one request"},
+        {shorten, 4, 30, 0, "more than is offered"},
+        {shorten, 6, 11, 0, "a byte short of a key"},
+        {push, 0, 0, 0, "a stroke"},
+        {read, 0, 12, 0, "read"},
+        {write_key, 24, 24, 2, "counting has begun"},
+        {write_key, 24, 5, 0, "the fewer bytes hold"},
+        {write_key, 24, ~0u, 0, "the refusal wins"},
+        {write_mouse, 24, 24, 1, "a mouse write counts too, taking all"},
+        {write_key, 25, 24, 2, "a write between them is whole"},
+        {write_key, 12, 11, 0, "a byte short"},
+        {write_key, 12, 12, 1, "then whole again"},
+    };
+    testctl_delivered got[8];
+    take_all(link, got, 8);
+    static uint8_t records[48] = {0, 0, 0x1E};
+    for (const auto& step : steps) {
+        uint8_t buffer[24];
+        DWORD n = 0;
+        bool ok = true;
+        switch (step.kind) {
+        case shorten: ok = testctl_short_write(link, step.value, step.bytes, false); break;
+        case refuse: ok = testctl_short_write(link, step.value, 0, true); break;
+        case push: ok = testctl_push_key(link, 1, 0x30, 0, 0); break;
+        case read: ok = control(one.device, ctl_read, nullptr, 0, buffer, 12, &n) && n == step.bytes; break;
+        case write_key:
+        case write_mouse: {
+            HANDLE target = step.kind == write_key ? one.device : mouse;
+            bool done = control(target, ctl_write, records, step.value, nullptr, 0, &n);
+            ok = step.bytes == ~0u ? !done : done && n == step.bytes;
+            break;
+        }
+        }
+        check(ok, t, step.what);
+        check(take_all(link, got, 8) == step.delivered, t, step.what);
+    }
+    for (int i = 0; i < TESTCTL_SHORT_WRITES; ++i) testctl_short_write(link, 1, 0, true);
+    check(!testctl_short_write(link, 1, 0, true), t, "a full table takes no more");
+    check(testctl_reset(link) && testctl_declare_device(link, 1, u"id", 2), t, "reset");
+    client again = connect(1);
+    set_filter(again.device, 0xFFFF);
+    testctl_push_key(link, 1, 0x30, 0, 0);
+    uint8_t buffer[12];
+    DWORD n = 0;
+    control(again.device, ctl_read, nullptr, 0, buffer, 12, &n);
+    check(control(again.device, ctl_write, records, 12, nullptr, 0, &n) && n == 12, t, "a reset forgets what waited");
+    disconnect(&one);
+    disconnect(&again);
+    CloseHandle(mouse);
+}
+
 // A full record keeps its oldest requests and counts the rest; taking makes
 // room again, and a reset clears the count.
 void test_request_overflow(testctl_link* link) {
@@ -562,6 +642,7 @@ int main() {
     test_request_end(&link);
     test_request_overflow(&link);
     test_id_change(&link);
+    test_short_write(&link);
     testctl_status status = {};
     testctl_get_status(&link, &status);
     testctl_reset(&link);

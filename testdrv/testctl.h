@@ -58,6 +58,17 @@
    that read replaces this one. Fails for a device not declared. */
 #define TESTCTL_CHANGE_ID TESTCTL_CODE(0x907u)
 
+/* Makes one of the client's write requests short or refused (input:
+   testctl_short_write_request), as a driver that takes fewer bytes than it is offered,
+   or none, would. The count starts at the client's next read that hands over
+   a record: number 1 is its first write request on any filter device after
+   that read. That request takes at most bytes bytes: the whole records among
+   them reach the system, and it reports the bytes taken, whole records or not
+   (all it was offered, when that is less); with refuse set it fails instead.
+   Of two short writes due at one request the fewer bytes hold; a refusal wins
+   over them. Fails for number 0, or when TESTCTL_SHORT_WRITES wait already. */
+#define TESTCTL_SHORT_WRITE TESTCTL_CODE(0x908u)
+
 #define TESTCTL_DEVICES 20
 #define TESTCTL_RECORD_MAX 24
 /* Longest hardware id kept, in UTF-16 units. An answer is 2*(units+1) bytes
@@ -65,6 +76,8 @@
 #define TESTCTL_ID_UNITS 1024
 /* Request records kept until taken; later ones are counted as lost. */
 #define TESTCTL_REQUEST_RECORDS 8192
+/* Short or refused writes that may wait at once. */
+#define TESTCTL_SHORT_WRITES 16
 
 typedef struct testctl_declare {
     uint32_t device;   /* 1-10 keyboard, 11-20 mouse */
@@ -95,6 +108,12 @@ typedef struct testctl_status {
     uint16_t filter[TESTCTL_DEVICES];
     uint32_t requests_lost; /* request records dropped because the record was full */
 } testctl_status;
+
+typedef struct testctl_short_write_request {
+    uint32_t number; /* 1: the first write request after the next read of a record */
+    uint32_t bytes;  /* the most that request takes */
+    uint32_t refuse; /* non-zero: the request fails instead */
+} testctl_short_write_request;
 
 typedef struct testctl_delivered {
     uint32_t device;

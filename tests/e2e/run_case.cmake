@@ -28,7 +28,8 @@ file(MAKE_DIRECTORY "${OUT_DIR}")
 set(delivered "${OUT_DIR}/delivered")
 
 if(EXISTS "${CASE_DIR}/args")
-  file(STRINGS "${CASE_DIR}/args" arguments)
+  # Arguments may hold non-ASCII characters: read as UTF-8, not as ASCII runs.
+  file(STRINGS "${CASE_DIR}/args" arguments ENCODING UTF-8)
   list(TRANSFORM arguments REPLACE "@DELIVERED@" "${delivered}")
 else()
   set(arguments --delivered "${delivered}" session)
