@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/entry.h"
+#include "app/reload.h"
 #include "app/stop.h"
 #include "console/console.h"
 #include "driver/control_codes.h"
@@ -69,14 +70,46 @@ bool parse_arguments(int argc, char** argv, arguments* out) {
 }
 
 struct session_source {
+    const char* session_path;
     session_reader reader;
-    std::FILE* requests;  // null: not written
+    std::string changed_folder;  // of the last file a directive changed, as padmap's watch names it
+    std::FILE* requests;         // null: not written
     bool failed;
     // Short and refused writes whose count starts at padmap's next read of
     // a stroke; the session check keeps them within the table.
     session_item waiting_writes[session_max_write_lines];
     int waiting;
 };
+
+bool copy_file(const std::string& from, const std::string& to) {
+    std::FILE* in = open_utf8_path(from.c_str(), "rb");
+    if (in == nullptr) return false;
+    std::FILE* out = open_utf8_path(to.c_str(), "wb");
+    bool ok = out != nullptr;
+    char buffer[4096];
+    size_t got;
+    while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = std::fwrite(buffer, 1, got, out) == got;
+    ok = ok && std::ferror(in) == 0;
+    std::fclose(in);
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
+    return ok;
+}
+
+// An editor's save: in place, or a new file renamed over the old one, or the
+// file removed. Says on standard error what failed.
+bool change_file(session_source* source, const session_item& item) {
+    bool ok = true;
+    if (item.kind == session_remove) {
+        ok = remove_utf8_path(item.file);
+    } else {
+        std::string content = session_relative_path(source->session_path, item.source);
+        std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
+        ok = copy_file(content, target) &&
+             (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
+    }
+    if (!ok) console_printf(console_err, "padmap-replay: the session cannot change %s\n", item.file);
+    return ok;
+}
 
 // A pause takes no time for the simulated driver, but a wait of padmap's with
 // a time limit shorter than it runs out in it. Short and refused writes wait
@@ -111,6 +144,18 @@ bool draw_item(void* context, sim_typed* next) {
     case session_freeze: next->kind = sim_typed_freeze; break;
     case session_thaw: next->kind = sim_typed_thaw; break;
     case session_short_write: break;
+    case session_save:
+    case session_replace:
+    case session_remove:
+        if (!change_file(source, item)) source->failed = true;
+        next->kind = sim_typed_files;
+        source->changed_folder = utf8_text(folder_of(utf16_text(item.file).c_str()).c_str());
+        next->folder = source->changed_folder.c_str();
+        break;
+    case session_front:
+        next->kind = sim_typed_front;
+        next->id = item.has_id ? item.id : nullptr;
+        break;
     }
     return true;
 }
@@ -243,6 +288,7 @@ int replay_main(int argc, char** argv) {
         }
     }
     session_source source = {};
+    source.session_path = args.session;
     if (args.requests != nullptr) {
         source.requests = open_output(args.requests);
         if (source.requests == nullptr) {

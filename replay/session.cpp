@@ -101,6 +101,8 @@ struct parsed_line {
     size_t id_length;
     session_item item;
     bool tap;
+    word file;    // save, replace, remove: the configuration's word
+    word source;  // save, replace: the content's word
     char error[error_size];
 };
 
@@ -232,8 +234,10 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     out->has_id = false;
     out->id = nullptr;
     out->id_length = 0;
-    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0, false, nullptr, 0, 0, false};
+    out->item = session_item{session_key, 0, key_stroke{0, 0, 0}, 0, false, nullptr, 0, 0, false, nullptr, nullptr};
     out->tap = false;
+    out->file = word{"", 0};
+    out->source = word{"", 0};
     out->error[0] = 0;
 
     const char* at = line;
@@ -256,8 +260,8 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
             }
         }
         if (renamed) {
-            out->item =
-                session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id, 0, 0, false};
+            out->item = session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id, 0, 0, false,
+                                     nullptr,    nullptr};
         }
         return;
     }
@@ -324,6 +328,39 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         out->item.write_number = static_cast<uint32_t>(number);
         out->item.write_bytes = static_cast<uint32_t>(bytes);
         out->item.write_refused = refuse;
+        out->kind = kind_item;
+        return;
+    }
+
+    bool save = word_is(directive, "save");
+    bool replace = word_is(directive, "replace");
+    if (save || replace || word_is(directive, "remove")) {
+        out->file = next_word(&at);
+        if (out->file.length == 0) {
+            out->kind = kind_error;
+            std::snprintf(out->error, sizeof out->error, "missing configuration file");
+            return;
+        }
+        if (save || replace) {
+            out->source = next_word(&at);
+            if (out->source.length == 0) {
+                out->kind = kind_error;
+                std::snprintf(out->error, sizeof out->error, "missing file to take the content from");
+                return;
+            }
+        }
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = save ? session_save : replace ? session_replace : session_remove;
+        out->kind = kind_item;
+        return;
+    }
+
+    if (word_is(directive, "front")) {
+        // The program is the rest of the line after the one blank that
+        // follows the word, so it may hold spaces.
+        out->item.kind = session_front;
+        out->item.has_id = *at != 0 && at[1] != 0;
+        out->item.id = out->item.has_id ? at + 1 : nullptr;
         out->kind = kind_item;
         return;
     }
@@ -396,6 +433,18 @@ bool session_check(const char* path, session_devices* devices, char* message, si
             std::snprintf(text, sizeof text, "more than %d refuse-write and short-write lines",
                           session_max_write_lines);
             keep_first_error(number, text, &error_line, error);
+        } else if (parsed.kind == kind_item && parsed.source.length > 0) {
+            // The new content must be there to be saved.
+            std::string source(parsed.source.text, static_cast<size_t>(parsed.source.length));
+            std::FILE* content = open_utf8_path(session_relative_path(path, source.c_str()).c_str(), "rb");
+            if (content == nullptr) {
+                char text[error_size];
+                std::snprintf(text, sizeof text, "cannot read '%.*s'", quoted_length(parsed.source),
+                              parsed.source.text);
+                keep_first_error(number, text, &error_line, error);
+            } else {
+                std::fclose(content);
+            }
         }
     }
     bool read_failed = std::ferror(file) != 0;
@@ -420,6 +469,15 @@ bool session_check(const char* path, session_devices* devices, char* message, si
     return true;
 }
 
+std::string session_relative_path(const char* session_path, const char* name) {
+    // A name from the root, or a drive, is no relative one.
+    if (name[0] == '/' || name[0] == '\\' || (name[0] != 0 && name[1] == ':')) return name;
+    std::string folder(session_path);
+    size_t last = folder.find_last_of("/\\");
+    if (last == std::string::npos) return name;
+    return folder.substr(0, last + 1) + name;
+}
+
 bool session_open(session_reader* reader, const char* path) {
     reader->has_pending = false;
     reader->file = open_utf8_path(path, "rb");
@@ -442,6 +500,16 @@ bool session_next(session_reader* reader, session_item* next) {
         if (parsed.kind == kind_error) return false;
         if (parsed.kind != kind_item) continue;
         *next = parsed.item;
+        if (parsed.file.length > 0) {
+            std::memcpy(reader->file_name, parsed.file.text, static_cast<size_t>(parsed.file.length));
+            reader->file_name[parsed.file.length] = 0;
+            next->file = reader->file_name;
+        }
+        if (parsed.source.length > 0) {
+            std::memcpy(reader->source, parsed.source.text, static_cast<size_t>(parsed.source.length));
+            reader->source[parsed.source.length] = 0;
+            next->source = reader->source;
+        }
         if (parsed.tap) {
             reader->has_pending = true;
             reader->pending = *next;

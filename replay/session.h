@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "driver/device_set.h"
 #include "driver/strokes.h"
@@ -28,6 +29,14 @@
 //   freeze / thaw              padmap is held (as a suspended process) from
 //                              here: what follows is typed without waiting for
 //                              it, until it goes on at thaw (or the end)
+//   save CONFIG SOURCE         an editor saves: SOURCE's bytes (a path relative
+//                              to the session file's folder) are written over
+//                              CONFIG (as padmap's argument names it) in place
+//   replace CONFIG SOURCE      the same bytes go to a new file in CONFIG's
+//                              folder, which is then renamed over CONFIG
+//   remove CONFIG              CONFIG is deleted
+//   front [PROGRAM]            a window of PROGRAM (a file name; the rest of
+//                              the line) comes to the front; without it, none
 //   refuse-write N             the driver refuses padmap's N-th write request
 //                              (1-1000000), counted from the next stroke padmap
 //                              reads: from the first write it makes for it
@@ -81,6 +90,10 @@ enum session_item_kind {
     session_freeze,       // padmap is held from here
     session_thaw,         // padmap goes on
     session_short_write,  // write_number-th write from the next stroke read is short or refused
+    session_save,         // file is written over with the bytes of source
+    session_replace,      // ... by a new file renamed over it
+    session_remove,       // file is deleted
+    session_front,        // a window of program id comes to the front (has_id false: none)
 };
 
 // One thing that happens on the user's side, in file order.
@@ -94,6 +107,8 @@ struct session_item {
     uint32_t write_number;  // session_short_write: 1 is the first write after the read
     uint32_t write_bytes;   // session_short_write: the most the write takes
     bool write_refused;     // session_short_write: the write fails instead
+    const char* file;       // session_save, _replace, _remove: the configuration, as written
+    const char* source;     // session_save, _replace: the new content's file, relative to the session's folder
 };
 
 // The strokes of a checked session, drawn one at a time.
@@ -102,7 +117,13 @@ struct session_reader {
     bool has_pending;  // the release half of a tap is due next
     session_item pending;
     char line[session_max_line_bytes + 2];
+    char file_name[session_max_line_bytes + 1];
+    char source[session_max_line_bytes + 1];
 };
+
+// The path of a file a session names, relative to the folder of the session
+// file at session_path.
+std::string session_relative_path(const char* session_path, const char* name);
 
 // Returns false when the file cannot be opened.
 bool session_open(session_reader* reader, const char* path);

@@ -37,7 +37,7 @@ std::string read_strokes(const std::string& path) {
     std::string out;
     session_item s;
     while (session_next(&reader, &s)) {
-        char line[64];
+        char line[256];
         if (s.kind == session_pause) {
             std::snprintf(line, sizeof line, "pause %u\n", static_cast<unsigned>(s.pause_ms));
         } else if (s.kind == session_interrupt) {
@@ -48,6 +48,13 @@ std::string read_strokes(const std::string& path) {
             std::snprintf(line, sizeof line, "id %d %s\n", s.device, s.has_id ? s.id : "(none)");
         } else if (s.kind == session_short_write && s.write_refused) {
             std::snprintf(line, sizeof line, "refuse write %u\n", static_cast<unsigned>(s.write_number));
+        } else if (s.kind == session_save || s.kind == session_replace) {
+            std::snprintf(line, sizeof line, "%s %s from %s\n", s.kind == session_save ? "save" : "replace", s.file,
+                          s.source);
+        } else if (s.kind == session_remove) {
+            std::snprintf(line, sizeof line, "remove %s\n", s.file);
+        } else if (s.kind == session_front) {
+            std::snprintf(line, sizeof line, "front [%s]\n", s.has_id ? s.id : "(none)");
         } else if (s.kind == session_short_write) {
             std::snprintf(line, sizeof line, "short write %u to %u bytes\n", static_cast<unsigned>(s.write_number),
                           static_cast<unsigned>(s.write_bytes));
@@ -124,6 +131,10 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"freeze 1\n", "1: unexpected '1' at the end of the line"},
         {"thaw all\n", "1: unexpected 'all' at the end of the line"},
         {"Freeze\n", "1: unknown directive 'Freeze'"},
+        {"save\n", "1: missing configuration file"},
+        {"save pad.cfg\n", "1: missing file to take the content from"},
+        {"replace pad.cfg no-such-content.cfg\n", "1: cannot read 'no-such-content.cfg'"},
+        {"remove pad.cfg now\n", "1: unexpected 'now' at the end of the line"},
         {"keyboard 1\nid 2 x\n", "2: keyboard 2 is not declared"},
         {"mouse 11\nid 11 x\n", "2: keyboard number '11' is out of range 1-10"},
         {"refuse-write\n", "1: missing write number"},
@@ -162,6 +173,7 @@ struct good_case {
 };
 
 TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
+    write_own_file("content", "kbd\n");
     // clang-format off
     const good_case cases[] = {
         {"", "", ""},
@@ -192,6 +204,11 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
          "1 1e 0 0\n1 1e 1 0\npause 600000\ninterrupt\n1 30 0 0\npause 0\n"},
         {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \n", "2:first\n", "id 2 second  id\nid 2 (none)\nid 2 \n"},
         {"keyboard 1\nfreeze\ntap 1 A\n  thaw \nfreeze\n", "1\n", "freeze\n1 1e 0 0\n1 1e 1 0\nthaw\nfreeze\n"},
+        {"save pad.cfg " + own_path("content") + "\n  replace\t../pad.cfg " + own_path("content") + "\nremove pad.cfg\n", "",
+         "save pad.cfg from " + own_path("content") + "\nreplace ../pad.cfg from " + own_path("content") +
+             "\nremove pad.cfg\n"},
+        {"front Premiere Pro.exe\nfront\nfront  two  spaces \n", "",
+         "front [Premiere Pro.exe]\nfront [(none)]\nfront [ two  spaces ]\n"},
         {"keyboard 1\nrefuse-write 1\ntap 1 A\n short-write\t1000000  0 \r\nshort-write 3 1000000\n"
          "refuse-write 0001\n",
          "1\n",

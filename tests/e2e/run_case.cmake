@@ -12,7 +12,9 @@
 #   expected.status    optional exit status, 0 when absent
 #
 # The program runs in the case folder, so the paths it prints are the short
-# relative ones written in the expected files.
+# relative ones written in the expected files. A case whose session changes
+# files (its folder holds a file named "writable") runs in a copy of its
+# folder, so the source tree stays as it is.
 #
 # Variables: REPLAY, CASE_DIR, OUT_DIR, and optionally EMULATOR and CRLF (the
 # expected text files are compared with CR LF line ends).
@@ -26,6 +28,11 @@ endforeach()
 file(REMOVE_RECURSE "${OUT_DIR}")
 file(MAKE_DIRECTORY "${OUT_DIR}")
 set(delivered "${OUT_DIR}/delivered")
+set(run_dir "${CASE_DIR}")
+if(EXISTS "${CASE_DIR}/writable")
+  set(run_dir "${OUT_DIR}/case")
+  file(COPY "${CASE_DIR}/" DESTINATION "${run_dir}")
+endif()
 
 if(EXISTS "${CASE_DIR}/args")
   # Arguments may hold non-ASCII characters: read as UTF-8, not as ASCII runs.
@@ -40,7 +47,7 @@ endif()
 
 execute_process(
   COMMAND ${EMULATOR} "${REPLAY}" ${arguments}
-  WORKING_DIRECTORY "${CASE_DIR}"
+  WORKING_DIRECTORY "${run_dir}"
   OUTPUT_FILE "${OUT_DIR}/stdout"
   ERROR_FILE "${OUT_DIR}/stderr"
   RESULT_VARIABLE status)
