@@ -19,7 +19,7 @@ constexpr int status_replay_error = 2;
 constexpr size_t path_units = 4096;
 constexpr size_t delivered_line_size = 40;
 
-const char usage[] = "usage: padmap-replay [--delivered FILE] [--requests FILE] SESSION [ARG...]\n";
+const char usage[] = "usage: padmap-replay [--delivered FILE] [--requests FILE] [--steps FILE] SESSION [ARG...]\n";
 
 const char help[] =
     "Runs padmap's own code against a simulated keyboard filter driver that\n"
@@ -30,6 +30,9 @@ const char help[] =
     "\n"
     "  --delivered FILE  write what reached the system to FILE as it happens\n"
     "  --requests FILE   write every request padmap made of the driver to FILE\n"
+    "  --steps FILE      write, for each line of the session that makes something\n"
+    "                    happen, how many requests padmap had made of a device\n"
+    "                    by then: a run on another driver can follow the same steps\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -38,6 +41,7 @@ const char help[] =
 struct arguments {
     const char* delivered;  // null: print after padmap's output
     const char* requests;   // null: not written
+    const char* steps;      // null: not written
     const char* session;
     int padmap_argc;  // padmap's own arguments, none for identify mode
     char** padmap_argv;
@@ -48,12 +52,13 @@ bool is_option(const char* word, const char* name) {
 }
 
 bool parse_arguments(int argc, char** argv, arguments* out) {
-    *out = arguments{nullptr, nullptr, nullptr, 0, nullptr};
+    *out = arguments{nullptr, nullptr, nullptr, nullptr, 0, nullptr};
     int at = 1;
     for (;;) {
         const char** file = nullptr;
         if (at < argc && is_option(argv[at], "--delivered")) file = &out->delivered;
         if (at < argc && is_option(argv[at], "--requests")) file = &out->requests;
+        if (at < argc && is_option(argv[at], "--steps")) file = &out->steps;
         if (file == nullptr) break;
         if (at + 1 >= argc || *file != nullptr) return false;
         *file = argv[at + 1];
@@ -74,6 +79,8 @@ struct session_source {
     session_reader reader;
     std::string changed_folder;  // of the last file a directive changed, as padmap's watch names it
     std::FILE* requests;         // null: not written
+    std::FILE* steps;            // null: not written
+    unsigned long device_requests;  // requests on a device so far (a real driver sees no others)
     bool failed;
     // Short and refused writes whose count starts at padmap's next read of
     // a stroke; the session check keeps them within the table.
@@ -125,6 +132,9 @@ bool draw_item(void* context, sim_typed* next) {
                 source->failed = true;
             }
             return false;
+        }
+        if (source->steps != nullptr && std::fprintf(source->steps, "%lu\n", source->device_requests) < 0) {
+            source->failed = true;
         }
         if (item.kind != session_short_write) break;
         if (source->waiting < session_max_write_lines) source->waiting_writes[source->waiting++] = item;
@@ -182,6 +192,7 @@ void arm_waiting_writes(session_source* source) {
 
 void note_request(void* context, const sim_request* request) {
     session_source* source = static_cast<session_source*>(context);
+    if (request->device != 0) ++source->device_requests;
     if (request->code == ctl_read && request->done && request->returned > 0) arm_waiting_writes(source);
     if (source->requests == nullptr) return;
     request_note note = {request->device,
@@ -296,10 +307,19 @@ int replay_main(int argc, char** argv) {
             return status_replay_error;
         }
     }
+    if (args.steps != nullptr) {
+        source.steps = open_output(args.steps);
+        if (source.steps == nullptr) {
+            std::fclose(delivered.file);
+            if (source.requests != nullptr) std::fclose(source.requests);
+            return status_replay_error;
+        }
+    }
 
     if (!session_open(&source.reader, args.session)) {
         std::fclose(delivered.file);
         if (source.requests != nullptr) std::fclose(source.requests);
+        if (source.steps != nullptr) std::fclose(source.steps);
         console_printf(console_err, "padmap-replay: %s: cannot open the session file\n", args.session);
         return status_replay_error;
     }
@@ -337,6 +357,7 @@ int replay_main(int argc, char** argv) {
     }
     if (std::fclose(delivered.file) != 0) written = false;
     if (source.requests != nullptr && std::fclose(source.requests) != 0) written = false;
+    if (source.steps != nullptr && std::fclose(source.steps) != 0) written = false;
     console_flush(console_out);
     if (!written) {
         console_print(console_err, "padmap-replay: writing the delivered strokes or the requests failed\n");
