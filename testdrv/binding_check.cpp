@@ -1,14 +1,16 @@
 // Checks padmap's Windows binding of its driver calls (driver/os-win32.cpp)
 // against the test driver and kernel32: what the binding reports must be what
-// Windows and the driver answered, never what the caller asked for. One PASS
-// or FAIL line per check; exit status 1 when a check failed, 3 when the test
-// driver is missing.
+// Windows and the driver answered, never what the caller asked for, and
+// whole runs of padmap give back every handle and heap block they took
+// (balance_check.h). One PASS or FAIL line per check; exit status 1 when a
+// check failed, 3 when the test driver is missing.
 
 #include <cstdio>
 #include <cstring>
 
 #include "driver/control_codes.h"
 #include "driver/os.h"
+#include "testdrv/balance_check.h"
 #include "testdrv/control.h"
 
 namespace {
@@ -163,6 +165,7 @@ int main() {
     check_waits();
     check_device_controls(&link);
     check_missing_device(&link);
+    check_balance(&link, report);
     testctl_close(&link);
     return failed == 0 ? 0 : 1;
 }
