@@ -77,9 +77,9 @@ bool parse_arguments(int argc, char** argv, arguments* out) {
 struct session_source {
     const char* session_path;
     session_reader reader;
-    std::string changed_folder;  // of the last file a directive changed, as padmap's watch names it
-    std::FILE* requests;         // null: not written
-    std::FILE* steps;            // null: not written
+    std::string changed_folder;     // of the last file a directive changed, as padmap's watch names it
+    std::FILE* requests;            // null: not written
+    std::FILE* steps;               // null: not written
     unsigned long device_requests;  // requests on a device so far (a real driver sees no others)
     bool failed;
     // Short and refused writes whose count starts at padmap's next read of

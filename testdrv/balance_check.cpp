@@ -167,8 +167,9 @@ bool wait_until(testctl_link* link, status_test test, int device) {
     }
 }
 
+// Remap mode captures the configured keyboard alone, identify mode every one.
 bool capturing(const testctl_status& status, int) {
-    return status.filter_set[0] && status.filter_set[1];
+    return status.filter_set[0];
 }
 
 bool read_by_padmap(const testctl_status& status, int device) {
@@ -230,8 +231,6 @@ std::string with_crlf(const char* text) {
 // One run of padmap in this process. Returns null when it ran as it should,
 // filling the holdings around it; otherwise what went wrong.
 const char* run_padmap(testctl_link* link, const balance_case& run, holdings* before, holdings* after) {
-    reset_key_table();
-    reset_config();
     reset_stop();
     if (!declare_devices(link)) return "the test driver refused the devices";
     diverted output = {-1};
