@@ -19,30 +19,24 @@ const modifier_prefix prefixes[] = {
     {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
 };
 
-// Names users write for keys: another name of a table key, or a key the table
-// has no name for, reached by its scan code.
+// Names users write for keys: another name of a table key, or a key no
+// configuration can map.
 struct key_alias {
     const char* name;
-    const char* table_name;  // null: no name, see code
-    const char* code;
+    const char* table_name;  // null: the key cannot be mapped
 };
 
 // clang-format off
 const key_alias aliases[] = {
-    {"PgUp", "PageUp", nullptr}, {"PgDn", "PageDown", nullptr}, {"PageDn", "PageDown", nullptr},
-    {"Del", "Delete", nullptr}, {"Ins", "Insert", nullptr}, {"Return", "Enter", nullptr},
-    {"Spacebar", "Space", nullptr}, {"CapsLock", "Caps", nullptr}, {"Bksp", "Backspace", nullptr},
-    {"Esc", nullptr, "0001"}, {"Escape", nullptr, "0001"},
-    {"Shift", nullptr, "002a"}, {"LShift", nullptr, "002a"}, {"RShift", nullptr, "0036"},
-    {"Ctrl", nullptr, "001d"}, {"Control", nullptr, "001d"}, {"LCtrl", nullptr, "001d"}, {"RCtrl", nullptr, "e01d"},
-    {"Alt", nullptr, "0038"}, {"LAlt", nullptr, "0038"}, {"RAlt", nullptr, "e038"}, {"AltGr", nullptr, "e038"},
-    {"Win", nullptr, "e05b"}, {"LWin", nullptr, "e05b"}, {"RWin", nullptr, "e05c"},
-    {"Menu", nullptr, "e05d"}, {"Apps", nullptr, "e05d"},
-    {"PrintScreen", nullptr, "e037"}, {"PrtSc", nullptr, "e037"},
-    {"ScrollLock", nullptr, "0046"}, {"ScrLk", nullptr, "0046"}, {"NumLock", nullptr, "0045"},
-    {"F13", nullptr, "0064"}, {"F14", nullptr, "0065"}, {"F15", nullptr, "0066"}, {"F16", nullptr, "0067"},
-    {"F17", nullptr, "0068"}, {"F18", nullptr, "0069"}, {"F19", nullptr, "006a"}, {"F20", nullptr, "006b"},
-    {"F21", nullptr, "006c"}, {"F22", nullptr, "006d"}, {"F23", nullptr, "006e"}, {"F24", nullptr, "0076"},
+    {"PgUp", "PageUp"}, {"PgDn", "PageDown"}, {"PageDn", "PageDown"}, {"Del", "Delete"}, {"Ins", "Insert"},
+    {"Return", "Enter"}, {"Spacebar", "Space"}, {"CapsLock", "Caps"}, {"Bksp", "Backspace"},
+    {"Escape", "Esc"}, {"Shift", "LShift"}, {"Ctrl", "LCtrl"}, {"Control", "LCtrl"}, {"Alt", "LAlt"},
+    {"AltGr", "RAlt"}, {"Win", "LWin"}, {"Apps", "Menu"}, {"ContextMenu", "Menu"},
+    {"PrtSc", "PrintScreen"}, {"PrtScn", "PrintScreen"}, {"ScrLk", "ScrollLock"},
+    {"VolUp", "VolumeUp"}, {"VolDown", "VolumeDown"}, {"Play", "PlayPause"}, {"MediaPlayPause", "PlayPause"},
+    {"MediaStop", "StopMedia"}, {"MediaNextTrack", "NextTrack"}, {"MediaPrevTrack", "PrevTrack"},
+    {"Calc", "Calculator"}, {"Kana", "KanaMode"},
+    {"Pause", nullptr}, {"Break", nullptr},
 };
 // clang-format on
 
@@ -128,26 +122,17 @@ void find(checker* c, long line, const std::string& message) {
     c->result->findings.push_back({line, message});
 }
 
-std::string first_free_user_entry(const key_table& table) {
-    for (int i = first_user_key; i < key_count; ++i) {
-        if (table.entries[i].scan_code == 0) return table.entries[i].name;
-    }
-    return "";
-}
-
 // What to say of a name that is not in the table.
-std::string unknown_name(const char* what, const char* name, bool as_output, const key_table& table) {
+std::string unknown_name(const char* what, const char* name, bool as_output) {
     std::string message = std::string("unknown ") + what + " " + quoted(name);
     if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
     const key_alias* alias = alias_of(name);
     if (alias == nullptr) return message;
     if (alias->table_name != nullptr) return message + ": did you mean " + quoted(alias->table_name) + "?";
-    std::string code = std::string("#") + alias->code;
-    if (!as_output) return message + ": it has no name here; write its code, " + quoted(code);
-    std::string user = first_free_user_entry(table);
-    if (user.empty()) return message + ": it has no name here, and no user entry is left to give it one";
-    return message + ": it has no name here; put " + quoted(code + " " + user) + " on a line above and use " +
-           quoted(user);
+    // Pause reaches padmap as an E1 stroke and its second half, which pass on
+    // untranslated; a stroke padmap sends has no E1 flag.
+    if (as_output) return message + ": padmap cannot send Pause";
+    return message + ": padmap passes Pause on as it is, and no line can map it";
 }
 
 // An output name that is more prefixes and a key: the prefixes out of order, or
@@ -213,10 +198,10 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
         }
         if (out.found < 0) {
             std::string misplaced = misplaced_prefixes(out);
-            find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true, table));
+            find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true));
             continue;
         }
-        if (out.found >= first_user_key && table.entries[out.found].scan_code == 0) {
+        if (is_user_key(out.found) && table.entries[out.found].scan_code == 0) {
             c->unclaimed.push_back({line, out.found, out.token});
         }
     }
@@ -292,7 +277,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         if (std::strchr(note->key_token, '\t') != nullptr) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else {
-            find(c, line, unknown_name("key", note->key_token, false, c->result->table));
+            find(c, line, unknown_name("key", note->key_token, false));
         }
         break;
     case line_no_user_entry:

@@ -75,9 +75,10 @@ const struct {
     {"a key given twice", id + "Num7 C-Z,C-Y\nNum7 C-A\n#0047 rA-X,rA-X,rA-X\n",
      "3: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"
      "4: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"},
-    {"a key the table has no name for", id + "Esc Space\nF1 Esc\n",
-     "2: unknown key 'Esc': it has no name here; write its code, '#0001'\n"
-     "3: unknown output 'Esc': it has no name here; put '#0001 user1' on a line above and use 'user1'\n"},
+    {"another spelling of a later name, and Pause", id + "Escape Space\nF1 escape\nPause X\nF2 C-Break\n",
+     "2: unknown key 'Escape': did you mean 'Esc'?\n3: unknown output 'escape': did you mean 'Esc'?\n"
+     "4: unknown key 'Pause': padmap passes Pause on as it is, and no line can map it\n"
+     "5: unknown output 'Break': padmap cannot send Pause\n"},
     {"another name of a table key", id + "PgUp Home\nF1 return\n",
      "2: unknown key 'PgUp': did you mean 'PageUp'?\n3: unknown output 'return': did you mean 'Enter'?\n"},
     {"a key code too short, and code 0", id + "#1e X\n#0000 X\n",
