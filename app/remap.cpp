@@ -28,6 +28,7 @@ struct remap_state {
     loaded_file files[max_config_files];
     layouts in_use;
     capture_state capture;
+    bool after_e1[keyboard_count];  // each keyboard's memory for is_pause_stroke
 };
 
 // With several files each echo follows a line naming its file, and every log
@@ -88,6 +89,7 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         send_stroke(run->set, device, received);
         return;
     }
+    bool pause = is_pause_stroke(&remap->after_e1[device - 1], received->key);
     bool usable = fetch_hardware_id(run->set, device);
     int file = usable ? layout_for_id(remap->in_use, hardware_id_buffer) : -1;
     if (file < 0) {
@@ -98,11 +100,16 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         return;
     }
     const loaded_file& layout = remap->files[file];
-    device_target target = {run, device};
     stroke_log log;
-    if (translate_stroke(&layout.layout.keys, &received->key, send_op{send_to_device, &target}, layout.line_prefix,
-                         &log) == translate_pass_through) {
+    if (pause) {
         send_stroke(run->set, device, received);
+        log_pass_through(received->key, layout.line_prefix, &log);
+    } else {
+        device_target target = {run, device};
+        if (translate_stroke(&layout.layout.keys, &received->key, send_op{send_to_device, &target}, layout.line_prefix,
+                             &log) == translate_pass_through) {
+            send_stroke(run->set, device, received);
+        }
     }
     log_line(run, log.text, log.length);
 }
@@ -144,6 +151,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     remap->run = run;
     reset_capture(&remap->capture);
+    std::memset(remap->after_e1, 0, sizeof remap->after_e1);
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap.get())) {
         close_device_set(run->set);
