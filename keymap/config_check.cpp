@@ -167,6 +167,25 @@ std::string misplaced_prefixes(const output_note& out) {
            " (the order is S- C- A- W- rS- rC- rA- rW-)";
 }
 
+// A comment line: '#' then a space, a tab or the end of the line.
+bool is_comment_line(const char* text) {
+    return text[0] == '#' && (text[1] == ' ' || text[1] == '\t' || text[1] == '\n' || text[1] == 0);
+}
+
+// The rest of a line after the space that ended its outputs, up to a comment
+// (a space then '#'), without blanks around it. Empty when only a comment or
+// nothing follows.
+std::string ignored_before_comment(const char* rest) {
+    std::string text = " " + std::string(rest);
+    size_t comment = text.find(" #");
+    if (comment != std::string::npos) text.resize(comment);
+    return trimmed(text.c_str());
+}
+
+std::string neither_key_nor_comment(const std::string& token) {
+    return quoted(token) + " is neither a key nor a comment: a comment line begins with '#' and a space";
+}
+
 // The list with the spaces after its commas taken out, up to the first other space.
 std::string joined_list(const char* list) {
     std::string text;
@@ -182,11 +201,21 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
     const key_table& table = c->result->table;
     const char* list = std::strchr(text, ' ');
     while (list != nullptr && *list == ' ') ++list;
-    for (int i = 0; i < note.output_count; ++i) {
+    // "F1 # copy": a comment where the outputs would be.
+    if (note.output_count == 1 && std::strcmp(note.outputs[0].token, "#") == 0) {
+        find(c, line, quoted(note.key_token) + " is given no outputs");
+        return;
+    }
+    // "F1 C-X\t# cut": the tab, the '#' and the first word of the comment are
+    // part of the last output.
+    bool tab_comment = note.ended_by != ',' && std::strstr(note.outputs[note.output_count - 1].token, "\t#") != nullptr;
+    if (tab_comment) find(c, line, "a tab does not end the outputs: put a space before a comment");
+    std::string ignored = note.ended_by == ' ' && !tab_comment ? ignored_before_comment(note.rest) : "";
+    for (int i = 0; i < note.output_count - (tab_comment ? 1 : 0); ++i) {
         const output_note& out = note.outputs[i];
         bool last = i == note.output_count - 1;
         if (out.token[0] == 0) {
-            bool space_follows = last && note.ended_by == ' ' && !is_blank_text(note.rest);
+            bool space_follows = last && !ignored.empty();
             if (i == 0 && last && !space_follows) {
                 find(c, line, quoted(note.key_token) + " is given no outputs");
             } else if (!last) {
@@ -205,13 +234,42 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
             c->unclaimed.push_back({line, out.found, out.token});
         }
     }
-    if (note.ended_by == ' ' && !is_blank_text(note.rest)) {
+    if (!ignored.empty()) {
         find(c, line,
-             "a space ends the list of outputs: " + quoted(trimmed(note.rest)) + " is ignored (write " +
+             "a space ends the list of outputs: " + quoted(ignored) + " is ignored (write " +
                  quoted(joined_list(list != nullptr ? list : "")) + ")");
     }
     if (note.ended_by == ',') {
         find(c, line, "more than 16 outputs: " + quoted(trimmed(note.rest)) + " is ignored");
+    }
+}
+
+// A key both a '#' line and its later name map: strokes find the user entry
+// the '#' line claims first, so the later name's lines do nothing. Said on
+// the later of the two lines, whichever it is.
+void check_code_and_name(checker* c, long line, const line_note& note) {
+    const key_table& table = c->result->table;
+    uint16_t code = table.entries[note.entry].scan_code;
+    char code_text[8];
+    std::snprintf(code_text, sizeof code_text, "#%04x", static_cast<unsigned>(code));
+    if (note.claimed) {
+        for (int late = first_late_key; late < key_count; ++late) {
+            if (table.entries[late].scan_code != code || c->first_line_of[late] == 0) continue;
+            find(c, line,
+                 quoted(note.key_token) + " is " + quoted(table.entries[late].name) + ", mapped on line " +
+                     std::to_string(c->first_line_of[late]) + ": this line claims " +
+                     quoted(table.entries[note.entry].name) +
+                     " for the key, which strokes find first, so that line does nothing");
+        }
+        return;
+    }
+    if (note.entry < first_late_key) return;
+    for (int user = first_user_key; user < first_late_key; ++user) {
+        if (table.entries[user].scan_code != code || c->claimed_on[user] == 0) continue;
+        find(c, line,
+             quoted(note.key_token) + " is " + quoted(code_text) + ", which line " +
+                 std::to_string(c->claimed_on[user]) + " claims as " + quoted(table.entries[user].name) +
+                 ": strokes find that entry first, so this line does nothing");
     }
 }
 
@@ -239,6 +297,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_claim(c, *note);
         check_outputs(c, line, text, *note);
         follow_outputs(c, *note);
+        check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
         if (c->first_line_of[note->entry] == 0) {
             c->first_line_of[note->entry] = line;
@@ -248,18 +307,21 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         return;
     }
     if (rest_of_id_line) {
-        if (!is_blank_text(text) && !c->id_is_a_key) {
+        if (!is_blank_text(text) && !c->id_is_a_key && trimmed(text)[0] != '#') {
             find(c, line, "the hardware id is followed by " + quoted(trimmed(text)) + ", which is ignored");
         }
         return;
     }
+    if (is_comment_line(text)) return;
     switch (note->fate) {
     case line_blank: break;
     case line_space_first:
         if (!is_blank_text(text)) find(c, line, "the line begins with a space and is ignored");
         break;
     case line_no_space:
-        if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
+        if (text[0] == '#') {
+            find(c, line, neither_key_nor_comment(trimmed(text)));
+        } else if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else if (!is_blank_text(text)) {
             find(c, line, quoted(trimmed(text)) + " is given no outputs");
@@ -267,14 +329,21 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         break;
     case line_short_code: {
         std::string digits;
-        for (const char* at = note->key_token + 1; hex_digit_value(*at) >= 0; ++at) digits += *at;
+        const char* at = note->key_token + 1;
+        for (; hex_digit_value(*at) >= 0; ++at) digits += *at;
+        if (*at != 0) {
+            find(c, line, neither_key_nor_comment(note->key_token));
+            break;
+        }
         find(c, line,
              quoted(note->key_token) + " is too short: a key code has four hex digits, as in " +
                  quoted("#" + std::string(4 - std::min<size_t>(digits.size(), 4), '0') + digits));
         break;
     }
     case line_unknown_key:
-        if (std::strchr(note->key_token, '\t') != nullptr) {
+        if (note->key_token[0] == '#') {
+            find(c, line, neither_key_nor_comment(note->key_token));
+        } else if (std::strchr(note->key_token, '\t') != nullptr) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else {
             find(c, line, unknown_name("key", note->key_token, false));
@@ -316,6 +385,12 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
              quoted(utf8_text(c->result->loaded.configured_hardware_id)) +
                  " is taken as the hardware id, so this line maps nothing: the file must begin with the "
                  "keyboard's hardware id (padmap without an argument prints it)");
+    } else if (c->result->loaded.configured_hardware_id[0] == u'#') {
+        c->id_is_a_key = true;
+        find(c, line,
+             quoted(utf8_text(c->result->loaded.configured_hardware_id)) +
+                 " is taken as the hardware id: the file must begin with the keyboard's hardware id, and comments "
+                 "come after it");
     } else if (std::char_traits<char16_t>::length(c->result->loaded.configured_hardware_id) == hardware_id_units - 1) {
         find(c, line, "a hardware id of 499 characters never matches: the driver's answer for it fills its buffer");
     }
