@@ -428,7 +428,11 @@ void run_check(config_check* result, bool from_file, const char16_t* path, const
     check_whole_file(&c);
     std::stable_sort(result->findings.begin(), result->findings.end(),
                      [](const config_finding& a, const config_finding& b) { return a.line < b.line; });
-    for (const key_entry& entry : result->table.entries) result->keys_mapped += entry.outputs[0] != 0;
+    for (int i = 0; i < key_count; ++i) {
+        const key_entry& entry = result->table.entries[i];
+        bool shadowed = i >= first_late_key && find_key_by_code(&result->table, entry.scan_code) != i;
+        result->keys_mapped += entry.outputs[0] != 0 && !shadowed;
+    }
 }
 
 }  // namespace

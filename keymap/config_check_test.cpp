@@ -176,6 +176,27 @@ TEST(ConfigCheck, EveryShippedExampleIsClean) {
     EXPECT_EQ(examples, 3);
 }
 
+// A later name whose key a '#' line's user entry stands for is never reached:
+// it is no key mapped.
+TEST(ConfigCheck, CountsTheKeysStrokesReach) {
+    // clang-format off
+    const struct {
+        std::string lines;
+        int mapped;
+    } rows[] = {
+        {"Esc Tab\nLWin Space\n", 2},
+        {"#0001 A-F4\nEsc Tab\n", 1},
+        {"Esc Tab\n#0001 A-F4\n", 1},
+        {"Esc Tab\n#0001 Nothing\n", 0},
+        {"#e05b Space\nEsc Tab\nF1 user1\n", 3},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines);
+        EXPECT_EQ(check_text(id + row.lines).keys_mapped, row.mapped);
+    }
+}
+
 // Lines of a configuration, right and wrong, to put together at random: the
 // check must read every file to the same key table as the loader.
 const char* const line_pieces[] = {
