@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "keymap/key_table.h"
 
@@ -113,6 +117,65 @@ TEST(KeyTable, TablesAreIndependent) {
     EXPECT_EQ(0, second.entries[0].outputs[0]);
     EXPECT_EQ(-1, find_key_by_code(&fresh_key_table(), 0xE0AB));
     EXPECT_EQ(first_user_key, find_key_by_code(&fresh_key_table(), 0));
+}
+
+// The README's table of key names, row by row: the text of each cell of the
+// rows after the header "| Name | Code |", without the code marks around it.
+std::vector<std::vector<std::string>> readme_key_rows() {
+    std::ifstream readme(std::string(PADMAP_SOURCE_DIR) + "/README.md");
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    bool in_table = false;
+    while (std::getline(readme, line)) {
+        if (line.rfind("| Name | Code |", 0) == 0) {
+            in_table = true;
+            std::getline(readme, line);  // the line under the header
+            continue;
+        }
+        if (!in_table) continue;
+        if (line.empty() || line[0] != '|') break;
+        std::vector<std::string> cells;
+        std::stringstream cut(line.substr(1));
+        std::string cell;
+        while (std::getline(cut, cell, '|')) {
+            cell = cell.substr(1, cell.size() - 2);
+            if (cell.size() >= 6 && cell.compare(0, 3, "`` ") == 0) {
+                cell = cell.substr(3, cell.size() - 6);
+            } else if (cell.size() >= 2 && cell.front() == '`' && cell.back() == '`') {
+                cell = cell.substr(1, cell.size() - 2);
+            }
+            cells.push_back(cell);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// The README lists every name a configuration can use, once, with its code,
+// and no other.
+TEST(KeyTable, TheReadmeListsEveryNameWithItsCode) {
+    std::map<std::string, std::string> listed;
+    for (const std::vector<std::string>& row : readme_key_rows()) {
+        ASSERT_GE(row.size(), 2u);
+        SCOPED_TRACE(row[0]);
+        EXPECT_TRUE(listed.emplace(row[0], row[1]).second) << "listed twice";
+    }
+    const key_table& fresh = fresh_key_table();
+    for (int i = 0; i < key_count; ++i) {
+        if (is_user_key(i)) continue;
+        const key_entry& entry = fresh.entries[i];
+        SCOPED_TRACE(entry.name);
+        char code[8];
+        std::snprintf(code, sizeof code, "%04x", static_cast<unsigned>(entry.scan_code));
+        auto row = listed.find(entry.name);
+        if (row == listed.end()) {
+            ADD_FAILURE() << "not in the README";
+            continue;
+        }
+        EXPECT_EQ(row->second, code);
+        listed.erase(row);
+    }
+    for (const auto& extra : listed) ADD_FAILURE() << "the README lists " << extra.first << ", which is no key name";
 }
 
 }  // namespace
