@@ -160,10 +160,6 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
     put_text(log, line_end);
 }
 
-}  // namespace
-
-namespace {
-
 uint16_t lookup_code(const key_stroke& key) {
     uint16_t lookup = key.make_code;
     if (key.key_state & key_state_e0) lookup |= 0xE000;
