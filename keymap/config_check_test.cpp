@@ -87,7 +87,10 @@ const struct {
      "2: an empty output between two commas\n3: the list of outputs ends with a comma\n"
      "4: 'C' is given no outputs\n5: 'D' is given no outputs\n"},
     {"comments in every place a line can have one", "kbd # my macro pad\n# copy and paste\n#\n#\tand\tpaste\n"
-     "F1 C-C  # copy\nF2 C-V #paste\n#0001 Space # Esc\n", ""},
+     "F1 C-C  # copy\nF2 C-V #paste\n#0001 Space # Esc\n# the end, without a line end", ""},
+    {"a later name in the wrong case", id + "lwin Esc\nF1 f13,VOLUMEUP\n",
+     "2: unknown key 'lwin': did you mean 'LWin'?\n3: unknown output 'f13': did you mean 'F13'?\n"
+     "3: unknown output 'VOLUMEUP': did you mean 'VolumeUp'?\n"},
     {"a tab before a comment", id + "F1 C-X\t# cut\nF2 C-V,Enter\t# paste\n",
      "2: a tab does not end the outputs: put a space before a comment\n"
      "3: a tab does not end the outputs: put a space before a comment\n"},
