@@ -208,4 +208,42 @@ TEST(Entry, RemapTranslatesTheKeyboardWhoseIdIsConfiguredAndReleasesEverything) 
     }
 }
 
+// Pause sends an E1 stroke and then 0045: both pass on as they are, however
+// left Ctrl and Num Lock are mapped. Each keyboard has its own second half.
+TEST(Entry, RemapPassesPauseOnAsItIs) {
+    sim_reset();
+    sim_declare_device(1, "kbd");
+    sim_declare_device(2, "kbd");
+    const std::string config = write_config("kbd\nLCtrl A\nNumLock B\n");
+    const auto stroke = [](int device, uint16_t make, uint16_t state) {
+        return sim_typed{device, key_stroke{make, state, 0}};
+    };
+    const std::vector<sim_typed> typed = {
+        stroke(1, 0x1D, 0x04), stroke(2, 0x45, 0x00), stroke(1, 0x45, 0x00), stroke(2, 0x45, 0x01),
+        stroke(1, 0x1D, 0x05), stroke(1, 0x45, 0x01), stroke(1, 0x45, 0x00), stroke(1, 0x45, 0x01),
+        stroke(1, 0x1D, 0x00), stroke(1, 0x1D, 0x01),
+    };
+    program_run run = run_program(typed, config);
+    std::remove(config.c_str());
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(banner +
+                  "LCtrl->A\nNumLock->B\n"
+                  "bypassing key 001d\n"
+                  "DOWN pressed key=NumLock 0045 -> 0030: 0030 down-\n"
+                  "bypassing key 0045\n"
+                  "UP remapping pressed key=NumLock 0045 -> 0030: 0030 up\n"
+                  "bypassing key 001d\n"
+                  "bypassing key 0045\n"
+                  "DOWN pressed key=NumLock 0045 -> 0030: 0030 down-\n"
+                  "UP remapping pressed key=NumLock 0045 -> 0030: 0030 up\n"
+                  "DOWN pressed key=LCtrl 001d -> 001e: 001e down-\n"
+                  "UP remapping pressed key=LCtrl 001d -> 001e: 001e up\n",
+              run.output);
+    EXPECT_EQ(describe({stroke(1, 0x1D, 0x04), stroke(2, 0x30, 0x00), stroke(1, 0x45, 0x00), stroke(2, 0x30, 0x01),
+                        stroke(1, 0x1D, 0x05), stroke(1, 0x45, 0x01), stroke(1, 0x30, 0x00), stroke(1, 0x30, 0x01),
+                        stroke(1, 0x1E, 0x00), stroke(1, 0x1E, 0x01)}),
+              describe(run.delivered));
+    expect_nothing_left();
+}
+
 }  // namespace

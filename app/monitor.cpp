@@ -4,6 +4,7 @@
 #include "app/front.h"
 #include "app/run.h"
 #include "app/stop.h"
+#include "app/translate.h"
 #include "keymap/key_table.h"
 #include "keymap/text.h"
 
@@ -20,13 +21,18 @@ struct known_id {
 
 // The key as a configuration line writes it: its table name, or "#" and the
 // lookup code for a key the table has no name for. User entries are left out:
-// they are names a configuration gives, not keys.
-void key_text(const key_stroke& key, char* out, size_t cap) {
+// they are names a configuration gives, not keys. Pause's strokes show as
+// "(Pause)": their codes are other keys', and no configuration maps them.
+void key_text(const key_stroke& key, bool pause, char* out, size_t cap) {
+    if (pause) {
+        std::snprintf(out, cap, "(Pause)");
+        return;
+    }
     uint16_t lookup = key.make_code;
     if (key.key_state & key_state_e0) lookup |= 0xE000;
     const key_table& keys = fresh_key_table();
     int index = find_key_by_code(&keys, lookup);
-    if (index >= 0 && index < first_user_key) {
+    if (index >= 0 && !is_user_key(index)) {
         std::snprintf(out, cap, "%s", keys.entries[index].name);
     } else {
         std::snprintf(out, cap, "#%04x", static_cast<unsigned>(lookup));
@@ -67,6 +73,7 @@ int run_monitor(run_state* run) {
     known_id known[keyboard_count] = {};
     front_program front;
     reset_front(&front);
+    bool after_e1[keyboard_count] = {};
     int device = 0;
     stroke received;
     while (next_stroke(run, &device, &received)) {
@@ -78,7 +85,7 @@ int run_monitor(run_state* run) {
         bool usable = fetch_hardware_id(run->set, device);
         length += id_line(&known[device - 1], device, usable, text + length, sizeof text - length);
         char name[24];
-        key_text(key, name, sizeof name);
+        key_text(key, is_pause_stroke(&after_e1[device - 1], key), name, sizeof name);
         int line = std::snprintf(text + length, sizeof text - length, "%d %-4s %-9s make %04x state %04x extra %08lx\n",
                                  device, (key.key_state & key_state_up) ? "up" : "down", name,
                                  static_cast<unsigned>(key.make_code), static_cast<unsigned>(key.key_state),

@@ -44,7 +44,8 @@ struct remap_state {
     held_layouts held;
     int folder_count;
     watched_folder folders[max_config_files];
-    config fresh;  // a file read again, before it replaces the old layout
+    config fresh;                   // a file read again, before it replaces the old layout
+    bool after_e1[keyboard_count];  // each keyboard's memory for is_pause_stroke
 };
 
 // With several files each echo follows a line naming its file, and every log
@@ -163,6 +164,7 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         send_stroke(run->set, device, received);
         return;
     }
+    bool pause = is_pause_stroke(&remap->after_e1[device - 1], received->key);
     bool usable = fetch_hardware_id(run->set, device);
     int file = usable ? layout_for_id(remap->in_use, hardware_id_buffer) : -1;
     // A stroke whose id cannot be read says nothing of where its keyboard went.
@@ -175,16 +177,21 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         return;
     }
     const loaded_file& layout = remap->files[file];
-    // The entry is copied before the hold is let go: a release forgets it.
-    key_entry entry;
-    const key_entry* found = entry_for(remap, layout.layout, device, received->key);
-    if (found != nullptr) std::memcpy(&entry, found, sizeof entry);
-    if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
-    device_target target = {run, device};
     stroke_log log;
-    if (translate_entry(found != nullptr ? &entry : nullptr, &received->key, send_op{send_to_device, &target},
-                        layout.line_prefix, &log) == translate_pass_through) {
+    if (pause) {
         send_stroke(run->set, device, received);
+        log_pass_through(received->key, layout.line_prefix, &log);
+    } else {
+        // The entry is copied before the hold is let go: a release forgets it.
+        key_entry entry;
+        const key_entry* found = entry_for(remap, layout.layout, device, received->key);
+        if (found != nullptr) std::memcpy(&entry, found, sizeof entry);
+        if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
+        device_target target = {run, device};
+        if (translate_entry(found != nullptr ? &entry : nullptr, &received->key, send_op{send_to_device, &target},
+                            layout.line_prefix, &log) == translate_pass_through) {
+            send_stroke(run->set, device, received);
+        }
     }
     log_line(run, log.text, log.length);
 }
@@ -318,6 +325,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->folder_count = 0;
     reset_capture(&remap->capture);
     reset_held_layouts(&remap->held);
+    std::memset(remap->after_e1, 0, sizeof remap->after_e1);
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap.get())) {
         close_device_set(run->set);

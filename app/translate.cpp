@@ -168,9 +168,25 @@ uint16_t lookup_code(const key_stroke& key) {
     return lookup;
 }
 
+void log_pass_through(const key_stroke& key, const char* prefix, stroke_log* log) {
+    log->length = 0;
+    put_line_start(log, prefix);
+    put_text(log, bypass_prefix);
+    put_hex(log, lookup_code(key));
+    put_text(log, line_end);
+}
+
+bool is_pause_stroke(bool* after_e1, const key_stroke& key) {
+    bool second_half = *after_e1 && key.make_code == 0x45 && !(key.key_state & key_state_e0);
+    bool e1 = (key.key_state & key_state_e1) != 0;
+    *after_e1 = e1;
+    return e1 || second_half;
+}
+
 translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
                                   stroke_log* log) {
-    int index = find_key_by_code(table, lookup_code(*key));
+    // Its make code alone is another key's: Pause's E1 1D would be left Ctrl.
+    int index = (key->key_state & key_state_e1) ? -1 : find_key_by_code(table, lookup_code(*key));
     return translate_entry(index >= 0 ? &table->entries[index] : nullptr, key, send, prefix, log);
 }
 
@@ -178,10 +194,7 @@ translate_result translate_entry(const key_entry* found, key_stroke* key, send_o
                                  stroke_log* log) {
     log->length = 0;
     if (found == nullptr || found->outputs[0] == 0) {
-        put_line_start(log, prefix);
-        put_text(log, bypass_prefix);
-        put_hex(log, lookup_code(*key));
-        put_text(log, line_end);
+        log_pass_through(*key, prefix, log);
         return translate_pass_through;
     }
 

@@ -35,7 +35,8 @@ struct stroke_log {
 // received for the caller to forward; consumed means its outputs were sent.
 // Either way log holds the stroke's log text, every line beginning with
 // prefix (NUL-terminated, may be empty), which the caller hands on after the
-// stroke's last send (the pass-through included).
+// stroke's last send (the pass-through included). A stroke with the E1 flag
+// is looked up in no table: it passes through.
 translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
                                   stroke_log* log);
 
@@ -47,5 +48,16 @@ uint16_t lookup_code(const key_stroke& key);
 // first output is 0, passes the stroke through.
 translate_result translate_entry(const key_entry* entry, key_stroke* key, send_op send, const char* prefix,
                                  stroke_log* log);
+
+// The log of a stroke passed through untranslated: "bypassing key" and its
+// lookup code (the make code with 0xE000 for the E0 flag), after prefix.
+void log_pass_through(const key_stroke& key, const char* prefix, stroke_log* log);
+
+// Pause sends two strokes: one with the E1 flag, then one with make code 0x45
+// and no E0 flag. True when the stroke is one of them: it is no key of its own
+// and passes through. *after_e1 is one keyboard's memory, false at the start:
+// whether its last stroke had the E1 flag; every stroke of that keyboard
+// updates it.
+bool is_pause_stroke(bool* after_e1, const key_stroke& key);
 
 #endif

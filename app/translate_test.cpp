@@ -116,11 +116,11 @@ const translate_case cases[] = {
      "UP remapping pressed key=Caps 003a -> 1f30: 1f30 up\n"
      "UP remapping pressed key=Caps 003a -> 2130: 2130 up\n"
      "UP remapping pressed key=Caps 003a -> 8030: 8030 up\n"},
-    {"the lookup folds the E0 flag into the code and ignores other state bits, none of which "
-     "is carried over; the log shows the make code as received, all 16 bits",
+    {"the lookup folds the E0 flag into the code and ignores other state bits but E1, none of "
+     "which is carried over; the log shows the make code as received, all 16 bits",
      {{"Caps", {0x0030}, {}}, {"Insert", {0x001C}, {}}},
-     {{0x3A, 0xFFFC, 0}, {0x3A, 0xFFFD, 0}, {0x52, 0xFFFE, 0}, {0x52, 0x00F7, 0},
-      {0x53, 0x00F6, 0}, {0xE052, 0x00, 0}, {0xE052, 0x02, 0}},
+     {{0x3A, 0xFFF8, 0}, {0x3A, 0xFFF9, 0}, {0x52, 0xFFFA, 0}, {0x52, 0x00F3, 0},
+      {0x53, 0x00F2, 0}, {0xE052, 0x00, 0}, {0xE052, 0x02, 0}},
      {{0x30, 0x00, 0}, {0x30, 0x01, 0}, {0x1C, 0x00, 0}, {0x1C, 0x01, 0}, {0x1C, 0x00, 0},
       {0x1C, 0x00, 0}},
      "DOWN pressed key=Caps 003a -> 0030: 0030 down-\n"
@@ -153,8 +153,50 @@ const translate_case cases[] = {
      "bypassing key 0001\n"
      "DOWN pressed key=user3 0000 -> 001c: 001c down-\n"
      "bypassing key e000\n"},
+    {"a stroke with the E1 flag is looked up nowhere: Pause's E1 1D is not left Ctrl; it passes "
+     "through, logged with its lookup code",
+     {{"LCtrl", {0x0030}, {}}, {"NumLock", {0x0030}, {}}, {"Insert", {0x0030}, {}}, {"RCtrl", {0x0030}, {}}},
+     {{0x1D, 0x04, 0}, {0x1D, 0x05, 0}, {0x45, 0x04, 0}, {0x52, 0x06, 0}, {0x1D, 0xFFFF, 0}},
+     {},
+     "bypassing key 001d\nbypassing key 001d\nbypassing key 0045\nbypassing key e052\nbypassing key e01d\n"},
+    {"later names are keys; a user entry claimed for a key with a later name is found first",
+     {{"F13", {0x0030}, {}}, {"user1", {0x001C}, {}, 0x0001}, {"Esc", {0x0030}, {}}},
+     {{0x64, 0x00, 0}, {0x01, 0x00, 0}, {0x01, 0x01, 0}},
+     {{0x30, 0x00, 0}, {0x1C, 0x00, 0}, {0x1C, 0x01, 0}},
+     "DOWN pressed key=F13 0064 -> 0030: 0030 down-\n"
+     "DOWN pressed key=user1 0001 -> 001c: 001c down-\n"
+     "UP remapping pressed key=user1 0001 -> 001c: 001c up\n"},
 };
 // clang-format on
+
+// Pause's two strokes, and strokes that only look like its second half.
+TEST(TranslateStroke, PauseIsAnE1StrokeAndThe0045AfterIt) {
+    // clang-format off
+    const struct {
+        const char* what;
+        std::vector<key_stroke> strokes;
+        std::vector<bool> pause;
+    } rows[] = {
+        {"press and release", {{0x1D, 0x04, 0}, {0x45, 0x00, 0}, {0x1D, 0x05, 0}, {0x45, 0x01, 0}},
+         {true, true, true, true}},
+        {"Num Lock alone, and after another key", {{0x45, 0x00, 0}, {0x1E, 0x00, 0}, {0x45, 0x01, 0}},
+         {false, false, false}},
+        {"only the stroke right after", {{0x1D, 0x04, 0}, {0x1E, 0x00, 0}, {0x45, 0x00, 0}}, {true, false, false}},
+        {"with the E0 flag, or another code, it is not the second half",
+         {{0x1D, 0x04, 0}, {0x45, 0x02, 0}, {0x1D, 0x04, 0}, {0x0145, 0x00, 0}, {0x45, 0x00, 0}},
+         {true, false, true, false, false}},
+        {"one second half only", {{0x1D, 0x04, 0}, {0x45, 0x00, 0}, {0x45, 0x00, 0}}, {true, true, false}},
+        {"E1 strokes in a row", {{0x1D, 0x04, 0}, {0x45, 0x04, 0}, {0x45, 0x00, 0}}, {true, true, true}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        bool after_e1 = false;
+        std::vector<bool> pause;
+        for (const key_stroke& key : row.strokes) pause.push_back(is_pause_stroke(&after_e1, key));
+        EXPECT_EQ(pause, row.pause);
+    }
+}
 
 TEST(TranslateStroke, SendsAndLogsEachCase) {
     for (const translate_case& c : cases) {

@@ -7,7 +7,7 @@
 
 struct device_set;
 
-// One keyboard event. key_state: 0x01 release, 0x02 E0 prefix.
+// One keyboard event. key_state: 0x01 release, 0x02 E0 prefix, 0x04 E1 prefix.
 struct key_stroke {
     uint16_t make_code;
     uint16_t key_state;
@@ -33,6 +33,7 @@ static_assert(sizeof(stroke) == sizeof(mouse_stroke), "a stroke is as large as a
 
 constexpr uint16_t key_state_up = 0x01;
 constexpr uint16_t key_state_e0 = 0x02;
+constexpr uint16_t key_state_e1 = 0x04;
 
 // Sizes of the driver's wire records.
 constexpr uint32_t key_record_size = 12;

@@ -36,12 +36,15 @@ void check_table() {
         const key_entry& entry = loaded.keys.entries[i];
         const key_entry& initial = fresh_key_table().entries[i];
         require(std::memcmp(entry.name, initial.name, sizeof entry.name) == 0, "a key name changed");
-        if (i < first_user_key) {
+        if (!is_user_key(i)) {
             require(entry.scan_code == initial.scan_code, "a named key's code changed");
         }
         // Two entries with one code would make the second unreachable by lookup.
+        // Only a later name may share its key's code, with the user entry a
+        // '#' line claimed for it.
         for (int j = 0; j < i; ++j) {
-            require(entry.scan_code == 0 || loaded.keys.entries[j].scan_code != entry.scan_code,
+            require(entry.scan_code == 0 || loaded.keys.entries[j].scan_code != entry.scan_code ||
+                        (i >= first_late_key && is_user_key(j)),
                     "two entries share a scan code");
         }
         for (int k = 0; k < key_outputs; ++k) {

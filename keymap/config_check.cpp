@@ -19,30 +19,24 @@ const modifier_prefix prefixes[] = {
     {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
 };
 
-// Names users write for keys: another name of a table key, or a key the table
-// has no name for, reached by its scan code.
+// Names users write for keys: another name of a table key, or a key no
+// configuration can map.
 struct key_alias {
     const char* name;
-    const char* table_name;  // null: no name, see code
-    const char* code;
+    const char* table_name;  // null: the key cannot be mapped
 };
 
 // clang-format off
 const key_alias aliases[] = {
-    {"PgUp", "PageUp", nullptr}, {"PgDn", "PageDown", nullptr}, {"PageDn", "PageDown", nullptr},
-    {"Del", "Delete", nullptr}, {"Ins", "Insert", nullptr}, {"Return", "Enter", nullptr},
-    {"Spacebar", "Space", nullptr}, {"CapsLock", "Caps", nullptr}, {"Bksp", "Backspace", nullptr},
-    {"Esc", nullptr, "0001"}, {"Escape", nullptr, "0001"},
-    {"Shift", nullptr, "002a"}, {"LShift", nullptr, "002a"}, {"RShift", nullptr, "0036"},
-    {"Ctrl", nullptr, "001d"}, {"Control", nullptr, "001d"}, {"LCtrl", nullptr, "001d"}, {"RCtrl", nullptr, "e01d"},
-    {"Alt", nullptr, "0038"}, {"LAlt", nullptr, "0038"}, {"RAlt", nullptr, "e038"}, {"AltGr", nullptr, "e038"},
-    {"Win", nullptr, "e05b"}, {"LWin", nullptr, "e05b"}, {"RWin", nullptr, "e05c"},
-    {"Menu", nullptr, "e05d"}, {"Apps", nullptr, "e05d"},
-    {"PrintScreen", nullptr, "e037"}, {"PrtSc", nullptr, "e037"},
-    {"ScrollLock", nullptr, "0046"}, {"ScrLk", nullptr, "0046"}, {"NumLock", nullptr, "0045"},
-    {"F13", nullptr, "0064"}, {"F14", nullptr, "0065"}, {"F15", nullptr, "0066"}, {"F16", nullptr, "0067"},
-    {"F17", nullptr, "0068"}, {"F18", nullptr, "0069"}, {"F19", nullptr, "006a"}, {"F20", nullptr, "006b"},
-    {"F21", nullptr, "006c"}, {"F22", nullptr, "006d"}, {"F23", nullptr, "006e"}, {"F24", nullptr, "0076"},
+    {"PgUp", "PageUp"}, {"PgDn", "PageDown"}, {"PageDn", "PageDown"}, {"Del", "Delete"}, {"Ins", "Insert"},
+    {"Return", "Enter"}, {"Spacebar", "Space"}, {"CapsLock", "Caps"}, {"Bksp", "Backspace"},
+    {"Escape", "Esc"}, {"Shift", "LShift"}, {"Ctrl", "LCtrl"}, {"Control", "LCtrl"}, {"Alt", "LAlt"},
+    {"AltGr", "RAlt"}, {"Win", "LWin"}, {"Apps", "Menu"}, {"ContextMenu", "Menu"},
+    {"PrtSc", "PrintScreen"}, {"PrtScn", "PrintScreen"}, {"ScrLk", "ScrollLock"},
+    {"VolUp", "VolumeUp"}, {"VolDown", "VolumeDown"}, {"Play", "PlayPause"}, {"MediaPlayPause", "PlayPause"},
+    {"MediaStop", "StopMedia"}, {"MediaNextTrack", "NextTrack"}, {"MediaPrevTrack", "PrevTrack"},
+    {"Calc", "Calculator"}, {"Kana", "KanaMode"},
+    {"Pause", nullptr}, {"Break", nullptr},
 };
 // clang-format on
 
@@ -128,26 +122,17 @@ void find(checker* c, long line, const std::string& message) {
     c->result->findings.push_back({line, message});
 }
 
-std::string first_free_user_entry(const key_table& table) {
-    for (int i = first_user_key; i < key_count; ++i) {
-        if (table.entries[i].scan_code == 0) return table.entries[i].name;
-    }
-    return "";
-}
-
 // What to say of a name that is not in the table.
-std::string unknown_name(const char* what, const char* name, bool as_output, const key_table& table) {
+std::string unknown_name(const char* what, const char* name, bool as_output) {
     std::string message = std::string("unknown ") + what + " " + quoted(name);
     if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
     const key_alias* alias = alias_of(name);
     if (alias == nullptr) return message;
     if (alias->table_name != nullptr) return message + ": did you mean " + quoted(alias->table_name) + "?";
-    std::string code = std::string("#") + alias->code;
-    if (!as_output) return message + ": it has no name here; write its code, " + quoted(code);
-    std::string user = first_free_user_entry(table);
-    if (user.empty()) return message + ": it has no name here, and no user entry is left to give it one";
-    return message + ": it has no name here; put " + quoted(code + " " + user) + " on a line above and use " +
-           quoted(user);
+    // Pause reaches padmap as an E1 stroke and its second half, which pass on
+    // untranslated; a stroke padmap sends has no E1 flag.
+    if (as_output) return message + ": padmap cannot send Pause";
+    return message + ": padmap passes Pause on as it is, and no line can map it";
 }
 
 // An output name that is more prefixes and a key: the prefixes out of order, or
@@ -182,6 +167,25 @@ std::string misplaced_prefixes(const output_note& out) {
            " (the order is S- C- A- W- rS- rC- rA- rW-)";
 }
 
+// A comment line: '#' then a space, a tab or the end of the line.
+bool is_comment_line(const char* text) {
+    return text[0] == '#' && (text[1] == ' ' || text[1] == '\t' || text[1] == '\n' || text[1] == 0);
+}
+
+// The rest of a line after the space that ended its outputs, up to a comment
+// (a space then '#'), without blanks around it. Empty when only a comment or
+// nothing follows.
+std::string ignored_before_comment(const char* rest) {
+    std::string text = " " + std::string(rest);
+    size_t comment = text.find(" #");
+    if (comment != std::string::npos) text.resize(comment);
+    return trimmed(text.c_str());
+}
+
+std::string neither_key_nor_comment(const std::string& token) {
+    return quoted(token) + " is neither a key nor a comment: a comment line begins with '#' and a space";
+}
+
 // The list with the spaces after its commas taken out, up to the first other space.
 std::string joined_list(const char* list) {
     std::string text;
@@ -197,11 +201,21 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
     const key_table& table = c->result->table;
     const char* list = std::strchr(text, ' ');
     while (list != nullptr && *list == ' ') ++list;
-    for (int i = 0; i < note.output_count; ++i) {
+    // "F1 # copy": a comment where the outputs would be.
+    if (note.output_count == 1 && std::strcmp(note.outputs[0].token, "#") == 0) {
+        find(c, line, quoted(note.key_token) + " is given no outputs");
+        return;
+    }
+    // "F1 C-X\t# cut": the tab, the '#' and the first word of the comment are
+    // part of the last output.
+    bool tab_comment = note.ended_by != ',' && std::strstr(note.outputs[note.output_count - 1].token, "\t#") != nullptr;
+    if (tab_comment) find(c, line, "a tab does not end the outputs: put a space before a comment");
+    std::string ignored = note.ended_by == ' ' && !tab_comment ? ignored_before_comment(note.rest) : "";
+    for (int i = 0; i < note.output_count - (tab_comment ? 1 : 0); ++i) {
         const output_note& out = note.outputs[i];
         bool last = i == note.output_count - 1;
         if (out.token[0] == 0) {
-            bool space_follows = last && note.ended_by == ' ' && !is_blank_text(note.rest);
+            bool space_follows = last && !ignored.empty();
             if (i == 0 && last && !space_follows) {
                 find(c, line, quoted(note.key_token) + " is given no outputs");
             } else if (!last) {
@@ -213,20 +227,49 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
         }
         if (out.found < 0) {
             std::string misplaced = misplaced_prefixes(out);
-            find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true, table));
+            find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true));
             continue;
         }
-        if (out.found >= first_user_key && table.entries[out.found].scan_code == 0) {
+        if (is_user_key(out.found) && table.entries[out.found].scan_code == 0) {
             c->unclaimed.push_back({line, out.found, out.token});
         }
     }
-    if (note.ended_by == ' ' && !is_blank_text(note.rest)) {
+    if (!ignored.empty()) {
         find(c, line,
-             "a space ends the list of outputs: " + quoted(trimmed(note.rest)) + " is ignored (write " +
+             "a space ends the list of outputs: " + quoted(ignored) + " is ignored (write " +
                  quoted(joined_list(list != nullptr ? list : "")) + ")");
     }
     if (note.ended_by == ',') {
         find(c, line, "more than 16 outputs: " + quoted(trimmed(note.rest)) + " is ignored");
+    }
+}
+
+// A key both a '#' line and its later name map: strokes find the user entry
+// the '#' line claims first, so the later name's lines do nothing. Said on
+// the later of the two lines, whichever it is.
+void check_code_and_name(checker* c, long line, const line_note& note) {
+    const key_table& table = c->result->table;
+    uint16_t code = table.entries[note.entry].scan_code;
+    char code_text[8];
+    std::snprintf(code_text, sizeof code_text, "#%04x", static_cast<unsigned>(code));
+    if (note.claimed) {
+        for (int late = first_late_key; late < key_count; ++late) {
+            if (table.entries[late].scan_code != code || c->first_line_of[late] == 0) continue;
+            find(c, line,
+                 quoted(note.key_token) + " is " + quoted(table.entries[late].name) + ", mapped on line " +
+                     std::to_string(c->first_line_of[late]) + ": this line claims " +
+                     quoted(table.entries[note.entry].name) +
+                     " for the key, which strokes find first, so that line does nothing");
+        }
+        return;
+    }
+    if (note.entry < first_late_key) return;
+    for (int user = first_user_key; user < first_late_key; ++user) {
+        if (table.entries[user].scan_code != code || c->claimed_on[user] == 0) continue;
+        find(c, line,
+             quoted(note.key_token) + " is " + quoted(code_text) + ", which line " +
+                 std::to_string(c->claimed_on[user]) + " claims as " + quoted(table.entries[user].name) +
+                 ": strokes find that entry first, so this line does nothing");
     }
 }
 
@@ -254,6 +297,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_claim(c, *note);
         check_outputs(c, line, text, *note);
         follow_outputs(c, *note);
+        check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
         if (c->first_line_of[note->entry] == 0) {
             c->first_line_of[note->entry] = line;
@@ -263,18 +307,21 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         return;
     }
     if (rest_of_id_line) {
-        if (!is_blank_text(text) && !c->id_is_a_key) {
+        if (!is_blank_text(text) && !c->id_is_a_key && trimmed(text)[0] != '#') {
             find(c, line, "the hardware id is followed by " + quoted(trimmed(text)) + ", which is ignored");
         }
         return;
     }
+    if (is_comment_line(text)) return;
     switch (note->fate) {
     case line_blank: break;
     case line_space_first:
         if (!is_blank_text(text)) find(c, line, "the line begins with a space and is ignored");
         break;
     case line_no_space:
-        if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
+        if (text[0] == '#') {
+            find(c, line, neither_key_nor_comment(trimmed(text)));
+        } else if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else if (!is_blank_text(text)) {
             find(c, line, quoted(trimmed(text)) + " is given no outputs");
@@ -282,17 +329,24 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         break;
     case line_short_code: {
         std::string digits;
-        for (const char* at = note->key_token + 1; hex_digit_value(*at) >= 0; ++at) digits += *at;
+        const char* at = note->key_token + 1;
+        for (; hex_digit_value(*at) >= 0; ++at) digits += *at;
+        if (*at != 0) {
+            find(c, line, neither_key_nor_comment(note->key_token));
+            break;
+        }
         find(c, line,
              quoted(note->key_token) + " is too short: a key code has four hex digits, as in " +
                  quoted("#" + std::string(4 - std::min<size_t>(digits.size(), 4), '0') + digits));
         break;
     }
     case line_unknown_key:
-        if (std::strchr(note->key_token, '\t') != nullptr) {
+        if (note->key_token[0] == '#') {
+            find(c, line, neither_key_nor_comment(note->key_token));
+        } else if (std::strchr(note->key_token, '\t') != nullptr) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else {
-            find(c, line, unknown_name("key", note->key_token, false, c->result->table));
+            find(c, line, unknown_name("key", note->key_token, false));
         }
         break;
     case line_no_user_entry:
@@ -331,6 +385,12 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
              quoted(utf8_text(c->result->loaded.configured_hardware_id)) +
                  " is taken as the hardware id, so this line maps nothing: the file must begin with the "
                  "keyboard's hardware id (padmap without an argument prints it)");
+    } else if (c->result->loaded.configured_hardware_id[0] == u'#') {
+        c->id_is_a_key = true;
+        find(c, line,
+             quoted(utf8_text(c->result->loaded.configured_hardware_id)) +
+                 " is taken as the hardware id: the file must begin with the keyboard's hardware id, and comments "
+                 "come after it");
     } else if (std::char_traits<char16_t>::length(c->result->loaded.configured_hardware_id) == hardware_id_units - 1) {
         find(c, line, "a hardware id of 499 characters never matches: the driver's answer for it fills its buffer");
     }
@@ -368,7 +428,11 @@ void run_check(config_check* result, bool from_file, const char16_t* path, const
     check_whole_file(&c);
     std::stable_sort(result->findings.begin(), result->findings.end(),
                      [](const config_finding& a, const config_finding& b) { return a.line < b.line; });
-    for (const key_entry& entry : result->table.entries) result->keys_mapped += entry.outputs[0] != 0;
+    for (int i = 0; i < key_count; ++i) {
+        const key_entry& entry = result->table.entries[i];
+        bool shadowed = i >= first_late_key && find_key_by_code(&result->table, entry.scan_code) != i;
+        result->keys_mapped += entry.outputs[0] != 0 && !shadowed;
+    }
 }
 
 }  // namespace

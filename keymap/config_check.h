@@ -19,9 +19,11 @@ struct config_finding {
 struct config_check {
     config_outcome outcome;
     std::vector<config_finding> findings;  // in line order
-    int keys_mapped;                       // entries whose first output is set
-    long id_line;                          // the line of the hardware id (or where it was looked for)
-    config loaded;                         // what the loader made of the file
+    // Entries whose first output is set, less the later names whose code a
+    // claimed user entry holds (strokes never reach them).
+    int keys_mapped;
+    long id_line;   // the line of the hardware id (or where it was looked for)
+    config loaded;  // what the loader made of the file
     // The key table as the check reads the loader's notes, built without
     // looking at the table the loader wrote: the two must always agree.
     key_table table;

@@ -75,9 +75,10 @@ const struct {
     {"a key given twice", id + "Num7 C-Z,C-Y\nNum7 C-A\n#0047 rA-X,rA-X,rA-X\n",
      "3: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"
      "4: 'Num7' was mapped on line 2 already: the two lines merge, and the key now sends rA-X,rA-X,rA-X\n"},
-    {"a key the table has no name for", id + "Esc Space\nF1 Esc\n",
-     "2: unknown key 'Esc': it has no name here; write its code, '#0001'\n"
-     "3: unknown output 'Esc': it has no name here; put '#0001 user1' on a line above and use 'user1'\n"},
+    {"another spelling of a later name, and Pause", id + "Escape Space\nF1 escape\nPause X\nF2 C-Break\n",
+     "2: unknown key 'Escape': did you mean 'Esc'?\n3: unknown output 'escape': did you mean 'Esc'?\n"
+     "4: unknown key 'Pause': padmap passes Pause on as it is, and no line can map it\n"
+     "5: unknown output 'Break': padmap cannot send Pause\n"},
     {"another name of a table key", id + "PgUp Home\nF1 return\n",
      "2: unknown key 'PgUp': did you mean 'PageUp'?\n3: unknown output 'return': did you mean 'Enter'?\n"},
     {"a key code too short, and code 0", id + "#1e X\n#0000 X\n",
@@ -85,6 +86,39 @@ const struct {
     {"empty outputs and keys without outputs", id + "A B,,C\nB C,\nC\nD \n",
      "2: an empty output between two commas\n3: the list of outputs ends with a comma\n"
      "4: 'C' is given no outputs\n5: 'D' is given no outputs\n"},
+    {"comments in every place a line can have one", "kbd # my macro pad\n# copy and paste\n#\n#\tand\tpaste\n"
+     "F1 C-C  # copy\nF2 C-V #paste\n#0001 Space # Esc\n# the end, without a line end", ""},
+    {"a later name in the wrong case", id + "lwin Esc\nF1 f13,VOLUMEUP\n",
+     "2: unknown key 'lwin': did you mean 'LWin'?\n3: unknown output 'f13': did you mean 'F13'?\n"
+     "3: unknown output 'VOLUMEUP': did you mean 'VolumeUp'?\n"},
+    {"a tab before a comment", id + "F1 C-X\t# cut\nF2 C-V,Enter\t# paste\n",
+     "2: a tab does not end the outputs: put a space before a comment\n"
+     "3: a tab does not end the outputs: put a space before a comment\n"},
+    {"a comment before the hardware id", "# my pad\nkbd\nCaps Backspace\n",
+     "1: '#' is taken as the hardware id: the file must begin with the keyboard's hardware id, and comments come "
+     "after it\n2: 'kbd' is given no outputs\n"},
+    {"a comment without its space", id + "#note X\n#copy\n#c0py X\n",
+     "2: '#note' is neither a key nor a comment: a comment line begins with '#' and a space\n"
+     "3: '#copy' is neither a key nor a comment: a comment line begins with '#' and a space\n"
+     "4: '#c0py' is neither a key nor a comment: a comment line begins with '#' and a space\n"},
+    {"a comment after outputs a space ends", id + "F1 C-V, Enter # paste\nF2 C-V, # paste\n",
+     "2: a space ends the list of outputs: 'Enter' is ignored (write 'C-V,Enter')\n"
+     "3: the list of outputs ends with a comma\n"},
+    {"a comment in place of the outputs", id + "F1 # copy\n", "2: 'F1' is given no outputs\n"},
+    {"a '#' line, then the later name of its key", id + "#0001 Space\nF1 C-C\nEsc Tab\n",
+     "4: 'Esc' is '#0001', which line 2 claims as 'user1': strokes find that entry first, so this line does "
+     "nothing\n"},
+    {"the later name of a key, then its '#' line", id + "Esc Tab\n#0001 Space\n",
+     "3: '#0001' is 'Esc', mapped on line 2: this line claims 'user1' for the key, which strokes find first, so "
+     "that line does nothing\n"},
+    {"a '#' line between two lines of the later name", id + "LWin Tab\n#E05B Space\nLWin A\n",
+     "3: '#E05B' is 'LWin', mapped on line 2: this line claims 'user1' for the key, which strokes find first, so "
+     "that line does nothing\n"
+     "4: 'LWin' is '#e05b', which line 3 claims as 'user1': strokes find that entry first, so this line does "
+     "nothing\n"
+     "4: 'LWin' was mapped on line 2 already: the two lines merge, and the key now sends A\n"},
+    {"a '#' line that finds no user entry leaves the later name alone", id + claims(10) + "Esc Tab\n#0001 Space\n",
+     "13: no user entry is left for '#0001': ten '#' codes have taken user1 to user10\n"},
     {"an id of 499 characters", std::string(499, 'k') + "\nCaps Backspace\n",
      "1: a hardware id of 499 characters never matches: the driver's answer for it fills its buffer\n"},
     {"an id of 500 characters", std::string(500, 'k') + "\nCaps Backspace\n",
@@ -97,6 +131,37 @@ TEST(ConfigCheck, NamesEachMistakeAtItsLine) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(findings_of(check_text(c.text)), c.findings);
     }
+}
+
+// Every name of the table as a key, and as an output with and without
+// prefixes: the check finds nothing, and the loader stores the name's code.
+TEST(ConfigCheck, EveryNameIsAKeyAndAnOutput) {
+    const key_table& fresh = fresh_key_table();
+    int names = 0;
+    for (int i = 0; i < key_count; ++i) {
+        if (is_user_key(i)) continue;
+        const key_entry& key = fresh.entries[i];
+        const std::string name = key.name;
+        const char* other = name == "Tab" ? "Enter" : "Tab";
+        SCOPED_TRACE(name);
+        static config_check result;
+        // The comma separates outputs: it is a key, but no output.
+        bool output = name != ",";
+        result = check_text(id + name + " B\n" + (output ? other + (" " + name + ",S-rA-" + name + "\n") : ""));
+        EXPECT_EQ(findings_of(result), "");
+        EXPECT_EQ(result.keys_mapped, output ? 2 : 1);
+        const key_entry& mapped = result.loaded.keys.entries[i];
+        EXPECT_EQ(mapped.outputs[0], 0x0030);
+        ++names;
+        if (!output) continue;
+        const key_entry& sends = result.loaded.keys.entries[find_key_by_name(&fresh, other)];
+        EXPECT_EQ(sends.outputs[0], key.scan_code);
+        EXPECT_EQ(sends.modifiers[0], 0);
+        EXPECT_EQ(sends.outputs[1], key.scan_code);
+        EXPECT_EQ(sends.modifiers[1], mod_left_shift | mod_right_alt);
+        EXPECT_EQ(sends.outputs[2], 0);
+    }
+    EXPECT_EQ(names, key_count - user_key_count);
 }
 
 TEST(ConfigCheck, EveryShippedExampleIsClean) {
@@ -112,6 +177,27 @@ TEST(ConfigCheck, EveryShippedExampleIsClean) {
         ++examples;
     }
     EXPECT_EQ(examples, 3);
+}
+
+// A later name whose key a '#' line's user entry stands for is never reached:
+// it is no key mapped.
+TEST(ConfigCheck, CountsTheKeysStrokesReach) {
+    // clang-format off
+    const struct {
+        std::string lines;
+        int mapped;
+    } rows[] = {
+        {"Esc Tab\nLWin Space\n", 2},
+        {"#0001 A-F4\nEsc Tab\n", 1},
+        {"Esc Tab\n#0001 A-F4\n", 1},
+        {"Esc Tab\n#0001 Nothing\n", 0},
+        {"#e05b Space\nEsc Tab\nF1 user1\n", 3},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines);
+        EXPECT_EQ(check_text(id + row.lines).keys_mapped, row.mapped);
+    }
 }
 
 // Lines of a configuration, right and wrong, to put together at random: the
@@ -146,6 +232,18 @@ const char* const line_pieces[] = {
     "X rW-rA-rC-rS-W-A-C-S-Y",
     "\xC3\xA9 X",
     "#zz00 X",
+    "Esc C-F13",
+    "#0001 X",
+    "LWin rA-Esc,S-LWin",
+    "#e05b Tab",
+    "F24 user1,Mute",
+    "VolumeUp S-Wake,BrowserBack",
+    "esc X",
+    "# a comment",
+    "#",
+    "F1 C-C  # copy",
+    "F2 # paste",
+    "#note X",
 };
 
 TEST(ConfigCheck, AlwaysReadsTheTableTheLoaderBuilds) {

@@ -26,8 +26,33 @@ TEST(MappingLines, EachLineOnAFreshTable) {
         eleven_echo += "#" + code + "->B\n";
         eleven_changes += "user" + std::to_string(i + 1) + "=" + code + (i > 0 ? " 0030:00;" : " 002e:00;");
     }
+    // A pad that sends F13-F24: twelve keys, more than the ten user entries
+    // that were once the only way to reach them.
+    std::string f13_to_f24, f13_to_f24_echo, f13_to_f24_changes;
+    for (int i = 0; i < 12; ++i) {
+        std::string key = "F" + std::to_string(13 + i), out = std::string(1, static_cast<char>('A' + i));
+        f13_to_f24 += key + " C-" + out + "\n";
+        f13_to_f24_echo += key + "->C-" + out + "\n";
+        f13_to_f24_changes +=
+            key + " " + hex4(fresh_key_table().entries[find_key_by_name(&fresh_key_table(), out.c_str())].scan_code) +
+            ":02;";
+    }
     // clang-format off
     const mapping_case cases[] = {
+        {"later names as keys and outputs", "Esc S-F13,RCtrl\nF24 rA-LWin\n", "Esc->S-F13\nEsc->RCtrl\nF24->rA-LWin\n",
+         "Esc 0064:01 e01d:00;F24 e05b:40;"},
+        {"later names are case-sensitive", "esc X\nF1 lwin\nF2 F25\n", "", ""},
+        {"twelve keys with later names, no user entry", f13_to_f24, f13_to_f24_echo, f13_to_f24_changes},
+        // The '#' line claims a user entry whichever comes first, as it did
+        // before the key had a name; strokes find that entry first.
+        {"a '#' line, then the later name of its key", "#0001 X\nEsc Y\n", "#0001->X\nEsc->Y\n",
+         "user1=0001 002d:00;Esc 0015:00;"},
+        {"the later name of a key, then its '#' line", "Esc Y\n#0001 X\n", "Esc->Y\n#0001->X\n",
+         "user1=0001 002d:00;Esc 0015:00;"},
+        {"a claimed entry and the later name send one code", "#e05b user1,LWin\n", "#e05b->user1\n#e05b->LWin\n",
+         "user1=e05b e05b:00 e05b:00;"},
+        {"comments", "# copy\n#\n#\tx y\nF1 C-C  # copy\nF2 C-V #paste, A\n", "F1->C-C\nF2->C-V\n",
+         "F1 002e:02;F2 002f:02;"},
         {"space after comma ends the list", "A B, C\n", "A->B\n", "A 0030:00;"},
         {"shift prefix", "A S-B\n", "A->S-B\n", "A 0030:01;"},
         {"prefix out of order is part of the name", "A C-S-B\n", "", "A 0000:02;"},

@@ -10,7 +10,7 @@ struct key_seed {
 namespace {
 
 // clang-format off
-const key_seed initial_keys[key_count] = {
+const key_seed initial_keys[] = {
     {"A", 0x001E},
     {"B", 0x0030},
     {"C", 0x002E},
@@ -111,10 +111,64 @@ const key_seed initial_keys[key_count] = {
     {"user8", 0x0000},
     {"user9", 0x0000},
     {"user10", 0x0000},
+    {"Esc", 0x0001},
+    {"LShift", 0x002A},
+    {"RShift", 0x0036},
+    {"LCtrl", 0x001D},
+    {"RCtrl", 0xE01D},
+    {"LAlt", 0x0038},
+    {"RAlt", 0xE038},
+    {"LWin", 0xE05B},
+    {"RWin", 0xE05C},
+    {"Menu", 0xE05D},
+    {"PrintScreen", 0xE037},
+    {"ScrollLock", 0x0046},
+    {"NumLock", 0x0045},
+    {"F13", 0x0064},
+    {"F14", 0x0065},
+    {"F15", 0x0066},
+    {"F16", 0x0067},
+    {"F17", 0x0068},
+    {"F18", 0x0069},
+    {"F19", 0x006A},
+    {"F20", 0x006B},
+    {"F21", 0x006C},
+    {"F22", 0x006D},
+    {"F23", 0x006E},
+    {"F24", 0x0076},
+    {"IntlBackslash", 0x0056},
+    {"IntlRo", 0x0073},
+    {"IntlYen", 0x007D},
+    {"Convert", 0x0079},
+    {"NonConvert", 0x007B},
+    {"KanaMode", 0x0070},
+    {"Mute", 0xE020},
+    {"VolumeDown", 0xE02E},
+    {"VolumeUp", 0xE030},
+    {"PlayPause", 0xE022},
+    {"StopMedia", 0xE024},
+    {"NextTrack", 0xE019},
+    {"PrevTrack", 0xE010},
+    {"MediaSelect", 0xE06D},
+    {"Mail", 0xE06C},
+    {"Calculator", 0xE021},
+    {"MyComputer", 0xE06B},
+    {"BrowserSearch", 0xE065},
+    {"BrowserHome", 0xE032},
+    {"BrowserBack", 0xE06A},
+    {"BrowserForward", 0xE069},
+    {"BrowserStop", 0xE068},
+    {"BrowserRefresh", 0xE067},
+    {"Favorites", 0xE066},
+    {"Power", 0xE05E},
+    {"Sleep", 0xE05F},
+    {"Wake", 0xE063},
 };
 
 }  // namespace
 // clang-format on
+
+static_assert(sizeof initial_keys / sizeof initial_keys[0] == key_count, "every entry has its name and code");
 
 void reset_key_table(key_table* table) {
     memset(table, 0, sizeof *table);
@@ -146,15 +200,30 @@ int find_key_by_name(const key_table* table, const char* text) {
     return -1;
 }
 
-int find_key_by_code(const key_table* table, uint16_t code) {
-    for (int i = 0; i < key_count; ++i) {
+namespace {
+
+int find_code_before(const key_table* table, uint16_t code, int end) {
+    for (int i = 0; i < end; ++i) {
         if (table->entries[i].scan_code == code) return i;
     }
     return -1;
 }
 
+}  // namespace
+
+int find_key_by_code(const key_table* table, uint16_t code) {
+    return find_code_before(table, code, key_count);
+}
+
+int find_key_for_code_line(const key_table* table, uint16_t code) {
+    return find_code_before(table, code, first_late_key);
+}
+
 int claim_user_slot(key_table* table, uint16_t code) {
-    int index = find_key_by_code(table, 0);
-    if (index >= 0) table->entries[index].scan_code = code;
-    return index;
+    for (int i = first_user_key; i < first_late_key; ++i) {
+        if (table->entries[i].scan_code != 0) continue;
+        table->entries[i].scan_code = code;
+        return i;
+    }
+    return -1;
 }

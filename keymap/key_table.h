@@ -3,10 +3,22 @@
 
 #include <cstdint>
 
-constexpr int key_count = 100;
 constexpr int key_outputs = 16;
 constexpr int key_name_size = 16;
+
+// The table's three parts, in order: the first named keys, the ten user
+// entries, then the later named keys (Esc, the modifiers, F13-F24, the media
+// keys, ...). A '#' line looks its code up in the first two parts only, so a
+// user entry it claims stands before a later name with the same code.
 constexpr int first_user_key = 90;
+constexpr int user_key_count = 10;
+constexpr int first_late_key = first_user_key + user_key_count;
+constexpr int late_key_count = 52;
+constexpr int key_count = first_late_key + late_key_count;
+
+inline bool is_user_key(int index) {
+    return index >= first_user_key && index < first_late_key;
+}
 
 // Modifier mask bits, one per modifier key.
 constexpr uint16_t mod_left_shift = 0x01;
@@ -25,9 +37,9 @@ struct key_entry {
     uint16_t modifiers[key_outputs];
 };
 
-// One configuration's keys: the 90 named keys then user1..user10, in their
-// fixed order, each with the outputs the configuration gave it. Every
-// configuration file has a table of its own.
+// One configuration's keys: the first named keys, user1..user10, then the
+// later named keys, in their fixed order, each with the outputs the
+// configuration gave it. Every configuration file has a table of its own.
 struct key_table {
     key_entry entries[key_count];
 };
@@ -43,11 +55,16 @@ const key_table& fresh_key_table();
 // Index of the first entry whose name equals text, or -1.
 int find_key_by_name(const key_table* table, const char* text);
 
-// Index of the first entry whose scan code equals code, or -1.
+// Index of the first entry whose scan code equals code, or -1: the entry a
+// stroke with that lookup code uses.
 int find_key_by_code(const key_table* table, uint16_t code);
 
-// Gives the first entry with scan code 0 the code and returns its index; -1
-// (table unchanged) when none is left.
+// The entry a '#' line with the code names: the first one with that scan code
+// before the later named keys, or -1.
+int find_key_for_code_line(const key_table* table, uint16_t code);
+
+// Gives the first user entry with scan code 0 the code and returns its index;
+// -1 (table unchanged) when none is left.
 int claim_user_slot(key_table* table, uint16_t code);
 
 #endif

@@ -74,7 +74,7 @@ void apply_mapping_line(key_table* table, char* line, line_note* note) {
         }
         note->is_code = true;
         note->code = hex_code(line + 1);
-        index = find_key_by_code(table, note->code);
+        index = find_key_for_code_line(table, note->code);
         if (index < 0) {
             index = claim_user_slot(table, note->code);
             note->claimed = index >= 0;

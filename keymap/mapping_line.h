@@ -40,7 +40,8 @@ struct line_note {
 
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
 // to the table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
-// least four hex digits and each OUT is optional prefixes S- C- A- W- rS- rC-
+// least four hex digits (the entry find_key_for_code_line gives, else a user
+// entry it claims) and each OUT is optional prefixes S- C- A- W- rS- rC-
 // rA- rW- (in that order) and a key name. Lines it cannot use change
 // nothing. The text is cut up in place; note (when not null) says what was
 // done and points into it.

@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ET
 
 NS = "{http://www.w3.org/2000/svg}"
 
-LABELS = """Esc F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 PrtSc ScrLk Pause
+LABELS = """Esc F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 PrintScreen ScrollLock Pause
 ` 1 2 3 4 5 6 7 8 9 0 - = Backspace Insert Home PageUp NumLock Num/ Num* Num-
 Tab Q W E R T Y U I O P [ ] \\ Delete End PageDown Num7 Num8 Num9 Num+
 Caps A S D F G H J K L ; ' Enter Num4 Num5 Num6

@@ -25,13 +25,18 @@ void append_modifier_prefix(uint16_t mask, std::string& out) {
 
 void append_output_name(const key_table& table, uint16_t code, std::string& out) {
     int entry = find_key_by_code(&table, code);
-    if (entry >= 0 && entry < first_user_key) {
+    if (entry >= 0 && !is_user_key(entry)) {
         out += table.entries[entry].name;
         return;
     }
     int place = find_place_by_code(code);
     if (place >= 0) {
         out += key_places[place].label;
+        return;
+    }
+    for (int late = first_late_key; late < key_count; ++late) {
+        if (table.entries[late].scan_code != code) continue;
+        out += table.entries[late].name;
         return;
     }
     if (entry >= 0) {

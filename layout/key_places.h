@@ -8,7 +8,7 @@
 // five main rows start at y 6.
 struct key_place {
     const char* label;  // the key's name in a configuration file, or a common
-                        // name when the key has none there (Esc, LShift, ...)
+                        // name when the key has none there (Pause)
     uint16_t code;      // scan code; the high byte is 0xE0 (0xE1 for Pause)
     bool named;         // true when label is a key table name
     int x, y, w, h;

@@ -16,6 +16,9 @@ void build_picture(const key_table& table, const bool named[key_count], layout_p
             picture.loose[picture.loose_count++] = i;
             continue;
         }
+        // A later name of a key a user entry has claimed: strokes find the
+        // user entry first, so its place shows that one.
+        if (picture.entry[place] >= 0) continue;
         picture.entry[place] = i;
         picture.look[place] = look;
     }

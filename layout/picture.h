@@ -21,7 +21,9 @@ struct layout_picture {
 // Sorts the configuration's table onto the keyboard. An
 // entry is in use when named[i] is set or it has a first output. A named key
 // is drawn at its place; a claimed user entry at the place of its code when
-// the keyboard has that key, otherwise (and with code 0) it is loose.
+// the keyboard has that key, otherwise (and with code 0) it is loose. Where a
+// claimed user entry and a later name stand for one key, the place shows the
+// user entry, which strokes find first, and the later name is not drawn.
 void build_picture(const key_table& table, const bool named[key_count], layout_picture& picture);
 
 #endif

@@ -58,6 +58,10 @@ TEST(Picture, WhatTheKeyboardShows) {
         {"#0001 A-F4\n", "Esc(mapped): user1 Alt+F4;"},
         {"#001e X\n", "A(mapped): A X;"},
         {"#e11d Space\n", "Pause(mapped): user1 Space;"},
+        {"Esc A-F4\nF13 C-C\nLShift ,\n", "Esc(mapped): Esc Alt+F4;LShift(passes): LShift;loose: F13 0064 Ctrl+C;"},
+        // a user entry claimed for a key with a later name stands in its place
+        {"#0001 A-F4\nEsc Tab\n", "Esc(mapped): user1 Alt+F4;"},
+        {"Esc Tab\n#0001 A-F4\n", "Esc(mapped): user1 Alt+F4;"},
         // named, but nothing would be sent in place of the key
         {"A user1\nB    \nC C-S-B\nD ,B\n", "A(passes): A;D(passes): D;C(passes): C;B(passes): B;"},
         {"#e05b Nothing\n", "LWin(passes): user1;"},

@@ -134,10 +134,6 @@ bool draw_key(std::string& svg, const key_table& table, int top, int place, cons
         fit_text(passes_text, per_line, max_lines, lines);
         add_lines(svg, x + 5, y + 30, out_font, out_line,
                   std::string("font-style=\"italic\" fill=\"") + passes_ink + "\"", lines);
-    } else if (!k.named && (k.code >> 8) != 0xE1) {
-        // No hint on Pause: its E1 sequence reaches padmap as the codes of
-        // LCtrl and NumLock, so no "#" line maps Pause alone.
-        add_text(svg, x + 6, y + 31, "font-family=\"monospace\" font-size=\"10\" fill=\"#555555\"", code_text(k.code));
     }
 
     if (cut) {
@@ -229,7 +225,7 @@ void draw_layout(const key_table& table, const layout_picture& picture, const st
     add_swatch(body, x, y, mapped_colours, "mapped");
     add_swatch(body, x, y, passes_colours, "named but passes through (first output empty)");
     add_swatch(body, x, y, plain_colours, "not mapped");
-    add_swatch(body, x, y, unnamed_colours, "no name: a configuration writes the #code");
+    add_swatch(body, x, y, unnamed_colours, "no name: padmap passes it on");
     y += 34;
 
     y = add_section(body, y, "Shortened on the keys", shortened);

@@ -157,7 +157,7 @@ bool parse_key(word w, key_stroke* key, parsed_line* out) {
         name[w.length] = 0;
         const key_table& keys = fresh_key_table();
         int index = find_key_by_name(&keys, name);
-        if (index >= first_user_key) {
+        if (is_user_key(index)) {
             fail(out, "key '%.*s' is a user entry: type its scan code instead", w);
             return false;
         }
