@@ -54,8 +54,13 @@ int report(const checked_file& file) {
                                                      : std::string("no hardware id");
     // %zu is not known to every C runtime padmap runs on.
     unsigned long findings = static_cast<unsigned long>(result.findings.size());
-    console_printf(console_out, "%s: %s, %d key%s mapped, %lu finding%s\n", name, id.c_str(), result.keys_mapped,
-                   plural(static_cast<size_t>(result.keys_mapped)), findings, plural(findings));
+    std::string summary =
+        std::to_string(result.keys_mapped) + " key" + plural(static_cast<size_t>(result.keys_mapped)) + " mapped, ";
+    // A file with sections says how many, after the keys mapped outside them.
+    int sections = result.outcome == config_loaded ? result.loaded.section_count : 0;
+    if (sections > 0) summary += std::to_string(sections) + " section" + plural(static_cast<size_t>(sections)) + ", ";
+    console_printf(console_out, "%s: %s, %s%lu finding%s\n", name, id.c_str(), summary.c_str(), findings,
+                   plural(findings));
     return result.findings.empty() ? 0 : 1;
 }
 

@@ -23,7 +23,7 @@ const held_layout* held_entry(const held_layouts* held, int device, uint16_t cod
     return nullptr;
 }
 
-void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, int section) {
+void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, const char* prefix) {
     keyboard_holds* keyboard = holds_of(held, device);
     if (keyboard == nullptr || keyboard->count == held_layout_keys || held_entry(held, device, code) != nullptr) return;
     held_layout& key = keyboard->keys[keyboard->count++];
@@ -34,7 +34,8 @@ void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* en
     } else {
         std::memset(&key.entry, 0, sizeof key.entry);
     }
-    key.section = section;
+    std::strncpy(key.prefix, prefix, sizeof key.prefix - 1);
+    key.prefix[sizeof key.prefix - 1] = 0;
 }
 
 void release_key(held_layouts* held, int device, uint16_t code) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "app/translate.h"
 #include "driver/device_set.h"
 #include "driver/strokes.h"
 #include "keymap/key_table.h"
@@ -18,10 +19,10 @@
 constexpr int held_layout_keys = 32;
 
 struct held_layout {
-    uint16_t code;    // the key's lookup code
-    bool found;       // the layout had an entry for it
-    key_entry entry;  // that entry as it was at the press
-    int section;      // which part of the configuration gave it (-1: the layout outside sections)
+    uint16_t code;                // the key's lookup code
+    bool found;                   // the layout had an entry for it
+    key_entry entry;              // that entry as it was at the press
+    char prefix[log_prefix_max];  // what its log lines started with (its file, its section)
 };
 
 struct keyboard_holds {
@@ -40,8 +41,8 @@ void reset_held_layouts(held_layouts* held);
 const held_layout* held_entry(const held_layouts* held, int device, uint16_t code);
 
 // Remembers a press of the key that is not held yet, with the entry the
-// layout gives it now (null: none) and where that came from.
-void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, int section);
+// layout gives it now (null: none) and the prefix of its log lines.
+void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, const char* prefix);
 
 // Forgets the key once released; forget_keyboard forgets every key of a
 // keyboard that is gone.

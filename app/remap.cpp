@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -5,6 +7,7 @@
 #include <vector>
 
 #include "app/capture.h"
+#include "app/front.h"
 #include "app/held_layouts.h"
 #include "app/reload.h"
 #include "app/run.h"
@@ -44,8 +47,12 @@ struct remap_state {
     held_layouts held;
     int folder_count;
     watched_folder folders[max_config_files];
-    config fresh;                   // a file read again, before it replaces the old layout
-    bool after_e1[keyboard_count];  // each keyboard's memory for is_pause_stroke
+    config fresh;  // a file read again, before it replaces the old layout
+    front_program front;
+    std::string front_name;                 // the program in front (UTF-8), empty when none can be asked
+    int in_front[max_config_files];         // each file's section for that program, -1 for none
+    bool sections_known[max_config_files];  // in_front holds for the program in front and the file's layout
+    bool after_e1[keyboard_count];          // each keyboard's memory for is_pause_stroke
 };
 
 // With several files each echo follows a line naming its file, and every log
@@ -139,21 +146,62 @@ void keyboard_gone(void* context, int device) {
     forget_keyboard(&remap->held, device);
 }
 
-// The entry a stroke is translated by: a held key's repeats and release by
-// the one its press found, anything else by the layout of the moment.
-const key_entry* entry_for(remap_state* remap, const config& layout, int device, const key_stroke& key) {
-    uint16_t code = lookup_code(key);
-    bool release = (key.key_state & key_state_up) != 0;
-    const held_layout* held = held_entry(&remap->held, device, code);
-    const key_entry* entry = nullptr;
-    if (held != nullptr) {
-        entry = held->found ? &held->entry : nullptr;
-    } else {
-        int index = find_key_by_code(&layout.keys, code);
-        entry = index >= 0 ? &layout.keys.entries[index] : nullptr;
-        if (!release) hold_key(&remap->held, device, code, entry, -1);
+// The section of the file for the program in front, -1 for none. The window
+// in front is looked at only for a file with sections, and its program
+// asked only when the window changed.
+int section_in_front(remap_state* remap, int file) {
+    const config& layout = remap->files[file].layout;
+    if (layout.section_count == 0) return -1;
+    if (follow_front(&remap->front)) {
+        remap->front_name = remap->front.known ? utf8_text(remap->front.name) : std::string();
+        for (bool& known : remap->sections_known) known = false;
     }
-    return entry;
+    if (!remap->sections_known[file]) {
+        remap->in_front[file] = remap->front_name.empty() ? -1 : section_for_program(layout, remap->front_name.c_str());
+        remap->sections_known[file] = true;
+    }
+    return remap->in_front[file];
+}
+
+// What a stroke is translated by, and what its log lines start with.
+struct stroke_layout {
+    bool found;
+    key_entry entry;
+    char prefix[log_prefix_max];
+};
+
+// A held key's repeats and release go by what its press found; anything
+// else by the layout of the moment: the section of the program in front,
+// for a key that section gives a first output, otherwise the lines outside
+// sections.
+void layout_for_stroke(remap_state* remap, int file, int device, const key_stroke& key, stroke_layout* out) {
+    uint16_t code = lookup_code(key);
+    const held_layout* held = held_entry(&remap->held, device, code);
+    if (held != nullptr) {
+        out->found = held->found;
+        std::memcpy(&out->entry, &held->entry, sizeof out->entry);
+        std::memcpy(out->prefix, held->prefix, sizeof out->prefix);
+        return;
+    }
+    const loaded_file& loaded = remap->files[file];
+    int section = section_in_front(remap, file);
+    int index = find_key_by_code(&loaded.layout.keys, code);
+    out->found = index >= 0;
+    std::snprintf(out->prefix, sizeof out->prefix, "%s", loaded.line_prefix);
+    if (out->found) {
+        std::memcpy(&out->entry, &loaded.layout.keys.entries[index], sizeof out->entry);
+        const config_section* in_front = section >= 0 ? &loaded.layout.sections[section] : nullptr;
+        if (in_front != nullptr && in_front->keys.entries[index].outputs[0] != 0) {
+            std::memcpy(out->entry.outputs, in_front->keys.entries[index].outputs, sizeof out->entry.outputs);
+            std::memcpy(out->entry.modifiers, in_front->keys.entries[index].modifiers, sizeof out->entry.modifiers);
+            // A prefix longer than its room keeps its start: the file, then the section.
+            std::string prefix = std::string(loaded.line_prefix) + "when " + in_front->label + ": ";
+            prefix.resize(std::min(prefix.size(), sizeof out->prefix - 1));
+            std::memcpy(out->prefix, prefix.c_str(), prefix.size() + 1);
+        }
+    }
+    if (!(key.key_state & key_state_up))
+        hold_key(&remap->held, device, code, out->found ? &out->entry : nullptr, out->prefix);
 }
 
 // One stroke from a captured keyboard. Its id is asked every time: the
@@ -176,20 +224,17 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         if (usable) release_keyboard(run->set, &remap->capture, device);
         return;
     }
-    const loaded_file& layout = remap->files[file];
     stroke_log log;
     if (pause) {
         send_stroke(run->set, device, received);
-        log_pass_through(received->key, layout.line_prefix, &log);
+        log_pass_through(received->key, remap->files[file].line_prefix, &log);
     } else {
-        // The entry is copied before the hold is let go: a release forgets it.
-        key_entry entry;
-        const key_entry* found = entry_for(remap, layout.layout, device, received->key);
-        if (found != nullptr) std::memcpy(&entry, found, sizeof entry);
+        stroke_layout layout;
+        layout_for_stroke(remap, file, device, received->key, &layout);
         if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
         device_target target = {run, device};
-        if (translate_entry(found != nullptr ? &entry : nullptr, &received->key, send_op{send_to_device, &target},
-                            layout.line_prefix, &log) == translate_pass_through) {
+        if (translate_entry(layout.found ? &layout.entry : nullptr, &received->key, send_op{send_to_device, &target},
+                            layout.prefix, &log) == translate_pass_through) {
             send_stroke(run->set, device, received);
         }
     }
@@ -220,6 +265,7 @@ std::string reload_file(remap_state* remap, int index, const std::vector<uint8_t
     }
     *id_changed = layout_for_id(layouts{1, {&file.layout}}, remap->fresh.configured_hardware_id) < 0;
     std::memcpy(&file.layout, &remap->fresh, sizeof file.layout);
+    remap->sections_known[index] = false;
     file.loaded_signature = content_signature(bytes);
     std::string text = "reloaded " + file.shown + "\n" + echo;
     std::unique_ptr<config_check> check(new (std::nothrow) config_check);
@@ -323,6 +369,8 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     remap->run = run;
     remap->folder_count = 0;
+    reset_front(&remap->front);
+    for (bool& known : remap->sections_known) known = false;
     reset_capture(&remap->capture);
     reset_held_layouts(&remap->held);
     std::memset(remap->after_e1, 0, sizeof remap->after_e1);

@@ -5,12 +5,34 @@
 
 #include "console/console.h"
 #include "keymap/file.h"
+#include "keymap/text.h"
 #include "keymap/unicode.h"
 #include "keymap/unit_stream.h"
 
 void reset_config(config* into) {
     memset(into->configured_hardware_id, 0, sizeof into->configured_hardware_id);
     reset_key_table(&into->keys);
+    into->section_count = 0;
+    memset(into->sections, 0, sizeof into->sections);
+}
+
+bool same_program(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+int section_for_program(const config& layout, const char* program) {
+    for (int s = 0; s < layout.section_count; ++s) {
+        const config_section& section = layout.sections[s];
+        for (int p = 0; p < section.program_count; ++p) {
+            if (same_program(section.programs[p], program)) return s;
+        }
+    }
+    return -1;
 }
 
 namespace {
@@ -44,10 +66,12 @@ config_outcome read_hardware_id(unit_stream* stream, char16_t* id, long* line) {
 }
 
 // Reads one piece (up to LF, at most piece_units units) as 8-bit text: units
-// 0x01-0x7F stay, a zero unit ends the text, anything else becomes '?'.
-// Returns false at the end of the input; *line_ended tells whether the piece
-// ended its line.
-bool read_piece(unit_stream* stream, char line[config_piece_units + 1], bool* line_ended) {
+// 0x01-0x7F stay, a zero unit ends the text, anything else becomes '?'. The
+// same units up to the zero are kept as UTF-16 in wide, for a "when" line's
+// program names. Returns false at the end of the input; *line_ended tells
+// whether the piece ended its line.
+bool read_piece(unit_stream* stream, char line[config_piece_units + 1], char16_t wide[config_piece_units + 1],
+                bool* line_ended) {
     int units = 0;
     int bytes = 0;
     bool cut = false;
@@ -57,14 +81,67 @@ bool read_piece(unit_stream* stream, char line[config_piece_units + 1], bool* li
         if (unit < 0) break;
         ++units;
         if (unit == 0) cut = true;
-        if (!cut) line[bytes++] = unit <= 0x7F ? static_cast<char>(unit) : '?';
+        if (!cut) {
+            wide[bytes] = static_cast<char16_t>(unit);
+            line[bytes++] = unit <= 0x7F ? static_cast<char>(unit) : '?';
+        }
         if (unit == u'\n') {
             *line_ended = true;
             break;
         }
     }
     line[bytes] = '\0';
+    wide[bytes] = 0;
     return units > 0;
+}
+
+bool is_name_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// A "when" line: the programs of a new section (the text after "when ", as
+// UTF-8), and its label for the log.
+void start_section(config_section* section, long line, const std::string& names) {
+    section->line = line;
+    section->program_count = 0;
+    reset_key_table(&section->keys);
+    std::string label;
+    size_t at = 0;
+    while (at <= names.size()) {
+        size_t comma = names.find(',', at);
+        if (comma == std::string::npos) comma = names.size();
+        size_t first = at, last = comma;
+        while (first < last && is_name_blank(names[first])) ++first;
+        while (last > first && is_name_blank(names[last - 1])) --last;
+        std::string name = names.substr(first, last - first);
+        at = comma + 1;
+        if (name.empty() || name.size() >= static_cast<size_t>(program_name_bytes)) continue;
+        if (section->program_count == max_section_programs) continue;
+        std::memcpy(section->programs[section->program_count++], name.c_str(), name.size() + 1);
+        label += (label.empty() ? "" : ", ") + name;
+    }
+    // A label too long is cut at a whole character.
+    size_t room = static_cast<size_t>(section_label_bytes) - 1;
+    if (label.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+        label.resize(cut);
+    }
+    std::memcpy(section->label, label.c_str(), label.size() + 1);
+}
+
+bool is_section_line(const char* line) {
+    return std::strncmp(line, "when ", 5) == 0;
+}
+
+// A note for a line that is no mapping line: nothing applied.
+void note_only(const char* line, line_note* note, line_fate fate) {
+    *note = line_note{};
+    note->fate = fate;
+    note->key_token = line;
+    note->entry = -1;
+    note->rest = "";
+    note->section_label = "";
 }
 
 config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
@@ -77,16 +154,29 @@ config_outcome load_from(byte_source source, config* into, const config_listener
     if (id != config_loaded) return id;
     char line[config_piece_units + 1];
     char text[config_piece_units + 1];
+    char16_t wide[config_piece_units + 1];
     bool line_ended = false;
-    while (read_piece(&stream, line, &line_ended)) {
-        if (listener == nullptr) {
-            apply_mapping_line(&into->keys, line, nullptr);
+    bool line_start = true;
+    int section = -1;  // -2: a section there is no room for
+    while (read_piece(&stream, line, wide, &line_ended)) {
+        line_note note;
+        std::memcpy(text, line, sizeof text);
+        if (line_start && is_section_line(line)) {
+            section = into->section_count < max_sections ? into->section_count++ : -2;
+            note_only(line, &note, line_section);
+            if (section >= 0) {
+                start_section(&into->sections[section], number, utf8_text(wide + 5));
+                note.section_label = into->sections[section].label;
+            }
+        } else if (section == -2) {
+            note_only(line, &note, line_dropped);
         } else {
-            std::memcpy(text, line, sizeof text);
-            line_note note;
-            apply_mapping_line(&into->keys, line, &note);
-            listener->line(listener->context, number, text, &note);
+            key_table* outputs = section >= 0 ? &into->sections[section].keys : &into->keys;
+            apply_mapping_line(&into->keys, outputs, line, &note);
         }
+        note.section = section;
+        if (listener != nullptr) listener->line(listener->context, number, text, &note);
+        line_start = line_ended;
         if (line_ended) ++number;
     }
     return config_loaded;
@@ -132,6 +222,7 @@ void print_failed_to_open(const char16_t* path) {
 
 std::string echo_text(const line_note* note) {
     std::string text;
+    if (note->fate == line_section && note->section >= 0) return "when " + std::string(note->section_label) + "\n";
     if (note->fate != line_applied) return text;
     for (int i = 0; i < note->output_count; ++i) {
         const output_note& out = note->outputs[i];

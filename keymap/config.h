@@ -12,11 +12,40 @@
 // padmap takes up to this many configuration files, one for each keyboard.
 constexpr int max_config_files = 10;
 
-// What one configuration file holds: the keyboard it names and its keys.
+// A section: the lines from a "when PROGRAM[,PROGRAM...]" line (the word, one
+// space, program names separated by commas, blanks around each ignored) to
+// the next such line or the end of the file. While a window of one of its
+// programs is in front, a key to which its lines give a first output sends
+// the section's outputs; every other key does what the lines outside
+// sections say. Its lines' keys, codes and user entries are the file's.
+constexpr int max_sections = 16;
+constexpr int max_section_programs = 8;
+constexpr int program_name_bytes = 128;   // a program's file name in UTF-8, with its terminator
+constexpr int section_label_bytes = 128;  // with its terminator
+
+struct config_section {
+    long line;                        // its "when" line
+    char label[section_label_bytes];  // its programs as "A.exe, B.exe" (cut when longer)
+    int program_count;                // the names it holds (empty ones and those too long left out)
+    char programs[max_section_programs][program_name_bytes];  // UTF-8, as written
+    key_table keys;  // the outputs its lines give; names and codes are the file's
+};
+
+// What one configuration file holds: the keyboard it names, its keys, and
+// its sections in file order.
 struct config {
     char16_t configured_hardware_id[hardware_id_units];  // NUL-terminated UTF-16
     key_table keys;
+    int section_count;
+    config_section sections[max_sections];
 };
+
+// The first section that names the program (its file name, UTF-8), compared
+// without regard to the case of ASCII letters; -1 when none does.
+int section_for_program(const config& layout, const char* program);
+
+// True when the two program names are the same but for the case of ASCII letters.
+bool same_program(const char* a, const char* b);
 
 // Puts the configuration back to no id and a fresh key table.
 void reset_config(config* into);

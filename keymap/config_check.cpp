@@ -108,12 +108,22 @@ struct pending_user_output {
     std::string token;  // as written
 };
 
+// Where a mapping line stands: outside sections (0) or in section s (s + 1).
+constexpr int scopes = max_sections + 1;
+
+struct later_mapping {
+    long line;
+    int scope;
+    int entry;
+};
+
 struct checker {
     config_check* result;
     bool id_is_a_key;
-    long first_line_of[key_count];               // the line that first mapped each entry, 0 for none
+    long first_line_of[scopes][key_count];       // the line that first mapped each entry, 0 for none
+    uint16_t first_output[scopes][key_count];    // each entry's first output as the lines leave it
     long claimed_on[key_count];                  // the line whose "#" code claimed a user entry
-    std::vector<std::pair<long, int>> remapped;  // (line, entry) of every later mapping
+    std::vector<later_mapping> remapped;         // every later mapping of an entry in one scope
     std::vector<pending_user_output> unclaimed;  // outputs naming a user entry with no key yet
     bool first_piece;                            // the next piece is the rest of the id's line
 };
@@ -125,6 +135,7 @@ void find(checker* c, long line, const std::string& message) {
 // What to say of a name that is not in the table.
 std::string unknown_name(const char* what, const char* name, bool as_output) {
     std::string message = std::string("unknown ") + what + " " + quoted(name);
+    if (!as_output && same_letters(name, "when")) return message + ": a section begins with 'when' in lower case";
     if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
     const key_alias* alias = alias_of(name);
     if (alias == nullptr) return message;
@@ -254,10 +265,10 @@ void check_code_and_name(checker* c, long line, const line_note& note) {
     std::snprintf(code_text, sizeof code_text, "#%04x", static_cast<unsigned>(code));
     if (note.claimed) {
         for (int late = first_late_key; late < key_count; ++late) {
-            if (table.entries[late].scan_code != code || c->first_line_of[late] == 0) continue;
+            if (table.entries[late].scan_code != code || c->first_line_of[0][late] == 0) continue;
             find(c, line,
                  quoted(note.key_token) + " is " + quoted(table.entries[late].name) + ", mapped on line " +
-                     std::to_string(c->first_line_of[late]) + ": this line claims " +
+                     std::to_string(c->first_line_of[0][late]) + ": this line claims " +
                      quoted(table.entries[note.entry].name) +
                      " for the key, which strokes find first, so that line does nothing");
         }
@@ -279,12 +290,84 @@ void follow_claim(checker* c, const line_note& note) {
     if (note.claimed) c->result->table.entries[note.entry].scan_code = note.code;
 }
 
+// Lines in a section give their outputs to the section's table; the check
+// keeps the first output of each entry in each scope.
 void follow_outputs(checker* c, const line_note& note) {
+    int scope = note.section + 1;
+    if (note.output_count > 0 && note.outputs[0].found >= 0) {
+        c->first_output[scope][note.entry] = c->result->table.entries[note.outputs[0].found].scan_code;
+    }
+    if (scope != 0) return;
     key_entry& entry = c->result->table.entries[note.entry];
     for (int i = 0; i < note.output_count; ++i) {
         const output_note& out = note.outputs[i];
         entry.modifiers[i] = out.modifiers;
         if (out.found >= 0) entry.outputs[i] = c->result->table.entries[out.found].scan_code;
+    }
+}
+
+// A program name padmap can never see in front as written.
+std::string odd_program(const std::string& name) {
+    if (name.size() >= static_cast<size_t>(program_name_bytes)) {
+        return quoted(name.substr(0, 40) + "...") + " is longer than " + std::to_string(program_name_bytes - 1) +
+               " bytes and is ignored";
+    }
+    size_t folder = name.find_last_of("/\\");
+    if (folder != std::string::npos) {
+        return quoted(name) + " is a path: name the program by its file name alone, " + quoted(name.substr(folder + 1));
+    }
+    if (name.find('.') == std::string::npos) {
+        return quoted(name) + " has no extension: padmap compares the program's file name, as in " +
+               quoted(name + ".exe") + " (padmap --monitor shows it)";
+    }
+    return "";
+}
+
+// A "when" line: what is odd in its list of programs, and programs an
+// earlier section names already (that one holds for them).
+void check_section_line(checker* c, long line, const char* text, const line_note& note) {
+    if (note.section == -2) {
+        find(c, line, "more than " + std::to_string(max_sections) + " sections: this one and its lines are ignored");
+        return;
+    }
+    std::string names = trimmed(text + 5);
+    std::vector<std::string> listed;
+    size_t at = 0;
+    while (at <= names.size()) {
+        size_t comma = names.find(',', at);
+        if (comma == std::string::npos) comma = names.size();
+        listed.push_back(trimmed(names.substr(at, comma - at).c_str()));
+        at = comma + 1;
+    }
+    const config& loaded = c->result->loaded;
+    const config_section& section = loaded.sections[note.section];
+    if (section.program_count == 0) {
+        find(c, line, "'when' names no program: write the program's file name, as in 'when Photoshop.exe'");
+        return;
+    }
+    int taken = 0;
+    bool empty_said = false;
+    for (const std::string& name : listed) {
+        if (name.empty()) {
+            if (!empty_said) find(c, line, "an empty name in the list of programs is ignored");
+            empty_said = true;
+            continue;
+        }
+        std::string odd = odd_program(name);
+        if (!odd.empty()) find(c, line, odd);
+        if (name.size() >= static_cast<size_t>(program_name_bytes)) continue;
+        if (++taken > max_section_programs) {
+            find(c, line,
+                 "more than " + std::to_string(max_section_programs) + " programs: " + quoted(name) +
+                     " and the rest are ignored");
+            break;
+        }
+        for (int earlier = 0; earlier < note.section; ++earlier) {
+            if (section_for_program(loaded, name.c_str()) != earlier) continue;
+            find(c, line,
+                 quoted(name) + " is named by the section of line " + std::to_string(loaded.sections[earlier].line) +
+                     " already: that section holds for it");
+        }
     }
 }
 
@@ -297,15 +380,21 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_claim(c, *note);
         check_outputs(c, line, text, *note);
         follow_outputs(c, *note);
-        check_code_and_name(c, line, *note);
+        if (note->section < 0) check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
-        if (c->first_line_of[note->entry] == 0) {
-            c->first_line_of[note->entry] = line;
+        long& first = c->first_line_of[note->section + 1][note->entry];
+        if (first == 0) {
+            first = line;
         } else {
-            c->remapped.push_back({line, note->entry});
+            c->remapped.push_back({line, note->section + 1, note->entry});
         }
         return;
     }
+    if (note->fate == line_section) {
+        check_section_line(c, line, text, *note);
+        return;
+    }
+    if (note->fate == line_dropped) return;
     if (rest_of_id_line) {
         if (!is_blank_text(text) && !c->id_is_a_key && trimmed(text)[0] != '#') {
             find(c, line, "the hardware id is followed by " + quoted(trimmed(text)) + ", which is ignored");
@@ -321,6 +410,8 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
     case line_no_space:
         if (text[0] == '#') {
             find(c, line, neither_key_nor_comment(trimmed(text)));
+        } else if (std::strncmp(text, "when\t", 5) == 0) {
+            find(c, line, "a tab does not separate 'when' from its programs: use a space");
         } else if (std::strchr(text, '\t') != nullptr && !is_blank_text(text)) {
             find(c, line, "a tab does not separate a key from its outputs: use a space");
         } else if (!is_blank_text(text)) {
@@ -353,7 +444,9 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         find(c, line,
              "no user entry is left for " + quoted(note->key_token) + ": ten '#' codes have taken user1 to user10");
         break;
-    case line_applied: break;
+    case line_applied:
+    case line_section:
+    case line_dropped: break;
     }
 }
 
@@ -399,11 +492,19 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
 // What only the whole file shows: keys mapped twice, outputs that name a user
 // entry no line above claimed.
 void check_whole_file(checker* c) {
-    for (const auto& later : c->remapped) {
-        const key_entry& entry = c->result->table.entries[later.second];
-        find(c, later.first,
-             quoted(entry.name) + " was mapped on line " + std::to_string(c->first_line_of[later.second]) +
+    const config& loaded = c->result->loaded;
+    for (const later_mapping& later : c->remapped) {
+        const key_table& scope = later.scope == 0 ? c->result->table : loaded.sections[later.scope - 1].keys;
+        const key_entry& entry = scope.entries[later.entry];
+        find(c, later.line,
+             quoted(c->result->table.entries[later.entry].name) + " was mapped on line " +
+                 std::to_string(c->first_line_of[later.scope][later.entry]) +
                  " already: the two lines merge, and the key now sends " + sequence_text(c->result->table, entry));
+    }
+    for (int s = 0; s < loaded.section_count; ++s) {
+        bool maps = false;
+        for (int i = 0; i < key_count && !maps; ++i) maps = c->first_output[s + 1][i] != 0;
+        if (!maps) find(c, loaded.sections[s].line, "this section maps no key: no line of it gives a key an output");
     }
     for (const pending_user_output& out : c->unclaimed) {
         std::string message = quoted(out.token) + " sends nothing: no '#' line above claims " +

@@ -19,8 +19,8 @@ struct config_finding {
 struct config_check {
     config_outcome outcome;
     std::vector<config_finding> findings;  // in line order
-    // Entries whose first output is set, less the later names whose code a
-    // claimed user entry holds (strokes never reach them).
+    // Entries whose first output is set outside sections, less the later
+    // names whose code a claimed user entry holds (strokes never reach them).
     int keys_mapped;
     long id_line;   // the line of the hardware id (or where it was looked for)
     config loaded;  // what the loader made of the file

@@ -40,7 +40,7 @@ bool ends_name(char c) {
 
 }  // namespace
 
-void apply_mapping_line(key_table* table, char* line, line_note* note) {
+void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, line_note* note) {
     line_note ignored;
     if (note == nullptr) note = &ignored;
     note->entry = -1;
@@ -50,6 +50,8 @@ void apply_mapping_line(key_table* table, char* line, line_note* note) {
     note->output_count = 0;
     note->ended_by = 0;
     note->rest = "";
+    note->section = -1;
+    note->section_label = "";
     note->key_token = line;
     if (line[0] == '\0' || line[0] == '\n') {
         note->fate = line_blank;
@@ -92,7 +94,7 @@ void apply_mapping_line(key_table* table, char* line, line_note* note) {
     }
     note->fate = line_applied;
     note->entry = index;
-    key_entry* entry = &table->entries[index];
+    key_entry* entry = &outputs_into->entries[index];
 
     char* pos = space + 1;
     while (*pos == ' ') ++pos;

@@ -15,6 +15,8 @@ enum line_fate {
     line_unknown_key,    // the key token names no entry: ignored
     line_no_user_entry,  // a "#" code of no entry, and no user entry left: ignored
     line_applied,        // the output list was applied to the entry
+    line_section,        // a "when" line: a section of the configuration starts
+    line_dropped,        // a line of a section the configuration has no room for: ignored
 };
 
 struct output_note {
@@ -34,8 +36,11 @@ struct line_note {
     bool claimed;           // ... which claimed a user entry
     int output_count;       // output tokens taken, 1 to 16
     output_note outputs[key_outputs];
-    char ended_by;     // ',' (sixteen taken, more follow), ' ', '\n' or 0
-    const char* rest;  // the text after what ended the list (ignored)
+    char ended_by;              // ',' (sixteen taken, more follow), ' ', '\n' or 0
+    const char* rest;           // the text after what ended the list (ignored)
+    int section;                // the section the line belongs to (or starts), -1 outside sections,
+                                // -2 in one there was no room for
+    const char* section_label;  // line_section: its programs as the section names them ("" when none)
 };
 
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
@@ -44,7 +49,9 @@ struct line_note {
 // entry it claims) and each OUT is optional prefixes S- C- A- W- rS- rC-
 // rA- rW- (in that order) and a key name. Lines it cannot use change
 // nothing. The text is cut up in place; note (when not null) says what was
-// done and points into it.
-void apply_mapping_line(key_table* table, char* line, line_note* note);
+// done and points into it. Keys, codes and claims are the table's; the
+// outputs go into the same entry of outputs_into (the table itself, or a
+// section's table of outputs).
+void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, line_note* note);
 
 #endif
