@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <functional>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/entry.h"
@@ -171,6 +173,37 @@ inline void expect_nothing_left() {
 inline std::string write_config(const std::string& text, const std::string& name = "") {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     return write_own_file(std::string(test->test_suite_name()) + "-" + test->name() + name + ".cfg", text);
+}
+
+// A key stroke of the code (0xE000 and more: with the E0 flag), pressed or released.
+inline key_stroke stroke_of(uint16_t code, bool release) {
+    uint16_t state = static_cast<uint16_t>((release ? key_state_up : 0) | (code > 0xFF ? key_state_e0 : 0));
+    return key_stroke{static_cast<uint16_t>(code & 0xFF), state, 0};
+}
+
+// Walks what reached the system on the device, each output with the typed
+// key whose stroke sent it: a key's release must let go of what that key's
+// presses pressed, nothing else, and once every key is released nothing may
+// be down. (Two keys may send one output: each answers for its own.) Empty
+// when so; otherwise what is wrong.
+inline std::string check_outputs_balance(const program_run& run, const std::vector<sim_typed>& script, int device) {
+    std::set<std::pair<uint16_t, std::pair<int, bool>>> down;  // (typed key, output)
+    for (size_t k = 0; k < run.delivered.size(); ++k) {
+        const sim_typed& d = run.delivered[k];
+        if (d.device != device) continue;
+        if (run.during[k] < 0) return "an output was left held until the end";
+        const key_stroke& typed = script[static_cast<size_t>(run.during[k])].key;
+        uint16_t source = static_cast<uint16_t>(typed.make_code | ((typed.key_state & key_state_e0) ? 0xE000 : 0));
+        auto key = std::make_pair(
+            source, std::make_pair(static_cast<int>(d.key.make_code), (d.key.key_state & key_state_e0) != 0));
+        if (!(d.key.key_state & key_state_up)) {
+            down.insert(key);
+        } else if (down.erase(key) == 0) {
+            return "released " + std::to_string(key.second.first) + " that key " + std::to_string(source) +
+                   " did not press";
+        }
+    }
+    return down.empty() ? "" : std::to_string(down.size()) + " keys left held";
 }
 
 #endif

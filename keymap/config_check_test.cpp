@@ -119,6 +119,32 @@ const struct {
      "4: 'LWin' was mapped on line 2 already: the two lines merge, and the key now sends A\n"},
     {"a '#' line that finds no user entry leaves the later name alone", id + claims(10) + "Esc Tab\n#0001 Space\n",
      "13: no user entry is left for '#0001': ten '#' codes have taken user1 to user10\n"},
+    {"sections that are right", id + "F1 C-C\nwhen Premiere Pro.exe, Resolve.exe\nF1 C-K\n"
+     "when photoshop.exe\n#e05b user1  # a code in a section\nF1 user1\n", ""},
+    {"a 'when' line without programs, with an empty one, a path, no extension",
+     id + "when \nA B\nwhen a.exe,,C:\\Tools\\b.exe\nA C\nwhen Photoshop\nA D\n",
+     "2: 'when' names no program: write the program's file name, as in 'when Photoshop.exe'\n"
+     "4: an empty name in the list of programs is ignored\n"
+     "4: 'C:\\Tools\\b.exe' is a path: name the program by its file name alone, 'b.exe'\n"
+     "6: 'Photoshop' has no extension: padmap compares the program's file name, as in 'Photoshop.exe' "
+     "(padmap --monitor shows it)\n"},
+    {"a program two sections name", id + "when a.exe, B.exe\nA B\nwhen c.exe, b.EXE\nA C\n",
+     "4: 'b.EXE' is named by the section of line 2 already: that section holds for it\n"},
+    {"a section that maps nothing", id + "when a.exe\nA user1\nB , C\nwhen b.exe\n# nothing yet\n",
+     "2: this section maps no key: no line of it gives a key an output\n"
+     "3: 'user1' sends nothing: no '#' line above claims 'user1' for a key\n"
+     "4: an empty output between two commas\n"
+     "4: a space ends the list of outputs: 'C' is ignored (write ',C')\n"
+     "5: this section maps no key: no line of it gives a key an output\n"},
+    {"a key mapped twice in one section, once in another and outside",
+     id + "A B\nwhen a.exe\nA C\nA ,D\nwhen b.exe\nA E\n",
+     "5: an empty output between two commas\n"
+     "5: 'A' was mapped on line 4 already: the two lines merge, and the key now sends C,D\n"},
+    {"'when' in another case or with a tab", id + "When a.exe\nwhen\ta.exe\n",
+     "2: unknown key 'When': a section begins with 'when' in lower case\n"
+     "3: a tab does not separate 'when' from its programs: use a space\n"},
+    {"more than eight programs", id + "when 1.exe,2.exe,3.exe,4.exe,5.exe,6.exe,7.exe,8.exe,9.exe,10.exe\nA B\n",
+     "2: more than 8 programs: '9.exe' and the rest are ignored\n"},
     {"an id of 499 characters", std::string(499, 'k') + "\nCaps Backspace\n",
      "1: a hardware id of 499 characters never matches: the driver's answer for it fills its buffer\n"},
     {"an id of 500 characters", std::string(500, 'k') + "\nCaps Backspace\n",
@@ -244,6 +270,10 @@ const char* const line_pieces[] = {
     "F1 C-C  # copy",
     "F2 # paste",
     "#note X",
+    "when a.exe",
+    "when  Photoshop.exe, b.exe",
+    "when ",
+    "F8 user4",
 };
 
 TEST(ConfigCheck, AlwaysReadsTheTableTheLoaderBuilds) {
@@ -262,6 +292,14 @@ TEST(ConfigCheck, AlwaysReadsTheTableTheLoaderBuilds) {
             return load_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &test_config());
         });
         ASSERT_EQ(0, std::memcmp(&result.table, &test_config().keys, sizeof(key_table))) << text;
+        // A section the check says maps nothing is one whose table holds no first output.
+        for (int s = 0; s < result.loaded.section_count; ++s) {
+            const config_section& section = result.loaded.sections[s];
+            bool maps = false;
+            for (const key_entry& entry : section.keys.entries) maps = maps || entry.outputs[0] != 0;
+            std::string said = "\n" + std::to_string(section.line) + ": this section maps no key";
+            ASSERT_EQ(!maps, ("\n" + findings_of(result)).find(said) != std::string::npos) << text;
+        }
     }
 }
 

@@ -148,4 +148,91 @@ TEST(HardwareIdWord, EachLoadStartsFresh) {
     EXPECT_EQ("", describe_table_changes());
 }
 
+// Each section as "[label|program|program] changes" after the lines outside
+// sections' changes.
+std::string describe_sections() {
+    const config& loaded = test_config();
+    std::string text = describe_table_changes();
+    for (int s = 0; s < loaded.section_count; ++s) {
+        const config_section& section = loaded.sections[s];
+        text += " [" + std::string(section.label);
+        for (int p = 0; p < section.program_count; ++p) text += "|" + std::string(section.programs[p]);
+        text += "] " + describe_table_changes(section.keys);
+    }
+    return text;
+}
+
+TEST(Sections, WhenLinesStartSectionsWhoseLinesKeepTheirOwnOutputs) {
+    // clang-format off
+    const struct {
+        const char* what;
+        std::string lines;  // after the hardware id
+        std::string echo;
+        std::string sections;
+    } rows[] = {
+        {"outside and in a section", "A B\nwhen Photoshop.exe\nA C\nB D\n",
+         "A->B\nwhen Photoshop.exe\nA->C\nB->D\n", "A 0030:00; [Photoshop.exe|Photoshop.exe] A 002e:00;B 0020:00;"},
+        {"only sections", "when a.exe\nA B\nwhen b.exe\nA C\n", "when a.exe\nA->B\nwhen b.exe\nA->C\n",
+         " [a.exe|a.exe] A 0030:00; [b.exe|b.exe] A 002e:00;"},
+        {"names with spaces, blanks around them, empty names dropped",
+         "when  Premiere Pro.exe ,\tResolve.exe,, \r\nA B\n", "when Premiere Pro.exe, Resolve.exe\nA->B\n",
+         " [Premiere Pro.exe, Resolve.exe|Premiere Pro.exe|Resolve.exe] A 0030:00;"},
+        {"a '#' line claims from the file's one set of user entries",
+         "#0001 X\nwhen a.exe\n#e05b user1\nF1 user2\n",
+         "#0001->X\nwhen a.exe\n#e05b->user1\nF1->user2\n",
+         "user1=0001 002d:00;user2=e05b; [a.exe|a.exe] F1 e05b:00;user2 0001:00;"},
+        {"no program: a section that never applies", "when \nA B\nwhen ,\nA C\n", "when \nA->B\nwhen \nA->C\n",
+         " [] A 0030:00; [] A 002e:00;"},
+        {"eight programs at most", "when 1,2,3,4,5,6,7,8,9\nA B\n", "when 1, 2, 3, 4, 5, 6, 7, 8\nA->B\n",
+         " [1, 2, 3, 4, 5, 6, 7, 8|1|2|3|4|5|6|7|8] A 0030:00;"},
+        {"a name too long is left out", "when " + std::string(128, 'x') + ",b.exe\nA B\n", "when b.exe\nA->B\n",
+         " [b.exe|b.exe] A 0030:00;"},
+        {"not a section: another case, a tab, no space", "When x\nwhen\tx\nwhen\nwhenever x\n", "", ""},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        fresh_keymap();
+        captured_load result = load_bytes_captured("kbd\n" + r.lines);
+        ASSERT_TRUE(result.ok);
+        EXPECT_EQ(result.out, r.echo);
+        EXPECT_EQ(describe_sections(), r.sections);
+    }
+}
+
+// A file has room for sixteen sections; the lines of one more are not applied
+// anywhere, not even outside sections.
+TEST(Sections, ASeventeenthSectionAndItsLinesAreIgnored) {
+    std::string text = "kbd\n";
+    for (int s = 1; s <= 17; ++s) text += "when p" + std::to_string(s) + ".exe\nA B\n";
+    fresh_keymap();
+    captured_load result = load_bytes_captured(text + "C D\n");
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(max_sections, test_config().section_count);
+    EXPECT_EQ("when p16.exe\nA->B\n", result.out.substr(result.out.size() - 18));
+    EXPECT_EQ("", describe_table_changes());
+    EXPECT_EQ("A 0030:00;", describe_table_changes(test_config().sections[max_sections - 1].keys));
+}
+
+TEST(Sections, AProgramIsFoundByItsNameInAnyCaseInTheFirstSectionThatNamesIt) {
+    fresh_keymap();
+    ASSERT_TRUE(load_bytes_captured("kbd\nwhen Photoshop.exe, Lightroom.exe\nA B\nwhen PHOTOSHOP.EXE, \xc3\x89"
+                                    "diteur.exe\n"
+                                    "A C\n")
+                    .ok);
+    // clang-format off
+    const struct {
+        const char* program;
+        int section;
+    } rows[] = {
+        {"Photoshop.exe", 0}, {"photoshop.exe", 0}, {"LIGHTROOM.EXE", 0}, {"\xc3\x89" "diteur.exe", 1},
+        {"\xc3\xa9" "diteur.exe", -1}, {"Photoshop", -1}, {"Photoshop.exe ", -1}, {"", -1},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.program);
+        EXPECT_EQ(r.section, section_for_program(test_config(), r.program));
+    }
+}
+
 }  // namespace
