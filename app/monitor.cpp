@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/front.h"
 #include "app/run.h"
@@ -72,6 +73,9 @@ int run_monitor(run_state* run) {
     watch_for_stop(run->set);
     known_id known[keyboard_count] = {};
     front_program front;
+    // What the last line said: another window of the same program says nothing new.
+    std::u16string said_program;
+    bool said_known = false;
     reset_front(&front);
     bool after_e1[keyboard_count] = {};
     int device = 0;
@@ -81,7 +85,12 @@ int run_monitor(run_state* run) {
         if (device < 1 || device > keyboard_count) continue;
         const key_stroke& key = received.key;
         char text[hardware_id_units * 3 + program_name_units * 3 + 200];
-        size_t length = follow_front(&front) ? front_line(front, text, sizeof text) : 0;
+        size_t length = 0;
+        if (follow_front(&front) && (front.known != said_known || (front.known && said_program != front.name))) {
+            said_known = front.known;
+            said_program = front.known ? front.name : u"";
+            length = front_line(front, text, sizeof text);
+        }
         bool usable = fetch_hardware_id(run->set, device);
         length += id_line(&known[device - 1], device, usable, text + length, sizeof text - length);
         char name[24];
