@@ -7,12 +7,17 @@
 #include "keymap/config.h"
 #include "keymap/key_table.h"
 
+// Which entries a file's lines name as their key: named[0] for the lines
+// outside sections, named[s + 1] for those of section s (a line that maps a
+// key to nothing leaves no other trace in the tables).
+struct layout_names {
+    bool named[max_sections + 1][key_count];
+};
+
 // Runs padmap's own load_config (or load_config_bytes) on the file into the
-// configuration, with its messages. On top of what padmap keeps, named[i]
-// tells whether some line of the file named entry i as its key (a line that
-// maps a key to nothing leaves no other trace in the table). Returns what the
-// loader returns; named[] is all false on failure.
-bool load_layout_config(const char16_t* path, config* into, bool named[key_count]);
-bool load_layout_config_bytes(const uint8_t* data, size_t size, config* into, bool named[key_count]);
+// configuration, with its messages, and notes which entries its lines name.
+// Returns what the loader returns; nothing is named on failure.
+bool load_layout_config(const char16_t* path, config* into, layout_names* names);
+bool load_layout_config_bytes(const uint8_t* data, size_t size, config* into, layout_names* names);
 
 #endif

@@ -1,6 +1,10 @@
 #ifndef PADMAP_LAYOUT_PICTURE_H
 #define PADMAP_LAYOUT_PICTURE_H
 
+#include <string>
+#include <vector>
+
+#include "keymap/config.h"
 #include "keymap/key_table.h"
 #include "layout/key_places.h"
 
@@ -25,5 +29,18 @@ struct layout_picture {
 // claimed user entry and a later name stand for one key, the place shows the
 // user entry, which strokes find first, and the later name is not drawn.
 void build_picture(const key_table& table, const bool named[key_count], layout_picture& picture);
+
+// One keyboard to draw: the layout outside sections, or what a section makes
+// of it while its program is in front (its outputs where it gives a key a
+// first output, the others' elsewhere).
+struct layout_view {
+    std::string heading;  // empty for a file without sections
+    key_table table;
+    bool named[key_count];
+};
+
+// The keyboards of a file: one for a file without sections; otherwise the
+// layout everywhere else, then each section's.
+std::vector<layout_view> layout_views(const config& layout, const bool named[max_sections + 1][key_count]);
 
 #endif

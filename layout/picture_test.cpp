@@ -7,6 +7,7 @@
 
 #include "layout/human_form.h"
 #include "layout/load_layout.h"
+#include "layout/svg_layout.h"
 
 namespace {
 
@@ -27,9 +28,12 @@ std::string entry_text(int entry, bool with_code) {
 // Loads the configuration as padmap-layout does and describes the picture:
 // every place in use as "Label(look): entry;" in keyboard order, then every
 // loose entry as "loose: entry;".
+layout_names names;
+
 std::string picture_of(const std::string& text, bool& ok, bool named[key_count]) {
     testing::internal::CaptureStdout();
-    ok = load_layout_config_bytes((const uint8_t*)text.data(), text.size(), &loaded, named);
+    ok = load_layout_config_bytes((const uint8_t*)text.data(), text.size(), &loaded, &names);
+    std::copy(names.named[0], names.named[0] + key_count, named);
     testing::internal::GetCapturedStdout();
     layout_picture picture;
     build_picture(loaded.keys, named, picture);
@@ -92,6 +96,53 @@ TEST(Picture, FailedLoadNamesNothing) {
     EXPECT_EQ(picture_of("   \n\n", ok, named), "");
     EXPECT_FALSE(ok);
     for (int i = 0; i < key_count; ++i) EXPECT_FALSE(named[i]);
+}
+
+// A file with sections draws the layout everywhere else, then what each
+// section makes of it: its outputs where it gives a key a first output,
+// the others' elsewhere; a key a section names but leaves empty shows as
+// the layout outside sections has it.
+TEST(Picture, EachSectionHasAKeyboardOfItsOwn) {
+    const std::string text =
+        "HID\\KBD\nF1 C-C\nF2 C-V\nwhen Premiere Pro.exe, Resolve.exe\nF1 C-K\nF3 user1\n#e05b Tab\n"
+        "when photoshop.exe\nF2 ,B\n";
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(load_layout_config_bytes((const uint8_t*)text.data(), text.size(), &loaded, &names));
+    testing::internal::GetCapturedStdout();
+    std::vector<layout_view> views = layout_views(loaded, names.named);
+    ASSERT_EQ(views.size(), 3u);
+    const char* const looks[] = {"plain", "mapped", "passes"};
+    // clang-format off
+    const struct {
+        const char* heading;
+        const char* shown;
+    } rows[] = {
+        {"everywhere else", "F1(mapped): F1 Ctrl+C;F2(mapped): F2 Ctrl+V;"},
+        {"when Premiere Pro.exe, Resolve.exe", "F1(mapped): F1 Ctrl+K;F2(mapped): F2 Ctrl+V;F3(passes): F3;LWin(mapped): user1 Tab;"},
+        {"when photoshop.exe", "F1(mapped): F1 Ctrl+C;F2(mapped): F2 Ctrl+V;"},
+    };
+    // clang-format on
+    for (size_t v = 0; v < views.size(); ++v) {
+        SCOPED_TRACE(rows[v].heading);
+        EXPECT_EQ(views[v].heading, rows[v].heading);
+        layout_picture picture;
+        build_picture(views[v].table, views[v].named, picture);
+        std::string shown;
+        for (int p = 0; p < key_place_count; ++p) {
+            if (picture.entry[p] < 0) continue;
+            std::string sequence;
+            append_sequence(views[v].table, views[v].table.entries[picture.entry[p]], sequence);
+            shown += std::string(key_places[p].label) + "(" + looks[picture.look[p]] +
+                     "): " + views[v].table.entries[picture.entry[p]].name + (sequence.empty() ? "" : " " + sequence) +
+                     ";";
+        }
+        EXPECT_EQ(shown, rows[v].shown);
+    }
+    std::string svg;
+    draw_layouts(views, "HID\\KBD", "pad.cfg", svg);
+    for (const auto& r : rows) EXPECT_NE(svg.find(std::string(">") + r.heading + "</text>"), std::string::npos);
+    // A file without sections is drawn as one keyboard, with no heading.
+    EXPECT_EQ(layout_views(config{}, names.named).size(), 1u);
 }
 
 }  // namespace

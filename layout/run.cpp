@@ -85,16 +85,16 @@ int layout_main(int argc, const char16_t* const* argv) {
         return 1;
     }
 
-    bool named[key_count];
-    // A configuration with its key table is too large for every stack.
+    // A configuration with its key tables is too large for every stack.
     std::unique_ptr<config> layout(new (std::nothrow) config);
-    if (layout == nullptr || !load_layout_config(config_path.c_str(), layout.get(), named)) return 1;
-    layout_picture picture;
-    build_picture(layout->keys, named, picture);
-
+    std::unique_ptr<layout_names> names(new (std::nothrow) layout_names);
+    if (layout == nullptr || names == nullptr || !load_layout_config(config_path.c_str(), layout.get(), names.get())) {
+        return 1;
+    }
+    // One keyboard for the layout outside sections, one more for each section.
     std::string svg;
-    draw_layout(layout->keys, picture, to_utf8(layout->configured_hardware_id),
-                to_utf8(config_path.substr(name_start(config_path))), svg);
+    draw_layouts(layout_views(*layout, names->named), to_utf8(layout->configured_hardware_id),
+                 to_utf8(config_path.substr(name_start(config_path))), svg);
     if (!write_output_file(out.c_str(), svg)) {
         console_printf(console_out, "failed to write %s\n", to_utf8(out).c_str());
         return 1;

@@ -196,8 +196,16 @@ std::string entry_text(const key_table& table, int entry) {
 
 }  // namespace
 
-void draw_layout(const key_table& table, const layout_picture& picture, const std::string& hardware_id,
-                 const std::string& file_name, std::string& svg) {
+namespace {
+
+struct drawn_keyboard {
+    const std::string* heading;
+    const key_table* table;
+    layout_picture picture;
+};
+
+void draw_all(const std::vector<drawn_keyboard>& keyboards, const std::string& hardware_id,
+              const std::string& file_name, std::string& svg) {
     std::string body;
     double y = margin + 22;
     add_text(body, margin, y, "font-family=\"sans-serif\" font-size=\"22\" font-weight=\"bold\" fill=\"#1a1a1a\"",
@@ -211,31 +219,45 @@ void draw_layout(const key_table& table, const layout_picture& picture, const st
     lines.insert(lines.end(), more.begin(), more.end());
     y = add_lines(body, margin, y, 13, 18, "fill=\"#1a1a1a\"", lines);
 
-    int top = (int)y;
-    std::vector<std::string> shortened;
-    for (int p = 0; p < key_place_count; ++p) {
-        int number = (int)shortened.size() + 1;
-        if (draw_key(body, table, top, p, picture, number))
-            shortened.push_back(std::to_string(number) + ". " + key_places[p].label + ": " +
-                                entry_text(table, picture.entry[p]));
-    }
-    y = top + keyboard_height_q * quarter + 34;
+    for (size_t k = 0; k < keyboards.size(); ++k) {
+        const drawn_keyboard& keyboard = keyboards[k];
+        const key_table& table = *keyboard.table;
+        const layout_picture& picture = keyboard.picture;
+        if (!keyboard.heading->empty()) {
+            y += k == 0 ? 12 : 28;
+            add_text(body, margin, y,
+                     "font-family=\"sans-serif\" font-size=\"17\" font-weight=\"bold\" fill=\"#1a1a1a\"",
+                     *keyboard.heading);
+            y += 12;
+        }
+        int top = (int)y;
+        std::vector<std::string> shortened;
+        for (int p = 0; p < key_place_count; ++p) {
+            int number = (int)shortened.size() + 1;
+            if (draw_key(body, table, top, p, picture, number))
+                shortened.push_back(std::to_string(number) + ". " + key_places[p].label + ": " +
+                                    entry_text(table, picture.entry[p]));
+        }
+        y = top + keyboard_height_q * quarter + 34;
 
-    double x = margin;
-    add_swatch(body, x, y, mapped_colours, "mapped");
-    add_swatch(body, x, y, passes_colours, "named but passes through (first output empty)");
-    add_swatch(body, x, y, plain_colours, "not mapped");
-    add_swatch(body, x, y, unnamed_colours, "no name: padmap passes it on");
-    y += 34;
+        if (k == 0) {
+            double x = margin;
+            add_swatch(body, x, y, mapped_colours, "mapped");
+            add_swatch(body, x, y, passes_colours, "named but passes through (first output empty)");
+            add_swatch(body, x, y, plain_colours, "not mapped");
+            add_swatch(body, x, y, unnamed_colours, "no name: padmap passes it on");
+            y += 34;
+        }
 
-    y = add_section(body, y, "Shortened on the keys", shortened);
-    std::vector<std::string> loose;
-    for (int i = 0; i < picture.loose_count; ++i) {
-        const key_entry& e = table.entries[picture.loose[i]];
-        loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " +
-                        entry_text(table, picture.loose[i]));
+        y = add_section(body, y, "Shortened on the keys", shortened);
+        std::vector<std::string> loose;
+        for (int i = 0; i < picture.loose_count; ++i) {
+            const key_entry& e = table.entries[picture.loose[i]];
+            loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " +
+                            entry_text(table, picture.loose[i]));
+        }
+        y = add_section(body, y, "Keys without a place on this keyboard", loose);
     }
-    y = add_section(body, y, "Keys without a place on this keyboard", loose);
 
     int height = (int)y + margin - 10;
     std::string w = std::to_string(width);
@@ -248,4 +270,23 @@ void draw_layout(const key_table& table, const layout_picture& picture, const st
     svg += "</title>\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += body;
     svg += "</svg>\n";
+}
+
+}  // namespace
+
+void draw_layout(const key_table& table, const layout_picture& picture, const std::string& hardware_id,
+                 const std::string& file_name, std::string& svg) {
+    static const std::string no_heading;
+    draw_all({drawn_keyboard{&no_heading, &table, picture}}, hardware_id, file_name, svg);
+}
+
+void draw_layouts(const std::vector<layout_view>& views, const std::string& hardware_id, const std::string& file_name,
+                  std::string& svg) {
+    std::vector<drawn_keyboard> keyboards(views.size());
+    for (size_t k = 0; k < views.size(); ++k) {
+        keyboards[k].heading = &views[k].heading;
+        keyboards[k].table = &views[k].table;
+        build_picture(views[k].table, views[k].named, keyboards[k].picture);
+    }
+    draw_all(keyboards, hardware_id, file_name, svg);
 }

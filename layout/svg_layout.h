@@ -2,6 +2,7 @@
 #define PADMAP_LAYOUT_SVG_LAYOUT_H
 
 #include <string>
+#include <vector>
 
 #include "layout/picture.h"
 
@@ -14,5 +15,10 @@
 // they are escaped. The document uses only the generic font families.
 void draw_layout(const key_table& table, const layout_picture& picture, const std::string& hardware_id,
                  const std::string& file_name, std::string& svg);
+
+// The same for several keyboards, one below the other, each under its
+// heading (the colour key once, after the first).
+void draw_layouts(const std::vector<layout_view>& views, const std::string& hardware_id, const std::string& file_name,
+                  std::string& svg);
 
 #endif
