@@ -34,8 +34,10 @@ void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* en
     } else {
         std::memset(&key.entry, 0, sizeof key.entry);
     }
-    std::strncpy(key.prefix, prefix, sizeof key.prefix - 1);
-    key.prefix[sizeof key.prefix - 1] = 0;
+    size_t length = 0;
+    while (length + 1 < sizeof key.prefix && prefix[length] != 0) ++length;
+    std::memcpy(key.prefix, prefix, length);
+    key.prefix[length] = 0;
 }
 
 void release_key(held_layouts* held, int device, uint16_t code) {

@@ -22,11 +22,12 @@ namespace {
 
 struct loaded_file {
     const char16_t* path;
-    std::string shown;                 // the path as UTF-8
-    char line_prefix[log_prefix_max];  // what its log lines start with
-    int folder;                        // its folder among the watched ones
-    uint64_t loaded_signature;         // the content its layout was read from
-    uint64_t seen_signature;           // the content last found in the file
+    std::string shown;                                  // the path as UTF-8
+    char line_prefix[log_prefix_max];                   // what its log lines start with
+    char section_prefix[max_sections][log_prefix_max];  // ... those of a stroke a section translates
+    int folder;                                         // its folder among the watched ones
+    uint64_t loaded_signature;                          // the content its layout was read from
+    uint64_t seen_signature;                            // the content last found in the file
     config layout;
 };
 
@@ -55,6 +56,16 @@ struct remap_state {
     bool after_e1[keyboard_count];          // each keyboard's memory for is_pause_stroke
 };
 
+// The log of a stroke a section translates says which: "FILE: when PROGRAMS: ".
+// A prefix longer than its room keeps its start: the file, then the section.
+void name_sections(loaded_file* file) {
+    for (int s = 0; s < file->layout.section_count; ++s) {
+        std::string prefix = std::string(file->line_prefix) + "when " + file->layout.sections[s].label + ": ";
+        prefix.resize(std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1));
+        std::memcpy(file->section_prefix[s], prefix.c_str(), prefix.size() + 1);
+    }
+}
+
 // With several files each echo follows a line naming its file, and every log
 // line names the file of its keyboard; one file prints exactly what it
 // always has.
@@ -79,6 +90,7 @@ bool load_files(remap_state* remap, int count, const char16_t* const* paths) {
         file.loaded_signature = read_whole_file(paths[i], &bytes) ? content_signature(bytes) : unreadable_signature;
         file.seen_signature = file.loaded_signature;
         if (!load_config(paths[i], &file.layout)) return false;
+        name_sections(&file);
         remap->in_use.files[i] = &file.layout;
     }
     return true;
@@ -163,45 +175,33 @@ int section_in_front(remap_state* remap, int file) {
     return remap->in_front[file];
 }
 
-// What a stroke is translated by, and what its log lines start with.
+// What a stroke is translated by (null: no entry), and what its log lines
+// start with. Both stay valid until the held key is let go.
 struct stroke_layout {
-    bool found;
-    key_entry entry;
-    char prefix[log_prefix_max];
+    const key_entry* entry;
+    const char* prefix;
 };
 
 // A held key's repeats and release go by what its press found; anything
 // else by the layout of the moment: the section of the program in front,
-// for a key that section gives a first output, otherwise the lines outside
-// sections.
-void layout_for_stroke(remap_state* remap, int file, int device, const key_stroke& key, stroke_layout* out) {
+// for a key that section gives a first output (a section's entry has the
+// key's own name), otherwise the lines outside sections. A press is held
+// with what it found.
+stroke_layout layout_for_stroke(remap_state* remap, int file, int device, const key_stroke& key) {
     uint16_t code = lookup_code(key);
-    const held_layout* held = held_entry(&remap->held, device, code);
-    if (held != nullptr) {
-        out->found = held->found;
-        std::memcpy(&out->entry, &held->entry, sizeof out->entry);
-        std::memcpy(out->prefix, held->prefix, sizeof out->prefix);
-        return;
+    if (const held_layout* held = held_entry(&remap->held, device, code)) {
+        return stroke_layout{held->found ? &held->entry : nullptr, held->prefix};
     }
     const loaded_file& loaded = remap->files[file];
-    int section = section_in_front(remap, file);
     int index = find_key_by_code(&loaded.layout.keys, code);
-    out->found = index >= 0;
-    std::snprintf(out->prefix, sizeof out->prefix, "%s", loaded.line_prefix);
-    if (out->found) {
-        std::memcpy(&out->entry, &loaded.layout.keys.entries[index], sizeof out->entry);
-        const config_section* in_front = section >= 0 ? &loaded.layout.sections[section] : nullptr;
-        if (in_front != nullptr && in_front->keys.entries[index].outputs[0] != 0) {
-            std::memcpy(out->entry.outputs, in_front->keys.entries[index].outputs, sizeof out->entry.outputs);
-            std::memcpy(out->entry.modifiers, in_front->keys.entries[index].modifiers, sizeof out->entry.modifiers);
-            // A prefix longer than its room keeps its start: the file, then the section.
-            std::string prefix = std::string(loaded.line_prefix) + "when " + in_front->label + ": ";
-            prefix.resize(std::min(prefix.size(), sizeof out->prefix - 1));
-            std::memcpy(out->prefix, prefix.c_str(), prefix.size() + 1);
-        }
+    stroke_layout layout = {index >= 0 ? &loaded.layout.keys.entries[index] : nullptr, loaded.line_prefix};
+    int section = index >= 0 ? section_in_front(remap, file) : -1;
+    if (section >= 0 && loaded.layout.sections[section].keys.entries[index].outputs[0] != 0) {
+        layout = stroke_layout{&loaded.layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
     }
-    if (!(key.key_state & key_state_up))
-        hold_key(&remap->held, device, code, out->found ? &out->entry : nullptr, out->prefix);
+    if (key.key_state & key_state_up) return layout;
+    hold_key(&remap->held, device, code, layout.entry, layout.prefix);
+    return layout;
 }
 
 // One stroke from a captured keyboard. Its id is asked every time: the
@@ -229,14 +229,14 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
         send_stroke(run->set, device, received);
         log_pass_through(received->key, remap->files[file].line_prefix, &log);
     } else {
-        stroke_layout layout;
-        layout_for_stroke(remap, file, device, received->key, &layout);
-        if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
+        stroke_layout layout = layout_for_stroke(remap, file, device, received->key);
         device_target target = {run, device};
-        if (translate_entry(layout.found ? &layout.entry : nullptr, &received->key, send_op{send_to_device, &target},
-                            layout.prefix, &log) == translate_pass_through) {
+        if (translate_entry(layout.entry, &received->key, send_op{send_to_device, &target}, layout.prefix, &log) ==
+            translate_pass_through) {
             send_stroke(run->set, device, received);
         }
+        // Let go only now: the layout above may be the held key's own.
+        if (received->key.key_state & key_state_up) release_key(&remap->held, device, lookup_code(received->key));
     }
     log_line(run, log.text, log.length);
 }
@@ -265,6 +265,7 @@ std::string reload_file(remap_state* remap, int index, const std::vector<uint8_t
     }
     *id_changed = layout_for_id(layouts{1, {&file.layout}}, remap->fresh.configured_hardware_id) < 0;
     std::memcpy(&file.layout, &remap->fresh, sizeof file.layout);
+    name_sections(&file);
     remap->sections_known[index] = false;
     file.loaded_signature = content_signature(bytes);
     std::string text = "reloaded " + file.shown + "\n" + echo;
