@@ -16,7 +16,7 @@ void reset_config(config* into) {
     memset(into->sections, 0, sizeof into->sections);
 }
 
-bool same_program(const char* a, const char* b) {
+bool same_but_for_case(const char* a, const char* b) {
     for (; *a != 0 && *b != 0; ++a, ++b) {
         char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
         char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
@@ -29,7 +29,7 @@ int section_for_program(const config& layout, const char* program) {
     for (int s = 0; s < layout.section_count; ++s) {
         const config_section& section = layout.sections[s];
         for (int p = 0; p < section.program_count; ++p) {
-            if (same_program(section.programs[p], program)) return s;
+            if (same_but_for_case(section.programs[p], program)) return s;
         }
     }
     return -1;

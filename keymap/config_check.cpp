@@ -40,26 +40,17 @@ const key_alias aliases[] = {
 };
 // clang-format on
 
-bool same_letters(const char* a, const char* b) {
-    for (; *a != 0 && *b != 0; ++a, ++b) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 // A table name that differs from name only in case.
 const char* name_in_other_case(const char* name) {
     for (const key_entry& entry : fresh_key_table().entries) {
-        if (same_letters(name, entry.name)) return entry.name;
+        if (same_but_for_case(name, entry.name)) return entry.name;
     }
     return nullptr;
 }
 
 const key_alias* alias_of(const char* name) {
     for (const key_alias& alias : aliases) {
-        if (same_letters(name, alias.name)) return &alias;
+        if (same_but_for_case(name, alias.name)) return &alias;
     }
     return nullptr;
 }
@@ -135,7 +126,7 @@ void find(checker* c, long line, const std::string& message) {
 // What to say of a name that is not in the table.
 std::string unknown_name(const char* what, const char* name, bool as_output) {
     std::string message = std::string("unknown ") + what + " " + quoted(name);
-    if (!as_output && same_letters(name, "when")) return message + ": a section begins with 'when' in lower case";
+    if (!as_output && same_but_for_case(name, "when")) return message + ": a section begins with 'when' in lower case";
     if (const char* other = name_in_other_case(name)) return message + ": did you mean " + quoted(other) + "?";
     const key_alias* alias = alias_of(name);
     if (alias == nullptr) return message;
