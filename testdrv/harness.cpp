@@ -486,7 +486,11 @@ const char* perform(session_run* run, const session_item& next) {
     switch (next.kind) {
     case session_key:
         if (!testctl_push_key(run->link, next.device, next.key.make_code, next.key.key_state, next.key.extra_info)) {
-            return "the test driver refused a stroke";
+            // A held padmap reads nothing, and a keyboard's queue in the driver
+            // holds 64 strokes, as the simulated driver's does: a session that
+            // types more on one held keyboard cannot be mirrored.
+            return run->held ? "the test driver refused a stroke: a keyboard's queue is full while padmap is held"
+                             : "the test driver refused a stroke";
         }
         return nullptr;
     case session_pause: Sleep(next.pause_ms); return nullptr;
