@@ -145,12 +145,15 @@ bool make_output(const wchar_t* stdout_path, bool blocked, padmap_output* out) {
 // padmap's desktop, which the harness's thread joins too: a message-only
 // window is found only from a thread of its own desktop. It is new for each
 // run: once a window was made on a desktop, Wine counts that desktop's own
-// window as the one in front.
+// window as the one in front. Wine gives process ids out again soon, so the
+// name holds the time too.
 wchar_t padmap_desktop[64];
 
 bool join_padmap_desktop() {
-    std::swprintf(padmap_desktop, sizeof padmap_desktop / sizeof padmap_desktop[0], L"padmap-harness-%lu",
-                  static_cast<unsigned long>(GetCurrentProcessId()));
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::swprintf(padmap_desktop, sizeof padmap_desktop / sizeof padmap_desktop[0], L"padmap-harness-%lu-%llx",
+                  static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long long>(now.QuadPart));
     HDESK desktop = CreateDesktopW(padmap_desktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     return desktop != nullptr && SetThreadDesktop(desktop);
 }
@@ -158,7 +161,9 @@ bool join_padmap_desktop() {
 // Starts padmap in a console of its own, so that Ctrl+C can be sent to it
 // alone, with every standard handle given explicitly. It stays in the
 // harness's process group: a new group would start with Ctrl+C ignored, which
-// padmap, like most programs, does not undo.
+// padmap, like most programs, does not undo. The console has no window: on
+// Wine a console window makes its desktop's own window come up a moment
+// later, which then counts as the window in front.
 bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, HANDLE out,
                   PROCESS_INFORMATION* started) {
     static wchar_t line[command_line_units];
@@ -180,7 +185,7 @@ bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, H
     startup.hStdOutput = out;
     startup.hStdError = err != nullptr ? err : out;
     BOOL ok =
-        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, started);
+        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, started);
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (err != nullptr) CloseHandle(err);
     if (!ok) return false;
