@@ -31,8 +31,9 @@ const char help[] =
     "  --delivered FILE  write what reached the system to FILE as it happens\n"
     "  --requests FILE   write every request padmap made of the driver to FILE\n"
     "  --steps FILE      write, for each line of the session that makes something\n"
-    "                    happen, how many requests padmap had made of a device\n"
-    "                    by then: a run on another driver can follow the same steps\n"
+    "                    happen and for its end, how many requests padmap had made\n"
+    "                    of a device by then: a run on another driver can follow\n"
+    "                    the same steps\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -81,6 +82,7 @@ struct session_source {
     std::FILE* requests;            // null: not written
     std::FILE* steps;               // null: not written
     unsigned long device_requests;  // requests on a device so far (a real driver sees no others)
+    bool held;                      // between a freeze and its thaw
     bool failed;
     // Short and refused writes whose count starts at padmap's next read of
     // a stroke; the session check keeps them within the table.
@@ -126,9 +128,19 @@ bool draw_item(void* context, sim_typed* next) {
     session_item item;
     for (;;) {
         if (!session_next(&source->reader, &item)) {
+            // The end thaws a held padmap, which takes what waits before it
+            // comes back for more and meets the end.
+            if (source->held) {
+                source->held = false;
+                return false;
+            }
             // The driver stops delivering strokes here, which a record made by
-            // another driver must show at the same place.
+            // another driver must show at the same place; the steps end with
+            // this point too.
             if (source->requests != nullptr && std::fputs("end of session\n", source->requests) < 0) {
+                source->failed = true;
+            }
+            if (source->steps != nullptr && std::fprintf(source->steps, "%lu\n", source->device_requests) < 0) {
                 source->failed = true;
             }
             return false;
@@ -151,8 +163,14 @@ bool draw_item(void* context, sim_typed* next) {
         next->kind = sim_typed_pause;
         next->pause_ms = item.pause_ms;
         break;
-    case session_freeze: next->kind = sim_typed_freeze; break;
-    case session_thaw: next->kind = sim_typed_thaw; break;
+    case session_freeze:
+        next->kind = sim_typed_freeze;
+        source->held = true;
+        break;
+    case session_thaw:
+        next->kind = sim_typed_thaw;
+        source->held = false;
+        break;
     case session_short_write: break;
     case session_save:
     case session_replace:

@@ -101,3 +101,13 @@ bool testctl_short_write(testctl_link* link, uint32_t number, uint32_t bytes, bo
     testctl_short_write_request spoil = {number, bytes, refuse ? 1u : 0u};
     return request(link, TESTCTL_SHORT_WRITE, &spoil, sizeof spoil, nullptr, 0, nullptr);
 }
+
+bool testctl_burst_key(testctl_link* link, int device, uint32_t count, uint16_t make_code, uint16_t key_state) {
+    testctl_burst burst;
+    std::memset(&burst, 0, sizeof burst);
+    burst.device = static_cast<uint32_t>(device);
+    burst.count = count;
+    testctl_key_record(burst.records[0], make_code, key_state, 0);
+    testctl_key_record(burst.records[1], make_code, static_cast<uint16_t>(key_state | 1), 0);
+    return request(link, TESTCTL_BURST, &burst, sizeof burst, nullptr, 0, nullptr);
+}

@@ -24,8 +24,8 @@ bool testctl_reset(testctl_link* link);
 // cut there, which no 1000-byte answer can tell apart.
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units);
 
-// Gives a declared device the id (same form as above) from the client's next
-// read on; see TESTCTL_CHANGE_ID.
+// Gives a declared device the id (same form as above) at once; see
+// TESTCTL_CHANGE_ID.
 bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_t units);
 
 // Types one key stroke on a keyboard, as its 12-byte wire record.
@@ -45,6 +45,11 @@ bool testctl_end(testctl_link* link);
 // The number-th write request from the client's next read of a record takes
 // at most bytes bytes, or fails when refuse is set; see TESTCTL_SHORT_WRITE.
 bool testctl_short_write(testctl_link* link, uint32_t number, uint32_t bytes, bool refuse);
+
+// Types count strokes on keyboard device, press and release by turns (the
+// release is the press with the up bit set), fed by the driver as the client
+// reads; see TESTCTL_BURST.
+bool testctl_burst_key(testctl_link* link, int device, uint32_t count, uint16_t make_code, uint16_t key_state);
 
 // The 12-byte keyboard wire record of a key stroke.
 void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info);

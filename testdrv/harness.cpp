@@ -1,27 +1,43 @@
 // Runs the real padmap.exe against the test driver for one session file: the
-// session's devices are declared, padmap is started, the session's strokes are
-// typed one at a time (the next only once padmap has read the previous), the
-// session is ended so padmap's loop ends, and what reached the system is
-// written in padmap-replay's format.
+// session's devices are declared, padmap is started, each line of the session
+// happens at the same point of padmap's requests as it did in padmap-replay's
+// run (its --steps file), the session is ended where that run ended it, and
+// what reached the system is written in padmap-replay's format.
 //
-//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout]
-//                          PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG]
+//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE]
+//                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
-// ARG is padmap's argument (a configuration, or an option such as --monitor).
-// Without it padmap runs in identify mode and strokes are typed up to the
-// first press only: padmap reports that keyboard and exits. A pause waits
-// before the next stroke; an id line gives a keyboard its new id once padmap
-// comes back for input; a refuse-write or short-write line is handed to the
-// driver, which counts from padmap's next read of a stroke; an interrupt
-// sends padmap Ctrl+C, after which nothing more is typed and padmap must
-// exit on its own.
+// The ARGs are padmap's arguments (configurations, or an option such as
+// --monitor); without any padmap runs in identify mode. Each line waits until
+// the driver has recorded as many of padmap's requests as the steps file
+// gives for it, so it happens while padmap waits for input with nothing in
+// hand, as in the simulated driver; a line the simulated run never reached
+// is not typed, and the session is ended only when that run met its end. A
+// pause waits before the next line; an id line gives a keyboard its new id
+// and tells padmap's keyboard watch window as Windows would; freeze suspends
+// padmap's process and the lines after it are typed without waiting for it,
+// until thaw or the end resumes it; save, replace and remove change the file
+// as an editor would, and the session's quiet second follows; a refuse-write
+// or short-write line is handed to the driver, which counts from padmap's
+// next read of a stroke; an interrupt sends padmap Ctrl+C, after which
+// nothing more is typed and padmap must exit on its own. A front line is
+// refused: no window is brought to the front here. padmap runs on a desktop
+// of its own, where no window is in front, as at the start of a replay.
 //
-//   --requests FILE   every device control padmap made of the filter devices,
-//                     one line each as padmap-replay --requests writes them,
-//                     with "end of session" where padmap met the end
-//   --blocked-stdout  padmap's standard output is a small pipe that nobody
-//                     reads while the strokes are typed; it is read into
-//                     STDOUT_FILE once they all are
+//   --steps FILE        padmap-replay's --steps file for the same session
+//   --requests FILE     every device control padmap made of the filter devices,
+//                       one line each as padmap-replay --requests writes them,
+//                       with "end of session" where padmap met the end
+//   --blocked-stdout    padmap's standard output is a small pipe that nobody
+//                       reads while the strokes are typed; it is read into
+//                       STDOUT_FILE once they all are
+//   --hold-report FILE  one line for each time padmap was held:
+//                       "other=N captured=M waiting=W after=A": the strokes of
+//                       keyboards it did not capture (N) and of those it did
+//                       (M) that reached the system while it was held, the
+//                       strokes waiting in the driver when it went on (W), and
+//                       the strokes of captured keyboards that reached the
+//                       system after it went on, up to the next hold or the end
 //
 // Exit status: padmap's own; 2 for bad usage or a bad session (nothing run);
 // 3 when the driver is missing, padmap hangs past the time limit, did not
@@ -30,13 +46,21 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include <windows.h>
 
+#include <dbt.h>
+
 #include "driver/request_text.h"
+#include "driver/sim.h"
 #include "keymap/text.h"
 #include "replay/session.h"
+#include "replay/utf8_path.h"
 #include "testdrv/control.h"
+
+extern "C" LONG NTAPI NtSuspendProcess(HANDLE process);
+extern "C" LONG NTAPI NtResumeProcess(HANDLE process);
 
 namespace {
 
@@ -46,14 +70,16 @@ constexpr int status_failure = 3;
 constexpr DWORD step_limit_ms = 15000;
 constexpr int take_batch = 256;
 constexpr int keyboards = 10;
-constexpr size_t command_line_units = 8192;
+constexpr size_t command_line_units = 32768;
 constexpr size_t path_bytes = 4096;
+constexpr int max_holds = 64;
 // Small enough that padmap's log overfills it within a few dozen strokes.
 constexpr DWORD blocked_pipe_bytes = 4096;
+const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
 
 const char usage[] =
-    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
-    "SESSION [ARG]\n";
+    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] --steps FILE "
+    "PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]\n";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
@@ -116,15 +142,36 @@ bool make_output(const wchar_t* stdout_path, bool blocked, padmap_output* out) {
     return out->write != INVALID_HANDLE_VALUE;
 }
 
+// padmap's desktop, which the harness's thread joins too: a message-only
+// window is found only from a thread of its own desktop. It is new for each
+// run: once a window was made on a desktop, Wine counts that desktop's own
+// window as the one in front. Wine gives process ids out again soon, so the
+// name holds the time too.
+wchar_t padmap_desktop[64];
+
+bool join_padmap_desktop() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::swprintf(padmap_desktop, sizeof padmap_desktop / sizeof padmap_desktop[0], L"padmap-harness-%lu-%llx",
+                  static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long long>(now.QuadPart));
+    HDESK desktop = CreateDesktopW(padmap_desktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    return desktop != nullptr && SetThreadDesktop(desktop);
+}
+
 // Starts padmap in a console of its own, so that Ctrl+C can be sent to it
 // alone, with every standard handle given explicitly. It stays in the
 // harness's process group: a new group would start with Ctrl+C ignored, which
-// padmap, like most programs, does not undo.
-bool start_padmap(const wchar_t* program, const wchar_t* argument, HANDLE out, PROCESS_INFORMATION* started) {
+// padmap, like most programs, does not undo. The console has no window: on
+// Wine a console window makes its desktop's own window come up a moment
+// later, which then counts as the window in front.
+bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, HANDLE out,
+                  PROCESS_INFORMATION* started) {
     static wchar_t line[command_line_units];
     line[0] = 0;
     if (!append_quoted(line, command_line_units, program)) return false;
-    if (argument != nullptr && !append_quoted(line, command_line_units, argument)) return false;
+    for (int i = 0; i < arg_count; ++i) {
+        if (!append_quoted(line, command_line_units, args[i])) return false;
+    }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE in =
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
@@ -132,107 +179,18 @@ bool start_padmap(const wchar_t* program, const wchar_t* argument, HANDLE out, P
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.lpDesktop = padmap_desktop;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in == INVALID_HANDLE_VALUE ? nullptr : in;
     startup.hStdOutput = out;
     startup.hStdError = err != nullptr ? err : out;
     BOOL ok =
-        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, started);
+        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, started);
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (err != nullptr) CloseHandle(err);
     if (!ok) return false;
     CloseHandle(started->hThread);
     return true;
-}
-
-enum wait_result { wait_ready, wait_exited, wait_timed_out, wait_broken };
-
-typedef bool (*status_test)(const testctl_status& status, int device);
-
-// Polls the driver until the test holds or padmap has exited. The state is
-// looked at once more after an exit, so a condition met just before it counts.
-wait_result wait_for(testctl_link* link, HANDLE process, status_test test, int device) {
-    DWORD started = GetTickCount();
-    for (;;) {
-        bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return wait_broken;
-        if (test(status, device)) return wait_ready;
-        if (exited) return wait_exited;
-        if (GetTickCount() - started > step_limit_ms) return wait_timed_out;
-        WaitForSingleObject(process, 1);
-    }
-}
-
-// padmap has set its filter on every keyboard the session declares, so typed
-// strokes are captured and not passed straight to the system.
-bool capturing(const testctl_status& status, int) {
-    for (int i = 0; i < keyboards; ++i) {
-        if (status.declared[i] && !status.filter_set[i]) return false;
-    }
-    return true;
-}
-
-bool any_keyboard(const testctl_status& status) {
-    for (int i = 0; i < keyboards; ++i) {
-        if (status.declared[i]) return true;
-    }
-    return false;
-}
-
-bool read_by_padmap(const testctl_status& status, int device) {
-    return status.queued[device - 1] == 0;
-}
-
-bool write_delivered(testctl_link* link, std::FILE* out) {
-    static testctl_delivered records[take_batch];
-    for (;;) {
-        int n = testctl_take_delivered(link, records, take_batch);
-        if (n < 0) return false;
-        if (n == 0) return true;
-        for (int i = 0; i < n; ++i) {
-            const uint8_t* r = records[i].record;
-            unsigned make = 0, state = 0;
-            unsigned long extra = 0;
-            // A mouse record has no key fields; it is listed with zeros.
-            if (records[i].size == 12) {
-                make = r[2] | (r[3] << 8);
-                state = r[4] | (r[5] << 8);
-                extra = r[8] | (r[9] << 8) | (r[10] << 16) | (static_cast<unsigned long>(r[11]) << 24);
-            }
-            if (std::fprintf(out, "%u %04x %04x %08lx\n", static_cast<unsigned>(records[i].device), make, state,
-                             extra) < 0) {
-                return false;
-            }
-        }
-    }
-}
-
-// Takes the driver's request record into out (null: taken and dropped).
-// Returns null, or what went wrong; a record the driver had to drop is a
-// failure, as the comparison would miss it.
-const char* write_requests(testctl_link* link, std::FILE* out) {
-    static testctl_request records[take_batch];
-    for (;;) {
-        int n = testctl_take_requests(link, records, take_batch);
-        if (n < 0) return "the test driver stopped answering";
-        if (n == 0) break;
-        for (int i = 0; i < n && out != nullptr; ++i) {
-            const testctl_request& r = records[i];
-            char line[request_text_size] = "end of session\n";
-            size_t length = std::strlen(line);
-            if (r.kind == TESTCTL_REQUEST_CONTROL) {
-                request_note note = {static_cast<int>(r.device), r.code,      r.input_size, r.output_size, r.filter,
-                                     r.handle_names_event != 0,  r.done != 0, r.returned};
-                length = request_text(note, line, sizeof line);
-            }
-            if (std::fwrite(line, 1, length, out) != length) return "writing the requests failed";
-        }
-    }
-    testctl_status status;
-    if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-    if (status.requests_lost > 0) return "the test driver lost request records";
-    return nullptr;
 }
 
 // The driver's form of a session id: UTF-16, null for no id.
@@ -253,19 +211,26 @@ bool declare_devices(testctl_link* link, const session_devices& devices) {
     return true;
 }
 
-// The C runtime opens 8-bit paths in the ANSI code page. Returns false when
-// the path does not fit.
-bool narrow(const wchar_t* text, char* out, size_t cap) {
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, out, static_cast<int>(cap), nullptr, nullptr);
+// The session's paths are read as UTF-8, as padmap-replay reads them.
+bool to_utf8(const wchar_t* text, char* out, size_t cap) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, out, static_cast<int>(cap), nullptr, nullptr);
     return size > 0;
 }
 
+// One time padmap was held, for the hold report.
+struct hold {
+    long other;     // strokes of uncaptured keyboards that reached the system meanwhile
+    long captured;  // strokes of captured keyboards that did
+    long waiting;   // strokes in the driver's queues when it went on
+    long after;     // strokes of captured keyboards delivered after it went on
+};
+
 // How typing ended, and so what the harness does before padmap can exit.
 enum typing_end {
-    typed_all,          // the session is ended so that padmap's loop ends
-    typed_first_press,  // identify mode has its keyboard
-    typed_interrupt,    // padmap was sent Ctrl+C
-    padmap_gone,        // padmap exited while strokes were still to come
+    typed_all,        // the simulated run met the end here too: the session is ended
+    typed_as_far,     // padmap stopped by itself in the simulated run at this point
+    typed_interrupt,  // padmap was sent Ctrl+C
+    padmap_gone,      // padmap exited while lines were still to come
 };
 
 struct session_run {
@@ -273,20 +238,133 @@ struct session_run {
     PROCESS_INFORMATION padmap;
     std::FILE* delivered;
     std::FILE* requests;  // null: the record is dropped
-    HANDLE pipe;          // padmap's standard output while blocked; null otherwise
+    std::FILE* steps;
+    const char* session_path;  // UTF-8
+    HANDLE pipe;               // padmap's standard output while blocked; null otherwise
     std::FILE* stdout_copy;
-    bool identify;
+    bool remap;     // padmap runs remap mode, which watches keyboards
     bool attached;  // the harness shares padmap's console for Ctrl+C
+    bool priority_checked;
+    unsigned long requests_seen;  // padmap's requests taken from the driver so far
+    bool held;
+    bool captured[keyboards];  // the keyboards whose filter was set when padmap was held last
+    hold holds[max_holds];
+    int hold_count;
     typing_end end;
 };
 
-const char* drain_driver(session_run* run) {
-    if (!write_delivered(run->link, run->delivered)) return "writing the delivered strokes failed";
-    return write_requests(run->link, run->requests);
-}
-
 bool padmap_exited(const session_run* run) {
     return WaitForSingleObject(run->padmap.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+hold* last_hold(session_run* run) {
+    return run->hold_count > 0 && run->hold_count <= max_holds ? &run->holds[run->hold_count - 1] : nullptr;
+}
+
+// Counts a delivered record for the hold report.
+void note_delivered(session_run* run, int device) {
+    hold* current = last_hold(run);
+    if (current == nullptr) return;
+    bool captured = device >= 1 && device <= keyboards && run->captured[device - 1];
+    if (run->held) {
+        ++(captured ? current->captured : current->other);
+    } else if (captured) {
+        ++current->after;
+    }
+}
+
+bool write_delivered(session_run* run) {
+    static testctl_delivered records[take_batch];
+    for (;;) {
+        int n = testctl_take_delivered(run->link, records, take_batch);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        for (int i = 0; i < n; ++i) {
+            const uint8_t* r = records[i].record;
+            unsigned make = 0, state = 0;
+            unsigned long extra = 0;
+            // A mouse record has no key fields; it is listed with zeros.
+            if (records[i].size == 12) {
+                make = r[2] | (r[3] << 8);
+                state = r[4] | (r[5] << 8);
+                extra = r[8] | (r[9] << 8) | (r[10] << 16) | (static_cast<unsigned long>(r[11]) << 24);
+            }
+            note_delivered(run, static_cast<int>(records[i].device));
+            if (std::fprintf(run->delivered, "%u %04x %04x %08lx\n", static_cast<unsigned>(records[i].device), make,
+                             state, extra) < 0) {
+                return false;
+            }
+        }
+    }
+}
+
+// Takes the driver's request record into the requests file (if any),
+// counting padmap's requests. Returns null, or what went wrong; a record the
+// driver had to drop is a failure, as the comparison would miss it.
+const char* write_requests(session_run* run) {
+    static testctl_request records[take_batch];
+    for (;;) {
+        int n = testctl_take_requests(run->link, records, take_batch);
+        if (n < 0) return "the test driver stopped answering";
+        if (n == 0) break;
+        for (int i = 0; i < n; ++i) {
+            const testctl_request& r = records[i];
+            char line[request_text_size] = "end of session\n";
+            size_t length = std::strlen(line);
+            if (r.kind == TESTCTL_REQUEST_CONTROL) {
+                ++run->requests_seen;
+                request_note note = {static_cast<int>(r.device), r.code,      r.input_size, r.output_size, r.filter,
+                                     r.handle_names_event != 0,  r.done != 0, r.returned};
+                length = request_text(note, line, sizeof line);
+            }
+            if (run->requests != nullptr && std::fwrite(line, 1, length, run->requests) != length) {
+                return "writing the requests failed";
+            }
+        }
+    }
+    testctl_status status;
+    if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
+    if (status.requests_lost > 0) return "the test driver lost request records";
+    return nullptr;
+}
+
+const char* drain_driver(session_run* run) {
+    if (!write_delivered(run)) return "writing the delivered strokes failed";
+    return write_requests(run);
+}
+
+// padmap raises its priority before it opens the driver, so by its first
+// request it must have.
+const char* check_priority(session_run* run) {
+    if (run->priority_checked || run->requests_seen == 0 || padmap_exited(run)) return nullptr;
+    run->priority_checked = true;
+    if (GetPriorityClass(run->padmap.hProcess) != HIGH_PRIORITY_CLASS) return "padmap did not raise its priority";
+    return nullptr;
+}
+
+enum wait_result { wait_ready, wait_exited, wait_timed_out, wait_broken };
+
+// Waits until the driver has recorded step of padmap's requests, taking the
+// record meanwhile. The record is looked at once more after an exit, so a
+// step reached just before it counts.
+wait_result wait_for_step(session_run* run, unsigned long step, const char** problem) {
+    DWORD started = GetTickCount();
+    for (;;) {
+        bool exited = padmap_exited(run);
+        if ((*problem = drain_driver(run)) != nullptr) return wait_broken;
+        if (run->requests_seen >= step) {
+            *problem = check_priority(run);
+            return *problem == nullptr ? wait_ready : wait_broken;
+        }
+        if (exited) return wait_exited;
+        if (GetTickCount() - started > step_limit_ms) return wait_timed_out;
+        WaitForSingleObject(run->padmap.hProcess, 1);
+    }
+}
+
+// Reads the next line of the steps file; false at its end.
+bool next_step(session_run* run, unsigned long* step) {
+    return std::fscanf(run->steps, "%lu", step) == 1;
 }
 
 // Ctrl+C reaches every process of a console, as when the user presses it in
@@ -313,64 +391,175 @@ void leave_console(session_run* run) {
     run->attached = false;
 }
 
-// Types the session's strokes. Returns null when they went through as the
-// mode wants, or what went wrong.
-const char* type_strokes(session_run* run, session_reader* reader) {
-    run->end = typed_all;
-    switch (wait_for(run->link, run->padmap.hProcess, capturing, 0)) {
-    case wait_ready: break;
-    case wait_exited: run->end = padmap_gone; return nullptr;
-    case wait_timed_out: return "padmap never set its keyboard filter";
-    case wait_broken: return "the test driver stopped answering";
-    }
-    testctl_status status;
-    if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
-    // With no keyboard there is nothing to set a filter on, and padmap may not
-    // have come that far yet.
-    if (any_keyboard(status) && GetPriorityClass(run->padmap.hProcess) != HIGH_PRIORITY_CLASS) {
-        return "padmap did not raise its priority";
-    }
-    session_item next;
-    while (session_next(reader, &next)) {
-        if (next.kind == session_pause) {
-            Sleep(next.pause_ms);
-            continue;
-        }
-        if (padmap_exited(run)) {
-            run->end = padmap_gone;
-            return nullptr;
-        }
-        if (next.kind == session_interrupt) return interrupt_padmap(run);
-        if (next.kind == session_id) {
-            size_t units;
-            const char16_t* id = driver_id(next.has_id, next.id, &units);
-            if (!testctl_change_id(run->link, next.device, id, units)) return "the test driver refused an id change";
-            continue;
-        }
-        if (next.kind == session_short_write) {
-            if (!testctl_short_write(run->link, next.write_number, next.write_bytes, next.write_refused)) {
-                return "the test driver refused a short or refused write";
-            }
-            continue;
-        }
-        if (next.kind != session_key) continue;
-        const key_stroke& key = next.key;
-        if (!testctl_push_key(run->link, next.device, key.make_code, key.key_state, key.extra_info)) {
-            return "the test driver refused a stroke";
-        }
-        switch (wait_for(run->link, run->padmap.hProcess, read_by_padmap, next.device)) {
-        case wait_ready: break;
-        case wait_exited: run->end = padmap_gone; return nullptr;
-        case wait_timed_out: return "padmap did not read a stroke in time";
-        case wait_broken: return "the test driver stopped answering";
-        }
-        if (const char* problem = drain_driver(run)) return problem;
-        if (run->identify && !(key.key_state & key_state_up)) {
-            run->end = typed_first_press;
-            return nullptr;
-        }
+// padmap's keyboard watch window, or null when it has none (yet).
+HWND find_watch_window(const session_run* run) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(HWND_MESSAGE, window, watch_window_class, nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == run->padmap.dwProcessId) return window;
     }
     return nullptr;
+}
+
+// Tells padmap that keyboards came or went, as the system's device
+// notification does. Only remap mode listens; it makes its window once it has
+// asked every keyboard at the start, which may be just after the step that
+// brought the harness here. A held padmap finds the message waiting when it
+// goes on.
+const char* tell_keyboards_changed(session_run* run) {
+    if (!run->remap) return nullptr;
+    DWORD started = GetTickCount();
+    HWND window;
+    while ((window = find_watch_window(run)) == nullptr) {
+        if (padmap_exited(run)) return nullptr;
+        if (run->held || GetTickCount() - started > step_limit_ms) return "padmap has no keyboard watch window";
+        WaitForSingleObject(run->padmap.hProcess, 1);
+    }
+    if (run->held) {
+        return PostMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0) ? nullptr
+                                                                              : "the device notice cannot be posted";
+    }
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, step_limit_ms,
+                             &answer)) {
+        return padmap_exited(run) ? nullptr : "padmap's keyboard watch window did not take the device notice";
+    }
+    return nullptr;
+}
+
+const char* freeze_padmap(session_run* run) {
+    if (run->held) return nullptr;
+    if (const char* problem = drain_driver(run)) return problem;
+    testctl_status status;
+    if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
+    if (NtSuspendProcess(run->padmap.hProcess) < 0) return "padmap cannot be suspended";
+    run->held = true;
+    for (int i = 0; i < keyboards; ++i) run->captured[i] = status.filter[i] != 0;
+    if (run->hold_count < max_holds) run->holds[run->hold_count] = hold{0, 0, 0, 0};
+    ++run->hold_count;
+    return nullptr;
+}
+
+const char* thaw_padmap(session_run* run) {
+    if (!run->held) return nullptr;
+    if (const char* problem = drain_driver(run)) return problem;
+    testctl_status status;
+    if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
+    if (hold* current = last_hold(run)) {
+        for (int i = 0; i < TESTCTL_DEVICES; ++i) current->waiting += status.queued[i];
+    }
+    run->held = false;
+    if (NtResumeProcess(run->padmap.hProcess) < 0) return "padmap cannot be resumed";
+    return nullptr;
+}
+
+bool copy_file(const std::string& from, const std::string& to) {
+    std::FILE* in = open_utf8_path(from.c_str(), "rb");
+    if (in == nullptr) return false;
+    std::FILE* out = open_utf8_path(to.c_str(), "wb");
+    bool ok = out != nullptr;
+    char buffer[4096];
+    size_t got;
+    while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = std::fwrite(buffer, 1, got, out) == got;
+    ok = ok && std::ferror(in) == 0;
+    std::fclose(in);
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
+    return ok;
+}
+
+// An editor's save, as padmap-replay makes it: in place, or a new file
+// renamed over the old one, or the file removed; then the quiet in which
+// padmap lets the change settle and reads the file again.
+const char* change_file(session_run* run, const session_item& item) {
+    bool ok = true;
+    if (item.kind == session_remove) {
+        ok = remove_utf8_path(item.file);
+    } else {
+        std::string content = session_relative_path(run->session_path, item.source);
+        std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
+        ok = copy_file(content, target) &&
+             (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
+    }
+    if (!ok) return "the session cannot change a configuration file";
+    Sleep(sim_settle_ms);
+    return nullptr;
+}
+
+// Does what one line of the session says. Returns null, or what went wrong.
+const char* perform(session_run* run, const session_item& next) {
+    switch (next.kind) {
+    case session_key:
+        if (!testctl_push_key(run->link, next.device, next.key.make_code, next.key.key_state, next.key.extra_info)) {
+            // A held padmap reads nothing, and a keyboard's queue in the driver
+            // holds 64 strokes, as the simulated driver's does: a session that
+            // types more on one held keyboard cannot be mirrored.
+            return run->held ? "the test driver refused a stroke: a keyboard's queue is full while padmap is held"
+                             : "the test driver refused a stroke";
+        }
+        return nullptr;
+    case session_pause: Sleep(next.pause_ms); return nullptr;
+    case session_interrupt: return interrupt_padmap(run);
+    case session_id: {
+        size_t units;
+        const char16_t* id = driver_id(next.has_id, next.id, &units);
+        if (!testctl_change_id(run->link, next.device, id, units)) return "the test driver refused an id change";
+        return tell_keyboards_changed(run);
+    }
+    case session_freeze: return freeze_padmap(run);
+    case session_thaw: return thaw_padmap(run);
+    case session_short_write:
+        if (!testctl_short_write(run->link, next.write_number, next.write_bytes, next.write_refused)) {
+            return "the test driver refused a short or refused write";
+        }
+        return nullptr;
+    case session_save:
+    case session_replace:
+    case session_remove: return change_file(run, next);
+    case session_front: return "a window cannot be brought to the front";
+    }
+    return nullptr;
+}
+
+const char* waited(wait_result result, const char* problem, session_run* run) {
+    switch (result) {
+    case wait_ready: return nullptr;
+    case wait_exited: run->end = padmap_gone; return nullptr;
+    case wait_timed_out: return "padmap did not come back for input in time";
+    case wait_broken: return problem;
+    }
+    return problem;
+}
+
+// Types the session's lines, each at its step. Returns null when they went
+// through as the simulated run says, or what went wrong.
+const char* type_session(session_run* run, session_reader* reader) {
+    run->end = typed_all;
+    session_item next;
+    while (session_next(reader, &next)) {
+        unsigned long step;
+        // The simulated run never came to this line: padmap stopped before.
+        if (!next_step(run, &step)) {
+            run->end = typed_as_far;
+            return nullptr;
+        }
+        if (!run->held) {
+            const char* problem = nullptr;
+            if (const char* failed = waited(wait_for_step(run, step, &problem), problem, run)) return failed;
+            if (run->end == padmap_gone) return nullptr;
+        }
+        if (const char* problem = perform(run, next)) return problem;
+        if (run->end == typed_interrupt || run->end == padmap_gone) return nullptr;
+    }
+    // The end of the session lets a held padmap go on, as in the simulated run.
+    if (const char* problem = thaw_padmap(run)) return problem;
+    unsigned long step;
+    if (!next_step(run, &step)) {
+        run->end = typed_as_far;
+        return nullptr;
+    }
+    const char* problem = nullptr;
+    return waited(wait_for_step(run, step, &problem), problem, run);
 }
 
 // Moves what waits in padmap's output pipe to the stdout file.
@@ -399,36 +588,74 @@ const char* wait_for_exit(session_run* run) {
     return nullptr;
 }
 
+bool write_hold_report(const session_run* run, const wchar_t* path) {
+    std::FILE* out = _wfopen(path, L"wb");
+    if (out == nullptr) return false;
+    bool ok = true;
+    for (int i = 0; i < run->hold_count && i < max_holds; ++i) {
+        const hold& h = run->holds[i];
+        ok = ok && std::fprintf(out, "other=%ld captured=%ld waiting=%ld after=%ld\n", h.other, h.captured, h.waiting,
+                                h.after) > 0;
+    }
+    return std::fclose(out) == 0 && ok;
+}
+
 struct options {
     const wchar_t* requests;
+    const wchar_t* steps;
+    const wchar_t* hold_report;
     bool blocked_stdout;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
     const wchar_t* session;
-    const wchar_t* argument;
+    wchar_t** args;  // padmap's own
+    int arg_count;
 };
 
 bool parse_options(int argc, wchar_t** argv, options* out) {
     *out = options{};
     int at = 1;
     for (; at < argc; ++at) {
-        if (std::wcscmp(argv[at], L"--requests") == 0 && at + 1 < argc && out->requests == nullptr) {
-            out->requests = argv[++at];
+        const wchar_t** file = nullptr;
+        if (std::wcscmp(argv[at], L"--requests") == 0) file = &out->requests;
+        if (std::wcscmp(argv[at], L"--steps") == 0) file = &out->steps;
+        if (std::wcscmp(argv[at], L"--hold-report") == 0) file = &out->hold_report;
+        if (file != nullptr) {
+            if (at + 1 >= argc || *file != nullptr) return false;
+            *file = argv[++at];
         } else if (std::wcscmp(argv[at], L"--blocked-stdout") == 0 && !out->blocked_stdout) {
             out->blocked_stdout = true;
         } else {
             break;
         }
     }
-    int left = argc - at;
-    if (left < 4 || left > 5) return false;
+    if (argc - at < 4 || out->steps == nullptr) return false;
     out->program = argv[at];
     out->stdout_path = argv[at + 1];
     out->delivered_path = argv[at + 2];
     out->session = argv[at + 3];
-    out->argument = left == 5 ? argv[at + 4] : nullptr;
+    out->args = argv + at + 4;
+    out->arg_count = argc - at - 4;
     return true;
+}
+
+// A front line needs windows of other programs brought to the front, which
+// the harness does not do: such a session is refused before anything runs.
+bool brings_window_to_front(const char* session_path) {
+    session_reader reader;
+    if (!session_open(&reader, session_path)) return false;
+    session_item item;
+    bool front = false;
+    while (!front && session_next(&reader, &item)) front = item.kind == session_front;
+    session_close(&reader);
+    return front;
+}
+
+// padmap's mode as its entry decides it: no argument is identify mode, an
+// option its own mode, anything else configurations for remap mode.
+bool runs_remap(const options& opts) {
+    return opts.arg_count > 0 && opts.args[0][0] != L'-' && std::wcscmp(opts.args[0], L"/?") != 0;
 }
 
 }  // namespace
@@ -440,7 +667,7 @@ int wmain(int argc, wchar_t** argv) {
         return status_usage;
     }
     static char session_path[path_bytes];
-    if (!narrow(opts.session, session_path, path_bytes)) {
+    if (!to_utf8(opts.session, session_path, path_bytes)) {
         std::fputs("padmap-testdrv-harness: the session path is too long\n", stderr);
         return status_usage;
     }
@@ -451,10 +678,20 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
         return status_usage;
     }
+    if (brings_window_to_front(session_path)) {
+        std::fprintf(stderr,
+                     "padmap-testdrv-harness: %s brings a window to the front (a front line), which the harness "
+                     "cannot do\n",
+                     session_path);
+        return status_usage;
+    }
     session_reader reader;
     if (!session_open(&reader, session_path)) return fail("the session file cannot be opened");
     session_run run = {};
-    run.identify = opts.argument == nullptr;
+    run.session_path = session_path;
+    run.remap = runs_remap(opts);
+    run.steps = _wfopen(opts.steps, L"rb");
+    if (run.steps == nullptr) return fail("the steps file cannot be read");
     run.delivered = _wfopen(opts.delivered_path, L"wb");
     if (run.delivered == nullptr) return fail("the delivered file cannot be written");
     if (opts.requests != nullptr) {
@@ -465,6 +702,7 @@ int wmain(int argc, wchar_t** argv) {
         run.stdout_copy = _wfopen(opts.stdout_path, L"wb");
         if (run.stdout_copy == nullptr) return fail("the stdout file cannot be written");
     }
+    if (!join_padmap_desktop()) return fail("padmap's desktop cannot be made");
 
     testctl_link link = {};
     run.link = &link;
@@ -474,13 +712,15 @@ int wmain(int argc, wchar_t** argv) {
     padmap_output output;
     if (!make_output(opts.stdout_path, opts.blocked_stdout, &output)) return fail("padmap's output cannot be made");
     run.pipe = output.pipe;
-    bool started = start_padmap(opts.program, opts.argument, output.write, &run.padmap);
+    bool started = start_padmap(opts.program, opts.args, opts.arg_count, output.write, &run.padmap);
     CloseHandle(output.write);
     if (!started) return fail("padmap cannot be started");
 
-    const char* problem = type_strokes(&run, &reader);
+    const char* problem = type_session(&run, &reader);
     session_close(&reader);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
+    // A padmap left held by a failure is let go, so that it can be ended.
+    if (run.held) NtResumeProcess(run.padmap.hProcess);
     if (problem == nullptr) problem = wait_for_exit(&run);
     leave_console(&run);
     DWORD status = status_failure;
@@ -498,12 +738,16 @@ int wmain(int argc, wchar_t** argv) {
     if (problem == nullptr && final_status.lost > 0) problem = "the test driver lost delivered strokes";
     testctl_reset(&link);
     testctl_close(&link);
+    std::fclose(run.steps);
     if (std::fclose(run.delivered) != 0 && problem == nullptr) problem = "writing the delivered strokes failed";
     if (run.requests != nullptr && std::fclose(run.requests) != 0 && problem == nullptr) {
         problem = "writing the requests failed";
     }
     if (run.stdout_copy != nullptr && std::fclose(run.stdout_copy) != 0 && problem == nullptr) {
         problem = "writing padmap's output failed";
+    }
+    if (opts.hold_report != nullptr && !write_hold_report(&run, opts.hold_report) && problem == nullptr) {
+        problem = "the hold report cannot be written";
     }
     if (run.pipe != nullptr) CloseHandle(run.pipe);
     if (problem != nullptr) return fail(problem);

@@ -24,17 +24,16 @@ typedef struct filter_device {
     ULONG open_handles;
     ULONG id_units;
     WCHAR id[TESTCTL_ID_UNITS + 1];
-    /* A TESTCTL_CHANGE_ID waiting for the client's next read. */
-    BOOLEAN id_change_due;
-    BOOLEAN next_has_id;
-    ULONG next_id_units;
-    WCHAR next_id[TESTCTL_ID_UNITS + 1];
     USHORT filter;
     PKEVENT event;
     BOOLEAN event_is_set;
     ULONG queue_head;
     ULONG queue_count;
     UCHAR queue[QUEUE_RECORDS][TESTCTL_RECORD_MAX];
+    /* A TESTCTL_BURST: strokes still to type, and which record comes next. */
+    ULONG burst_left;
+    ULONG burst_next;
+    UCHAR burst[2][12];
 } filter_device;
 
 /* A TESTCTL_SHORT_WRITE: waits for the client's next read of a record, then
@@ -65,6 +64,9 @@ static testctl_request requests[TESTCTL_REQUEST_RECORDS];
 static ULONG requests_head;
 static ULONG requests_count;
 static ULONG requests_lost;
+static ULONG requests_total;
+/* Set by TESTCTL_BURST: delivered records are counted, not kept. */
+static BOOLEAN delivered_counted_only;
 static short_write short_writes[TESTCTL_SHORT_WRITES];
 static PDEVICE_OBJECT device_objects[TESTCTL_DEVICES + 1];
 static BOOLEAN dos_name_made[TESTCTL_DEVICES + 1];
@@ -90,10 +92,14 @@ static ULONG record_size(ULONG index) {
 }
 
 /* The input event follows the queue: set while records wait (or the session
-   has ended), clear otherwise. Called with the lock held. */
-static void update_event(filter_device* dev) {
+   has ended), clear otherwise. The client never sets or clears it itself,
+   so an event already as wanted is left alone, as a real driver's costs
+   nothing; force is for an event just registered. Called with the lock
+   held. */
+static void sync_event(filter_device* dev, BOOLEAN force) {
     BOOLEAN want = dev->queue_count > 0 || session_ended;
     if (dev->event == NULL) return;
+    if (!force && dev->event_is_set == want) return;
     if (want) {
         KeSetEvent(dev->event, IO_NO_INCREMENT, FALSE);
     } else {
@@ -102,11 +108,19 @@ static void update_event(filter_device* dev) {
     dev->event_is_set = want;
 }
 
+static void update_event(filter_device* dev) {
+    sync_event(dev, FALSE);
+}
+
 /* Called with the lock held. Returns FALSE (and counts the loss) when the
    store is full, so a writer learns that the record was not taken. */
 static BOOLEAN deliver(ULONG index, const UCHAR* record) {
     ULONG size = record_size(index);
     testctl_delivered* slot;
+    if (delivered_counted_only) {
+        ++delivered_total;
+        return TRUE;
+    }
     if (delivered_count == DELIVERED_RECORDS) {
         ++lost_total;
         return FALSE;
@@ -121,23 +135,26 @@ static BOOLEAN deliver(ULONG index, const UCHAR* record) {
     return TRUE;
 }
 
+/* Keeps a burst's keyboard queue full while strokes of it are left. Called
+   with the lock held. */
+static void top_up_burst(filter_device* dev) {
+    while (dev->burst_left > 0 && dev->queue_count < QUEUE_RECORDS) {
+        UCHAR* slot = dev->queue[(dev->queue_head + dev->queue_count) % QUEUE_RECORDS];
+        zero_bytes(slot, TESTCTL_RECORD_MAX);
+        copy_bytes(slot, dev->burst[dev->burst_next], 12);
+        dev->burst_next ^= 1;
+        --dev->burst_left;
+        ++dev->queue_count;
+        ++pushed_total;
+    }
+}
+
 /* Called with the lock held. */
 static void set_id(filter_device* dev, BOOLEAN has_id, ULONG units, const WCHAR* id) {
     dev->has_id = has_id;
     dev->id_units = has_id ? units : 0;
     copy_bytes(dev->id, id, dev->id_units * 2);
     dev->id[dev->id_units] = 0;
-}
-
-/* Called with the lock held. */
-static void apply_id_changes(void) {
-    ULONG i;
-    for (i = 0; i < TESTCTL_DEVICES; ++i) {
-        filter_device* dev = &devices[i];
-        if (!dev->id_change_due) continue;
-        set_id(dev, dev->next_has_id, dev->next_id_units, dev->next_id);
-        dev->id_change_due = FALSE;
-    }
 }
 
 /* Called with the lock held, for a read that handed over a record. */
@@ -189,6 +206,7 @@ static NTSTATUS add_short_write(const testctl_short_write_request* request) {
 /* Called with the lock held. A full record keeps what it has: the oldest
    requests matter most to a test that compares records from the start. */
 static void record_request(const testctl_request* request) {
+    if (request->kind == TESTCTL_REQUEST_CONTROL) ++requests_total;
     if (requests_count == TESTCTL_REQUEST_RECORDS) {
         ++requests_lost;
         return;
@@ -250,7 +268,7 @@ static NTSTATUS set_event(filter_device* dev, const UCHAR* in, ULONG in_size, BO
     KeAcquireSpinLock(&state_lock, &irql);
     old = dev->event;
     dev->event = event;
-    update_event(dev);
+    sync_event(dev, TRUE);
     KeReleaseSpinLock(&state_lock, irql);
     if (old != NULL) ObDereferenceObject(old);
     return STATUS_SUCCESS;
@@ -290,13 +308,13 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
         *returned = shortened && n == limit / size ? limit : n * size;
         break;
     case CTL_READ:
-        apply_id_changes();
         for (n = 0; n < out_size / size && dev->queue_count > 0; ++n) {
             copy_bytes(buffer + n * size, dev->queue[dev->queue_head], size);
             dev->queue_head = (dev->queue_head + 1) % QUEUE_RECORDS;
             --dev->queue_count;
             ++consumed_total;
         }
+        top_up_burst(dev);
         update_event(dev);
         *returned = n * size;
         if (n > 0) start_short_writes();
@@ -348,7 +366,6 @@ static NTSTATUS push_stroke(const testctl_push* push) {
 static void declare_device(const testctl_declare* declare) {
     filter_device* dev = &devices[declare->device - 1];
     dev->declared = TRUE;
-    dev->id_change_due = FALSE;
     set_id(dev, declare->has_id != 0, declare->id_units, declare->id);
 }
 
@@ -356,10 +373,23 @@ static void declare_device(const testctl_declare* declare) {
 static NTSTATUS change_id(const testctl_declare* change) {
     filter_device* dev = &devices[change->device - 1];
     if (!dev->declared) return STATUS_NO_SUCH_DEVICE;
-    dev->id_change_due = TRUE;
-    dev->next_has_id = change->has_id != 0;
-    dev->next_id_units = dev->next_has_id ? change->id_units : 0;
-    copy_bytes(dev->next_id, change->id, dev->next_id_units * 2);
+    set_id(dev, change->has_id != 0, change->id_units, change->id);
+    return STATUS_SUCCESS;
+}
+
+/* Called with the lock held. */
+static NTSTATUS start_burst(const testctl_burst* burst) {
+    filter_device* dev;
+    if (burst->device < 1 || burst->device > KEYBOARDS || burst->count == 0) return STATUS_INVALID_PARAMETER;
+    dev = &devices[burst->device - 1];
+    if (!dev->declared) return STATUS_NO_SUCH_DEVICE;
+    if (dev->filter == 0) return STATUS_INVALID_DEVICE_STATE;
+    copy_bytes(dev->burst, burst->records, sizeof dev->burst);
+    dev->burst_left = burst->count;
+    dev->burst_next = 0;
+    delivered_counted_only = TRUE;
+    top_up_burst(dev);
+    update_event(dev);
     return STATUS_SUCCESS;
 }
 
@@ -375,7 +405,9 @@ static void report_status(testctl_status* out) {
     out->ended = session_ended;
     out->event_fallback = event_fallbacks;
     out->requests_lost = requests_lost;
+    out->requests_total = requests_total;
     for (i = 0; i < TESTCTL_DEVICES; ++i) {
+        out->burst_left += devices[i].burst_left;
         out->declared[i] = devices[i].declared;
         out->opened[i] = devices[i].open_handles > 0;
         out->has_event[i] = devices[i].event != NULL;
@@ -460,6 +492,8 @@ static void reset_state(void) {
     requests_head = 0;
     requests_count = 0;
     requests_lost = 0;
+    requests_total = 0;
+    delivered_counted_only = FALSE;
     zero_bytes(short_writes, sizeof short_writes);
     KeReleaseSpinLock(&state_lock, irql);
     for (i = 0; i < TESTCTL_DEVICES; ++i) {
@@ -514,6 +548,13 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
         }
         status = add_short_write((const testctl_short_write_request*)buffer);
         break;
+    case TESTCTL_BURST:
+        if (in_size < sizeof(testctl_burst)) {
+            status = STATUS_INVALID_PARAMETER;
+            break;
+        }
+        status = start_burst((const testctl_burst*)buffer);
+        break;
     case TESTCTL_TAKE_DELIVERED: *returned = take_delivered(buffer, out_size); break;
     case TESTCTL_TAKE_REQUESTS: *returned = take_requests(buffer, out_size); break;
     case TESTCTL_END:
@@ -554,7 +595,8 @@ static NTSTATUS dispatch_create(PDEVICE_OBJECT object, PIRP irp) {
 }
 
 /* When its client goes away a device stops capturing: strokes reach the system
-   again, including any the client left unread. */
+   again, including any the client left unread; what a burst had left to type
+   is dropped. */
 static NTSTATUS dispatch_close(PDEVICE_OBJECT object, PIRP irp) {
     ULONG index = device_index(object);
     filter_device* dev;
@@ -568,6 +610,7 @@ static NTSTATUS dispatch_close(PDEVICE_OBJECT object, PIRP irp) {
     dev->event = NULL;
     dev->event_is_set = FALSE;
     dev->filter = 0;
+    dev->burst_left = 0;
     while (dev->queue_count > 0 && deliver(index, dev->queue[dev->queue_head])) {
         dev->queue_head = (dev->queue_head + 1) % QUEUE_RECORDS;
         --dev->queue_count;

@@ -469,8 +469,8 @@ void test_request_end(testctl_link* link) {
     disconnect(&again);
 }
 
-// An id change shows from the client's next read on, never to a request for
-// the stroke it read before; the last change before a read holds.
+// An id change shows at the next hardware-id request, whatever the client
+// read before; the last change holds.
 void test_id_change(testctl_link* link) {
     const char* t = "id change";
     const int declared[] = {1};
@@ -484,17 +484,17 @@ void test_id_change(testctl_link* link) {
         const char16_t* id;  // change: null for no id; ask: the id expected, null when refused
         const char* what;
     } steps[] = {
-        {change, u"newer", "change"},
-        {ask, u"id", "the old id until the client reads"},
+        {ask, u"id", "the declared id"},
         {read, nullptr, "read a stroke"},
-        {ask, u"newer", "the new id after the read"},
+        {change, u"newer", "change while the stroke is in hand"},
+        {ask, u"newer", "the new id before any read"},
         {change, nullptr, "change to no id"},
-        {change, u"x", "change again before a read"},
+        {ask, nullptr, "no id at once"},
+        {change, u"x", "change again"},
+        {change, u"yz", "and again"},
+        {ask, u"yz", "the last change holds"},
         {read, nullptr, "read nothing"},
-        {ask, u"x", "the last change holds"},
-        {change, nullptr, "change to no id"},
-        {read, nullptr, "read nothing"},
-        {ask, nullptr, "no id"},
+        {ask, u"yz", "a read changes nothing"},
     };
     testctl_push_key(link, 1, 0x1E, 0, 0);
     for (const auto& step : steps) {
@@ -622,6 +622,62 @@ void test_request_overflow(testctl_link* link) {
     CloseHandle(one);
 }
 
+// A burst fills the keyboard's queue and tops it up at every read until its
+// count is typed, press and release by turns; what the client writes then is
+// counted and not kept, and every request is counted.
+void test_burst(testctl_link* link) {
+    const char* t = "burst";
+    const int declared[] = {1, 2, 11};
+    check(fresh(link, declared, 3), t, "reset and declare");
+    client one = connect(1);
+    client two = connect(2);
+    set_filter(one.device, 0xFFFF);
+    check(!testctl_burst_key(link, 2, 5, 0x1E, 0), t, "a keyboard with no filter takes no burst");
+    check(!testctl_burst_key(link, 11, 5, 0x1E, 0), t, "a mouse takes no burst");
+    check(!testctl_burst_key(link, 1, 0, 0x1E, 0), t, "an empty burst is refused");
+    check(!testctl_burst_key(link, 4, 5, 0x1E, 0), t, "an undeclared keyboard takes no burst");
+    const uint32_t count = 3 * 64 + 5;
+    check(testctl_burst_key(link, 1, count, 0x1E, 0), t, "a burst longer than the queue");
+    testctl_status status;
+    check(testctl_get_status(link, &status) && status.queued[0] == 64 && status.burst_left == count - 64 &&
+              signalled(one.event) && !signalled(two.event),
+          t, "the queue is full at once and its event set");
+    uint32_t reads = 0;
+    uint32_t in_turn = 0;
+    uint8_t record[24];
+    DWORD n = 0;
+    while (control(one.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12) {
+        uint16_t state = static_cast<uint16_t>(record[4] | (record[5] << 8));
+        in_turn += record[2] == 0x1E && state == (reads % 2);
+        ++reads;
+        control(one.device, ctl_write, record, 12, nullptr, 0, &n);
+        if (reads > count) break;
+    }
+    check(reads == count && in_turn == count, t, "every stroke once, press and release by turns");
+    check(!signalled(one.event), t, "the event clears when the burst is done");
+    testctl_delivered got[8];
+    check(testctl_get_status(link, &status) && status.delivered == count && status.waiting == 0 &&
+              take_all(link, got, 8) == 0,
+          t, "what was written is counted, not kept");
+    check(status.pushed == count && status.consumed == count && status.burst_left == 0, t, "pushed and read");
+    // Two requests a stroke; two events, the filter and the read that found nothing.
+    check(status.requests_total == 2 * count + 4, t, "every request counted");
+    check(testctl_burst_key(link, 1, 1000, 0x1E, 0), t, "a burst");
+    disconnect(&one);
+    check(testctl_get_status(link, &status) && status.burst_left == 0 && status.delivered == count + 64, t,
+          "the client's close drops what the burst had left");
+    check(testctl_reset(link) && testctl_declare_device(link, 1, u"id", 2), t, "reset");
+    client again = connect(1);
+    set_filter(again.device, 0xFFFF);
+    testctl_push_key(link, 1, 0x30, 0, 0);
+    control(again.device, ctl_read, nullptr, 0, record, 12, &n);
+    control(again.device, ctl_write, record, 12, nullptr, 0, &n);
+    check(take_all(link, got, 8) == 1 && testctl_get_status(link, &status) && status.requests_total == 4, t,
+          "a reset keeps delivered records again and counts afresh");
+    disconnect(&two);
+    disconnect(&again);
+}
+
 }  // namespace
 
 int main() {
@@ -643,6 +699,7 @@ int main() {
     test_request_overflow(&link);
     test_id_change(&link);
     test_short_write(&link);
+    test_burst(&link);
     testctl_status status = {};
     testctl_get_status(&link, &status);
     testctl_reset(&link);

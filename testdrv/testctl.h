@@ -52,10 +52,10 @@
 #define TESTCTL_TAKE_REQUESTS TESTCTL_CODE(0x906u)
 
 /* Gives a declared device another hardware id (input: testctl_declare), as
-   when a keyboard is unplugged and another plugged in. The client sees it
-   from its next read on any filter device: once it comes back for input, not
-   while it is still busy with the stroke it read last. A later change before
-   that read replaces this one. Fails for a device not declared. */
+   when a keyboard is unplugged and another plugged in: the next hardware-id
+   request on it answers with the new id. Telling the client is the test
+   side's business, as the system's notification is. Fails for a device not
+   declared. */
 #define TESTCTL_CHANGE_ID TESTCTL_CODE(0x907u)
 
 /* Makes one of the client's write requests short or refused (input:
@@ -68,6 +68,15 @@
    Of two short writes due at one request the fewer bytes hold; a refusal wins
    over them. Fails for number 0, or when TESTCTL_SHORT_WRITES wait already. */
 #define TESTCTL_SHORT_WRITE TESTCTL_CODE(0x908u)
+
+/* Types a burst of strokes on one keyboard (input: testctl_burst) with no
+   request per stroke: the keyboard's queue is filled at once and topped up
+   again at each read of the client, until count strokes were typed,
+   alternating the two records (a press and its release, say). For measuring
+   a client: from here until the reset, delivered records are counted and
+   not kept, so that a long burst cannot fill the store. Fails for an
+   undeclared device, a mouse, a keyboard with no filter, or count 0. */
+#define TESTCTL_BURST TESTCTL_CODE(0x909u)
 
 #define TESTCTL_DEVICES 20
 #define TESTCTL_RECORD_MAX 24
@@ -106,7 +115,9 @@ typedef struct testctl_status {
     uint8_t filter_set[TESTCTL_DEVICES]; /* a filter request arrived since the reset */
     uint8_t queued[TESTCTL_DEVICES];     /* records waiting to be read */
     uint16_t filter[TESTCTL_DEVICES];
-    uint32_t requests_lost; /* request records dropped because the record was full */
+    uint32_t requests_lost;  /* request records dropped because the record was full */
+    uint32_t requests_total; /* device controls on the filter devices since the reset, kept or not */
+    uint32_t burst_left;     /* strokes of a burst not yet typed */
 } testctl_status;
 
 typedef struct testctl_short_write_request {
@@ -114,6 +125,12 @@ typedef struct testctl_short_write_request {
     uint32_t bytes;  /* the most that request takes */
     uint32_t refuse; /* non-zero: the request fails instead */
 } testctl_short_write_request;
+
+typedef struct testctl_burst {
+    uint32_t device; /* a keyboard, 1-10 */
+    uint32_t count;
+    uint8_t records[2][12]; /* the first typed first */
+} testctl_burst;
 
 typedef struct testctl_delivered {
     uint32_t device;

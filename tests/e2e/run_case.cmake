@@ -10,6 +10,9 @@
 #   expected.delivered optional; without it nothing may be delivered
 #   expected.stderr    optional; without it standard error must stay empty
 #   expected.status    optional exit status, 0 when absent
+#   expected.requests  optional; the requests padmap made of the driver
+#                      (padmap-replay --requests), line for line
+#   expected.steps     optional; padmap-replay's --steps file
 #
 # The program runs in the case folder, so the paths it prints are the short
 # relative ones written in the expected files. A case whose session changes
@@ -44,6 +47,13 @@ else()
     list(APPEND arguments config)
   endif()
 endif()
+
+# The record files are asked for only where a case states what they hold.
+foreach(record requests steps)
+  if(EXISTS "${CASE_DIR}/expected.${record}")
+    list(PREPEND arguments "--${record}" "${OUT_DIR}/${record}")
+  endif()
+endforeach()
 
 execute_process(
   COMMAND ${EMULATOR} "${REPLAY}" ${arguments}
@@ -107,6 +117,13 @@ if(EXISTS "${CASE_DIR}/expected.delivered")
 else()
   must_be_empty("delivered strokes" "${delivered}")
 endif()
+
+foreach(record requests steps)
+  if(EXISTS "${CASE_DIR}/expected.${record}")
+    expected_copy(expected.${record} expected_record)
+    compare("${record} record" "${OUT_DIR}/${record}" "${expected_record}")
+  endif()
+endforeach()
 
 if(EXISTS "${CASE_DIR}/expected.stderr")
   expected_copy(expected.stderr expected_stderr)

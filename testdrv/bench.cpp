@@ -1,0 +1,182 @@
+// Times one client of the test driver on a burst of strokes of one keyboard,
+// for scripts/bench-driver:
+//
+//   padmap-testdrv-bench STROKES STDOUT_FILE PROGRAM [ARG...]
+//
+// Declares keyboard 1 (a pad, HID\VID_1A86&PID_E026&MI_00) and keyboard 2 (a
+// main keyboard), starts PROGRAM with the ARGs and its standard output in
+// STDOUT_FILE, waits until it captures keyboard 1, then types STROKES strokes
+// of Caps there, press and release by turns, as one burst that the driver
+// feeds as the client reads, and waits until as many strokes reached the
+// system. Prints one line:
+//
+//   strokes=N seconds=S requests=R
+//
+// S from the burst's start to its last stroke reaching the system, R the
+// requests the client made of the filter devices meanwhile. Then the
+// driver's session ends and the client must exit on its own.
+//
+// Exit status 0; 2 for bad usage; 3 when the driver is missing or the client
+// did not do its part (message on standard error).
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include <windows.h>
+
+#include "testdrv/control.h"
+
+namespace {
+
+// Far beyond a burst of the largest size the script asks for; only a hang
+// reaches it.
+constexpr DWORD run_limit_ms = 600000;
+constexpr DWORD start_limit_ms = 15000;
+// The burst's end is looked for this often: each look is a request of the
+// driver too, which must not slow the client down.
+constexpr DWORD look_every_ms = 10;
+constexpr size_t command_line_units = 32768;
+constexpr uint16_t caps_make_code = 0x3A;
+const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
+const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
+
+int fail(const char* message) {
+    std::fprintf(stderr, "padmap-testdrv-bench: %s\n", message);
+    return 3;
+}
+
+// Appends one argument quoted the way the C runtime splits a command line.
+bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg) {
+    size_t at = std::wcslen(line);
+    auto put = [&](wchar_t unit, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            if (at + 1 >= cap) return false;
+            line[at++] = unit;
+        }
+        line[at] = 0;
+        return true;
+    };
+    if (at > 0 && !put(L' ', 1)) return false;
+    if (!put(L'"', 1)) return false;
+    size_t backslashes = 0;
+    for (const wchar_t* c = arg; *c != 0; ++c) {
+        if (*c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (*c == L'"') backslashes = backslashes * 2 + 1;
+        if (!put(L'\\', backslashes) || !put(*c, 1)) return false;
+        backslashes = 0;
+    }
+    return put(L'\\', backslashes * 2) && put(L'"', 1);
+}
+
+bool start_client(int argc, wchar_t** argv, const wchar_t* stdout_path, PROCESS_INFORMATION* started) {
+    static wchar_t line[command_line_units];
+    line[0] = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (!append_quoted(line, command_line_units, argv[i])) return false;
+    }
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(stdout_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE in =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return false;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    BOOL ok =
+        CreateProcessW(argv[0], line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, started);
+    CloseHandle(out);
+    CloseHandle(in);
+    if (!ok) return false;
+    CloseHandle(started->hThread);
+    return true;
+}
+
+bool exited(HANDLE process) {
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
+// Waits until the client captures the pad with its event registered.
+const char* wait_for_capture(testctl_link* link, HANDLE process) {
+    DWORD started = GetTickCount();
+    for (;;) {
+        testctl_status status;
+        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
+        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
+        if (exited(process)) return "the client exited before it captured the pad";
+        if (GetTickCount() - started > start_limit_ms) return "the client never captured the pad";
+        WaitForSingleObject(process, 1);
+    }
+}
+
+// Waits until every stroke of the burst reached the system; fills the
+// driver's state at that moment.
+const char* wait_for_burst(testctl_link* link, HANDLE process, uint32_t strokes, testctl_status* status) {
+    DWORD started = GetTickCount();
+    for (;;) {
+        if (!testctl_get_status(link, status)) return "the test driver stopped answering";
+        if (status->delivered >= strokes) return nullptr;
+        if (exited(process)) return "the client exited before the burst was through";
+        if (GetTickCount() - started > run_limit_ms) return "the burst did not get through in time";
+        WaitForSingleObject(process, look_every_ms);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    long strokes = argc >= 4 ? std::wcstol(argv[1], nullptr, 10) : 0;
+    if (strokes < 1 || strokes > 10000000) {
+        std::fputs("usage: padmap-testdrv-bench STROKES STDOUT_FILE PROGRAM [ARG...]\n", stderr);
+        return 2;
+    }
+    testctl_link link = {};
+    if (!testctl_open(&link)) return fail("the test driver is not running");
+    if (!testctl_reset(&link) ||
+        !testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
+        !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
+        return fail("the test driver refused the keyboards");
+    }
+    PROCESS_INFORMATION client;
+    if (!start_client(argc - 3, argv + 3, argv[2], &client)) return fail("the client cannot be started");
+
+    const char* problem = wait_for_capture(&link, client.hProcess);
+    testctl_status before = {};
+    testctl_status after = {};
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    if (problem == nullptr && !testctl_get_status(&link, &before)) problem = "the test driver stopped answering";
+    QueryPerformanceCounter(&start);
+    if (problem == nullptr && !testctl_burst_key(&link, 1, static_cast<uint32_t>(strokes), caps_make_code, 0)) {
+        problem = "the test driver refused the burst";
+    }
+    if (problem == nullptr) problem = wait_for_burst(&link, client.hProcess, static_cast<uint32_t>(strokes), &after);
+    QueryPerformanceCounter(&end);
+    if (problem == nullptr && !testctl_end(&link)) problem = "the session cannot be ended";
+    if (problem == nullptr && WaitForSingleObject(client.hProcess, start_limit_ms) != WAIT_OBJECT_0) {
+        problem = "the client did not exit when the session ended";
+    }
+    if (problem != nullptr) TerminateProcess(client.hProcess, 3);
+    CloseHandle(client.hProcess);
+    testctl_status last = {};
+    if (problem == nullptr && !testctl_get_status(&link, &last)) problem = "the test driver stopped answering";
+    if (problem == nullptr && (last.consumed != static_cast<uint32_t>(strokes) || last.delivered != last.consumed)) {
+        problem = "the client did not pass every stroke on once";
+    }
+    testctl_reset(&link);
+    testctl_close(&link);
+    if (problem != nullptr) return fail(problem);
+    double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    std::printf("strokes=%ld seconds=%.3f requests=%lu\n", strokes, seconds,
+                static_cast<unsigned long>(after.requests_total - before.requests_total));
+    return 0;
+}
