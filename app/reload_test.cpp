@@ -303,4 +303,67 @@ TEST(Reload, TheCaptureFollowsAFileThatNamesAnotherKeyboard) {
     expect_nothing_left();
 }
 
+sim_typed pause_of(uint32_t ms) {
+    sim_typed t = {};
+    t.kind = sim_typed_pause;
+    t.pause_ms = ms;
+    return t;
+}
+
+sim_typed holding(bool freeze) {
+    sim_typed t = {};
+    t.kind = freeze ? sim_typed_freeze : sim_typed_thaw;
+    return t;
+}
+
+// padmap reads a changed file once the file has been quiet for
+// reload_settle_ms, however often the pad is typed on meanwhile: a stroke
+// does not put the reading off. The change comes while padmap is held, so
+// that strokes can follow it at once (otherwise the simulated driver gives a
+// save a quiet moment of its own); time passes only in the pauses.
+TEST(Reload, StrokesWhileAChangeSettlesDoNotPutItsReadingOff) {
+    const std::string config = write_config(std::string(pad_id) + "\nF1 B\n");
+    const std::string folder = utf8_text(folder_of(utf16_text(config.c_str()).c_str()).c_str());
+    static_assert(reload_settle_ms == 200, "the rows' pauses are set around 200 ms");
+    const struct {
+        const char* what;
+        std::vector<uint32_t> pauses;  // before each tap of F1, from the moment padmap sees the change
+        int first_new;                 // the first tap in the new layout; -1: none
+    } rows[] = {
+        {"a tap every 150 ms", {150, 150, 150}, 1},
+        {"a tap every 100 ms: the file is read before the tap at 200 ms", {100, 100, 100}, 1},
+        {"a tap every 50 ms", {50, 50, 50, 50, 50, 50}, 3},
+        {"a tap every 199 ms", {199, 199}, 1},
+        {"two taps at once, then a long pause", {0, 0, 250, 0}, 2},
+        {"taps with no time between them: the change still settles at the end", {0, 0, 0}, -1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        write_file(config, std::string(pad_id) + "\nF1 B\n", false);
+        std::vector<sim_typed> script = {holding(true), files_changed(folder), holding(false)};
+        for (uint32_t pause : r.pauses) {
+            if (pause > 0) script.push_back(pause_of(pause));
+            script.push_back(key_on(1, 0x3B, false));
+            script.push_back(key_on(1, 0x3B, true));
+        }
+        run_options options;
+        options.before_typed = [&](size_t index) {
+            if (index == 1) write_file(config, std::string(pad_id) + "\nF1 C\n", false);
+        };
+        sim_reset();
+        sim_declare_device(1, pad_id);
+        program_run run = run_program(script, config, options);
+        ASSERT_EQ(run.status, 0);
+        std::string expected;
+        for (int tap = 0; tap < static_cast<int>(r.pauses.size()); ++tap) {
+            bool fresh = r.first_new >= 0 && tap >= r.first_new;
+            expected +=
+                fresh ? "1 002e 0000 00000000\n1 002e 0001 00000000\n" : "1 0030 0000 00000000\n1 0030 0001 00000000\n";
+        }
+        EXPECT_EQ(describe(run.delivered), expected);
+        EXPECT_EQ(run.output.find("reloaded ") != std::string::npos, r.first_new >= 0);
+        expect_nothing_left();
+    }
+}
+
 }  // namespace

@@ -129,15 +129,22 @@ void run_loop(remap_state* remap) {
         if (stop_requested()) break;
         bool settling = false;
         for (int k = 0; k < remap->folder_count; ++k) settling = settling || remap->folders[k].changed;
-        input_wait wait = wait_for_input(run->set, others, other_count, settling ? reload_settle_ms : keyboard_poll_ms);
+        uint32_t limit_ms = keyboard_poll_ms;
+        if (settling) {
+            // The quiet is the files', counted from their last change: strokes
+            // that come meanwhile do not put the reading off.
+            uint64_t quiet_ms = os_now_ms() - remap->changed_at;
+            if (quiet_ms >= reload_settle_ms) {
+                reload_changed(remap);
+                continue;
+            }
+            limit_ms = reload_settle_ms - static_cast<uint32_t>(quiet_ms);
+        }
+        input_wait wait = wait_for_input(run->set, others, other_count, limit_ms);
         if (wait.end == input_failed) break;
         if (wait.end == input_woken) continue;
         if (wait.end == input_quiet) {
-            if (settling) {
-                reload_changed(remap);
-            } else {
-                check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
-            }
+            if (!settling) check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
             continue;
         }
         if (wait.end == input_other) {
@@ -150,6 +157,7 @@ void run_loop(remap_state* remap) {
             } else {
                 os_rearm_folder_watch(remap->folders[folder].watch);
                 remap->folders[folder].changed = true;
+                remap->changed_at = os_now_ms();
             }
             continue;
         }
@@ -187,6 +195,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     remap->run = run;
     remap->folder_count = 0;
+    remap->changed_at = 0;
     reset_front(&remap->front);
     for (bool& known : remap->sections_known) known = false;
     reset_capture(&remap->capture);

@@ -44,7 +44,8 @@ struct remap_state {
     held_layouts held;
     int folder_count;
     watched_folder folders[max_config_files];
-    config fresh;  // a file read again, before it replaces the old layout
+    uint64_t changed_at;  // when a watched folder last told of a change (os_now_ms)
+    config fresh;         // a file read again, before it replaces the old layout
     front_program front;
     std::string front_name;                 // the program in front (UTF-8), empty when none can be asked
     int in_front[max_config_files];         // each file's section for that program, -1 for none

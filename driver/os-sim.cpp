@@ -203,13 +203,16 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t time
             if (model.quiet_left_ms > 0) {
                 if (timeout_ms != os_wait_infinite && timeout_ms - waited_ms <= model.quiet_left_ms) {
                     model.quiet_left_ms -= timeout_ms - waited_ms;
+                    model.now_ms += timeout_ms - waited_ms;
                     return os_wait_timeout;
                 }
                 waited_ms += model.quiet_left_ms;
+                model.now_ms += model.quiet_left_ms;
                 model.quiet_left_ms = 0;
             }
         } else {
             // A held program lets no time run out; the quiet passes without it.
+            model.now_ms += model.quiet_left_ms;
             model.quiet_left_ms = 0;
         }
         if (!sim_type_next()) {
@@ -336,6 +339,10 @@ void os_heap_free(void* block) {
         --model.live_blocks;
         return;
     }
+}
+
+uint64_t os_now_ms() {
+    return sim_state().now_ms;
 }
 
 bool os_raise_priority() {

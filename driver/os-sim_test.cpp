@@ -312,22 +312,23 @@ void drain_timed(device_set* set, uint32_t limit_ms, const os_handle* others = n
 
 // Time passes only in quiet moments: a wait with a limit runs out when the
 // quiet ahead is at least that long, taking that much of it; a shorter quiet
-// passes within the wait.
+// passes within the wait. The clock moves by the quiet that passed.
 TEST_F(SimulatedDriver, TimedWaitsRunOutOnlyInQuietMoments) {
     struct row {
         const char* name;
         std::vector<uint32_t> pauses;  // before the one stroke
         uint32_t limit_ms;
         std::vector<std::string> expected;
+        uint64_t elapsed_ms;  // on the clock from the start to the stroke
     };
     // clang-format off
     const row rows[] = {
-        {"no quiet", {}, 100, {"got 1 0010"}},
-        {"shorter than the limit", {99}, 100, {"got 1 0010"}},
-        {"as long as the limit", {100}, 100, {"quiet", "got 1 0010"}},
-        {"two and a half limits", {250}, 100, {"quiet", "quiet", "got 1 0010"}},
-        {"quiet moments add up", {60, 60}, 100, {"quiet", "got 1 0010"}},
-        {"no limit", {600000}, os_wait_infinite, {"got 1 0010"}},
+        {"no quiet", {}, 100, {"got 1 0010"}, 0},
+        {"shorter than the limit", {99}, 100, {"got 1 0010"}, 99},
+        {"as long as the limit", {100}, 100, {"quiet", "got 1 0010"}, 100},
+        {"two and a half limits", {250}, 100, {"quiet", "quiet", "got 1 0010"}, 250},
+        {"quiet moments add up", {60, 60}, 100, {"quiet", "got 1 0010"}, 120},
+        {"no limit", {600000}, os_wait_infinite, {"got 1 0010"}, 600000},
     };
     // clang-format on
     ASSERT_TRUE(open({1}));
@@ -336,8 +337,10 @@ TEST_F(SimulatedDriver, TimedWaitsRunOutOnlyInQuietMoments) {
         trace.clear();
         for (uint32_t pause : r.pauses) sim_happen(happening(sim_typed_pause, pause));
         sim_type(1, key_stroke{0x10, 0, 0});
+        uint64_t start = os_now_ms();
         drain_timed(set, r.limit_ms);
         EXPECT_EQ(r.expected, trace);
+        EXPECT_EQ(r.elapsed_ms, os_now_ms() - start);
     }
 }
 
@@ -360,7 +363,10 @@ TEST_F(SimulatedDriver, AHeldProgramLetsTypingGoOn) {
         sim_type(2, key_stroke{0x14, 0, 0});
         if (thaw) sim_happen(happening(sim_typed_thaw));
         sim_type(2, key_stroke{0x15, 0, 0});
+        uint64_t start = os_now_ms();
         drain_timed(set, 1000);
+        // The time goes by all the same.
+        EXPECT_EQ(5000u, os_now_ms() - start);
         // Once it goes on, typing waits for it again.
         std::vector<std::string> expected = {"got 1 0010", "sys 2 0012", "sys 2 0014", "got 1 0011", "got 1 0013"};
         expected.insert(thaw ? expected.end() : expected.begin() + 3, "sys 2 0015");

@@ -194,6 +194,10 @@ void os_unwatch_folder(os_folder_watch* watch) {
     HeapFree(GetProcessHeap(), 0, watch);
 }
 
+uint64_t os_now_ms() {
+    return GetTickCount64();
+}
+
 uintptr_t os_foreground_window() {
     return reinterpret_cast<uintptr_t>(GetForegroundWindow());
 }

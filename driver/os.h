@@ -84,6 +84,12 @@ bool os_rearm_folder_watch(os_folder_watch* watch);
 // Stops listening; null is ignored.
 void os_unwatch_folder(os_folder_watch* watch);
 
+// GetTickCount64: milliseconds from a moment of the system's choosing, for
+// the time between two calls; it never goes back, and moves in ticks of
+// 10-16 ms on Windows. On the simulated driver time passes only in the
+// session's quiet moments, as its timed waits take them.
+uint64_t os_now_ms();
+
 // GetForegroundWindow: a number for the window in front, 0 when there is none.
 uintptr_t os_foreground_window();
 

@@ -75,6 +75,7 @@ void sim_reset() {
     model.priority_raises = 0;
     model.last_open_failure = os_open_missing;
     model.quiet_left_ms = 0;
+    model.now_ms = 0;
     model.frozen = false;
     model.front_window = 0;
     model.windows_made = 0;

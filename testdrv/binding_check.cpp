@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <windows.h>
+
 #include "driver/control_codes.h"
 #include "driver/os.h"
 #include "testdrv/balance_check.h"
@@ -154,6 +156,15 @@ void check_missing_device(testctl_link* link) {
     if (device != os_invalid_handle) os_close_handle(device);
 }
 
+// The clock is the system's: a reading between two of kernel32's own.
+void check_clock() {
+    const char* name = "clock: the time GetTickCount64 gives";
+    ULONGLONG before = GetTickCount64();
+    uint64_t now = os_now_ms();
+    ULONGLONG after = GetTickCount64();
+    report(before <= now && now <= after, name, "outside kernel32's readings");
+}
+
 }  // namespace
 
 int main() {
@@ -165,6 +176,7 @@ int main() {
     check_waits();
     check_device_controls(&link);
     check_missing_device(&link);
+    check_clock();
     check_balance(&link, report);
     testctl_close(&link);
     return failed == 0 ? 0 : 1;

@@ -5,6 +5,7 @@
 // what reached the system is written in padmap-replay's format.
 //
 //   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE]
+//                          [--front-window EXE --front-folder DIR]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
 // The ARGs are padmap's arguments (configurations, or an option such as
@@ -20,9 +21,12 @@
 // as an editor would, and the session's quiet second follows; a refuse-write
 // or short-write line is handed to the driver, which counts from padmap's
 // next read of a stroke; an interrupt sends padmap Ctrl+C, after which
-// nothing more is typed and padmap must exit on its own. A front line is
-// refused: no window is brought to the front here. padmap runs on a desktop
-// of its own, where no window is in front, as at the start of a replay.
+// nothing more is typed and padmap must exit on its own. A front line with a
+// program starts a copy of the front window program under that program's file
+// name on padmap's desktop and waits until its window is in front; a bare
+// front line ends every such window and leaves no window in front. padmap
+// runs on a desktop of its own, where no window is in front, as at the start
+// of a replay.
 //
 //   --steps FILE        padmap-replay's --steps file for the same session
 //   --requests FILE     every device control padmap made of the filter devices,
@@ -38,10 +42,16 @@
 //                       strokes waiting in the driver when it went on (W), and
 //                       the strokes of captured keyboards that reached the
 //                       system after it went on, up to the next hold or the end
+//   --front-window EXE  the front window program (padmap-front-window.exe),
+//                       needed by a session with front lines; its windows
+//                       need a display (Wine's DISPLAY set)
+//   --front-folder DIR  where its copies are made, one folder for each
+//                       program name
 //
 // Exit status: padmap's own; 2 for bad usage or a bad session (nothing run);
 // 3 when the driver is missing, padmap hangs past the time limit, did not
-// raise its priority, or strokes or request records were lost.
+// raise its priority, strokes or request records were lost, or a window
+// could not be brought to the front or ended.
 
 #include <cstdio>
 #include <cstring>
@@ -73,13 +83,14 @@ constexpr int keyboards = 10;
 constexpr size_t command_line_units = 32768;
 constexpr size_t path_bytes = 4096;
 constexpr int max_holds = 64;
+constexpr int max_front_windows = 64;
 // Small enough that padmap's log overfills it within a few dozen strokes.
 constexpr DWORD blocked_pipe_bytes = 4096;
 const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
 
 const char usage[] =
-    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] --steps FILE "
-    "PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]\n";
+    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] "
+    "[--front-window EXE --front-folder DIR] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]\n";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
@@ -233,6 +244,14 @@ enum typing_end {
     padmap_gone,      // padmap exited while lines were still to come
 };
 
+// A window brought to the front for a front line: a process of a copy of the
+// front window program.
+struct front_window {
+    HANDLE process;
+    DWORD process_id;
+    HWND window;  // null until it is seen in front
+};
+
 struct session_run {
     testctl_link* link;
     PROCESS_INFORMATION padmap;
@@ -251,6 +270,12 @@ struct session_run {
     hold holds[max_holds];
     int hold_count;
     typing_end end;
+    const wchar_t* front_program;  // the front window program; null: front lines cannot be followed
+    const wchar_t* front_folder;
+    front_window fronts[max_front_windows];
+    int front_count;
+    std::string front_names[max_front_windows];  // the program of each copy made, UTF-8; the copy is in folder i
+    int front_name_count;
 };
 
 bool padmap_exited(const session_run* run) {
@@ -486,6 +511,119 @@ const char* change_file(session_run* run, const session_item& item) {
     return nullptr;
 }
 
+// Waits until the window in front on padmap's desktop, which the harness's
+// thread shares, belongs to the process (its id), or with id 0 until no
+// window is in front; *window is then that window. Returns null, or what went
+// wrong: a process that exits first never brings its window.
+const char* wait_for_front(HANDLE process, DWORD process_id, HWND* window) {
+    DWORD started = GetTickCount();
+    for (;;) {
+        HWND front = GetForegroundWindow();
+        DWORD owner = 0;
+        if (front != nullptr) GetWindowThreadProcessId(front, &owner);
+        if (process_id == 0 ? front == nullptr : owner == process_id) {
+            *window = front;
+            return nullptr;
+        }
+        if (GetTickCount() - started > step_limit_ms) {
+            return process_id == 0 ? "a window stays in front" : "the window did not come to the front in time";
+        }
+        if (process == nullptr) {
+            Sleep(1);
+        } else if (WaitForSingleObject(process, 1) == WAIT_OBJECT_0) {
+            return "the front window program exited before its window came to the front";
+        }
+    }
+}
+
+// The copy of the front window program under the program's name: one folder
+// for each name, made when the name first comes, so that a second window of
+// the same program is of the same file, and names that differ only in case
+// (one file to Wine) never share a folder.
+const char* front_program_copy(session_run* run, const char* program, std::wstring* path) {
+    int folder = 0;
+    while (folder < run->front_name_count && run->front_names[folder] != program) ++folder;
+    wchar_t name[session_max_line_bytes + 1];
+    if (MultiByteToWideChar(CP_UTF8, 0, program, -1, name, session_max_line_bytes + 1) <= 0) {
+        return "the program's name cannot be a file name";
+    }
+    std::wstring directory = std::wstring(run->front_folder) + L"\\" + std::to_wstring(folder);
+    *path = directory + L"\\" + name;
+    if (folder < run->front_name_count) return nullptr;
+    if (folder == max_front_windows) return "the session brings too many programs to the front";
+    CreateDirectoryW(run->front_folder, nullptr);
+    if (!CreateDirectoryW(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return "a folder for a program cannot be made";
+    }
+    if (!CopyFileW(run->front_program, path->c_str(), FALSE)) return "the front window program cannot be copied";
+    run->front_names[run->front_name_count++] = program;
+    return nullptr;
+}
+
+// A front line with a program: a new window of that program, on padmap's
+// desktop, that brings itself to the front as a program the user switches
+// to does; the line is done once it is in front.
+const char* bring_to_front(session_run* run, const char* program) {
+    if (run->front_program == nullptr) return "a window cannot be brought to the front without --front-window";
+    if (run->front_count == max_front_windows) return "the session brings too many windows to the front";
+    std::wstring path;
+    if (const char* problem = front_program_copy(run, program, &path)) return problem;
+    static wchar_t line[command_line_units];
+    line[0] = 0;
+    if (!append_quoted(line, command_line_units, path.c_str())) return "the program's path is too long";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = padmap_desktop;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessW(path.c_str(), line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        return "the front window program cannot be started";
+    }
+    CloseHandle(started.hThread);
+    front_window& front = run->fronts[run->front_count++];
+    front = front_window{started.hProcess, started.dwProcessId, nullptr};
+    return wait_for_front(front.process, front.process_id, &front.window);
+}
+
+// Ends every window brought to the front, in the order they came, so the one
+// in front ends last; each is told to close and must exit on its own.
+// Returns null, or what went wrong (the process is then ended by force).
+const char* end_front_windows(session_run* run) {
+    const char* problem = nullptr;
+    for (int i = 0; i < run->front_count; ++i) {
+        front_window& front = run->fronts[i];
+        if (front.process == nullptr) continue;
+        bool told = front.window != nullptr && PostMessageW(front.window, WM_CLOSE, 0, 0);
+        if (!told || WaitForSingleObject(front.process, step_limit_ms) != WAIT_OBJECT_0) {
+            TerminateProcess(front.process, status_failure);
+            WaitForSingleObject(front.process, step_limit_ms);
+            if (told && problem == nullptr) problem = "a front window did not close in time";
+        }
+        CloseHandle(front.process);
+        front.process = nullptr;
+    }
+    return problem;
+}
+
+// A bare front line, and the start of a session with front lines: no window
+// in front. With the windows of the front lines gone, one window may still
+// be in front: the desktop's own, which belongs to explorer.exe and comes to
+// the front when the desktop gets it. The harness then brings a window of its
+// own that is never shown to the front and destroys it: Wine finds no other
+// window to take its place. (A window that was shown is withdrawn from the
+// display when destroyed, and Wine waits two seconds for a window manager
+// that Xvfb does not have.)
+const char* leave_no_window_in_front(session_run* run) {
+    if (const char* problem = end_front_windows(run)) return problem;
+    if (GetForegroundWindow() != nullptr) {
+        HWND hidden = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        if (hidden == nullptr) return "the harness cannot make a window";
+        SetForegroundWindow(hidden);
+        DestroyWindow(hidden);
+    }
+    HWND none;
+    return wait_for_front(nullptr, 0, &none);
+}
+
 // Does what one line of the session says. Returns null, or what went wrong.
 const char* perform(session_run* run, const session_item& next) {
     switch (next.kind) {
@@ -516,7 +654,7 @@ const char* perform(session_run* run, const session_item& next) {
     case session_save:
     case session_replace:
     case session_remove: return change_file(run, next);
-    case session_front: return "a window cannot be brought to the front";
+    case session_front: return next.has_id ? bring_to_front(run, next.id) : leave_no_window_in_front(run);
     }
     return nullptr;
 }
@@ -604,6 +742,8 @@ struct options {
     const wchar_t* requests;
     const wchar_t* steps;
     const wchar_t* hold_report;
+    const wchar_t* front_window;
+    const wchar_t* front_folder;
     bool blocked_stdout;
     const wchar_t* program;
     const wchar_t* stdout_path;
@@ -621,6 +761,8 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--requests") == 0) file = &out->requests;
         if (std::wcscmp(argv[at], L"--steps") == 0) file = &out->steps;
         if (std::wcscmp(argv[at], L"--hold-report") == 0) file = &out->hold_report;
+        if (std::wcscmp(argv[at], L"--front-window") == 0) file = &out->front_window;
+        if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
         if (file != nullptr) {
             if (at + 1 >= argc || *file != nullptr) return false;
             *file = argv[++at];
@@ -631,6 +773,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         }
     }
     if (argc - at < 4 || out->steps == nullptr) return false;
+    if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
     out->program = argv[at];
     out->stdout_path = argv[at + 1];
     out->delivered_path = argv[at + 2];
@@ -641,7 +784,8 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
 }
 
 // A front line needs windows of other programs brought to the front, which
-// the harness does not do: such a session is refused before anything runs.
+// takes the front window program: without it such a session is refused
+// before anything runs.
 bool brings_window_to_front(const char* session_path) {
     session_reader reader;
     if (!session_open(&reader, session_path)) return false;
@@ -678,10 +822,11 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
         return status_usage;
     }
-    if (brings_window_to_front(session_path)) {
+    bool fronts = brings_window_to_front(session_path);
+    if (fronts && opts.front_window == nullptr) {
         std::fprintf(stderr,
-                     "padmap-testdrv-harness: %s brings a window to the front (a front line), which the harness "
-                     "cannot do\n",
+                     "padmap-testdrv-harness: %s brings a window to the front (a front line), which needs "
+                     "--front-window\n",
                      session_path);
         return status_usage;
     }
@@ -690,6 +835,8 @@ int wmain(int argc, wchar_t** argv) {
     session_run run = {};
     run.session_path = session_path;
     run.remap = runs_remap(opts);
+    run.front_program = opts.front_window;
+    run.front_folder = opts.front_folder;
     run.steps = _wfopen(opts.steps, L"rb");
     if (run.steps == nullptr) return fail("the steps file cannot be read");
     run.delivered = _wfopen(opts.delivered_path, L"wb");
@@ -708,6 +855,13 @@ int wmain(int argc, wchar_t** argv) {
     run.link = &link;
     if (!testctl_open(&link)) return fail("the test driver is not running");
     if (!testctl_reset(&link) || !declare_devices(&link, devices)) return fail("the test driver refused the devices");
+    // The desktop's own window is made here, not when padmap makes its first
+    // window, so that it comes to the front, and is sent away, before padmap
+    // starts.
+    if (fronts) {
+        GetDesktopWindow();
+        if (const char* problem = leave_no_window_in_front(&run)) return fail(problem);
+    }
 
     padmap_output output;
     if (!make_output(opts.stdout_path, opts.blocked_stdout, &output)) return fail("padmap's output cannot be made");
@@ -731,6 +885,8 @@ int wmain(int argc, wchar_t** argv) {
         GetExitCodeProcess(run.padmap.hProcess, &status);
     }
     CloseHandle(run.padmap.hProcess);
+    const char* fronts_ended = end_front_windows(&run);
+    if (problem == nullptr) problem = fronts_ended;
 
     if (problem == nullptr) problem = drain_driver(&run);
     testctl_status final_status = {};
