@@ -2,7 +2,10 @@
 // hardware-id request, the translation and its log, and every write, through
 // padmap_main with the simulated driver. Presses and releases alternate. The
 // program's start (banner, device set, configuration) happens before the clock
-// starts. Its console output goes to /dev/null while it runs.
+// starts. Its console output goes to /dev/null while it runs. The cases with
+// sections type under a window that stays in front, and under a new window at
+// every stroke (each asks the system for its program and picks the layout
+// anew; the program alternates between one with a section and one without).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,12 +26,21 @@ const char config_text[] =
     "A S-C-B,S-C-Enter,S-C-Right,S-C-Home,rS-rA-C,rS-rA-D,rS-rA-E,rS-rA-F,"
     "W-G,W-H,W-I,W-J,A-rC-K,A-rC-L,A-rC-M,A-rC-Insert\n";
 
+const char sections_text[] =
+    "when notepad.exe, wordpad.exe\n"
+    "Caps Delete\n"
+    "when mspaint.exe\n"
+    "Caps Esc\n";
+
+enum front_kind { no_sections, window_stays, window_changes };
+
 constexpr int configured_keyboard = 1;
 constexpr int other_keyboard = 2;
 
 struct typing {
     benchmark::State* state;
     sim_typed press;
+    front_kind front;
     long typed;
     long delivered;
 };
@@ -39,6 +51,7 @@ bool type_next(void* context, sim_typed* next) {
     typing* t = static_cast<typing*>(context);
     if (!t->state->KeepRunning()) return false;
     *next = t->press;
+    if (t->front == window_changes) sim_bring_to_front(t->typed % 2 ? "explorer.exe" : "notepad.exe");
     if (t->typed++ % 2) next->key.key_state |= key_state_up;
     return true;
 }
@@ -51,26 +64,27 @@ std::string config_path() {
     return "/tmp/padmap-loop-bench-" + std::to_string(static_cast<long>(getpid())) + ".cfg";
 }
 
-bool write_config(const std::string& path) {
+bool write_config(const std::string& path, bool sections) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
-    bool ok = std::fputs(config_text, file) >= 0;
+    bool ok = std::fputs(config_text, file) >= 0 && (!sections || std::fputs(sections_text, file) >= 0);
     return std::fclose(file) == 0 && ok;
 }
 
-void run_loop(benchmark::State& state, int device, uint16_t make, uint16_t e0) {
+void run_loop(benchmark::State& state, int device, uint16_t make, uint16_t e0, front_kind front = no_sections) {
     std::string path8 = config_path();
-    if (!write_config(path8)) {
+    if (!write_config(path8, front != no_sections)) {
         state.SkipWithError("cannot write the configuration file");
         return;
     }
-    typing t = {&state, {device, {make, e0, 0}}, 0, 0};
+    typing t = {&state, {device, {make, e0, 0}}, front, 0, 0};
     sim_reset();
     sim_declare_device(configured_keyboard, "HID\\VID_04D9&PID_1702");
     sim_declare_device(other_keyboard, "HID\\VID_046D&PID_C31C");
     sim_declare_device(11, "HID\\VID_046D&PID_C077");
     sim_set_source(type_next, &t);
     sim_set_sink(count_delivery, &t);
+    if (front == window_stays) sim_bring_to_front("notepad.exe");
 
     std::u16string path(path8.begin(), path8.end());
     const char16_t* argv[] = {u"padmap", path.c_str(), nullptr};
@@ -109,11 +123,21 @@ void sixteen_outputs_with_modifiers(benchmark::State& state) {
     run_loop(state, configured_keyboard, 0x1E, 0);
 }
 
+void sections_window_stays(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x3A, 0, window_stays);
+}
+
+void sections_window_changes(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x3A, 0, window_changes);
+}
+
 }  // namespace
 
 BENCHMARK(other_keyboard_stroke);
 BENCHMARK(unmapped_key);
 BENCHMARK(one_output_key);
 BENCHMARK(sixteen_outputs_with_modifiers);
+BENCHMARK(sections_window_stays);
+BENCHMARK(sections_window_changes);
 
 BENCHMARK_MAIN();
