@@ -90,20 +90,6 @@ struct session_source {
     int waiting;
 };
 
-bool copy_file(const std::string& from, const std::string& to) {
-    std::FILE* in = open_utf8_path(from.c_str(), "rb");
-    if (in == nullptr) return false;
-    std::FILE* out = open_utf8_path(to.c_str(), "wb");
-    bool ok = out != nullptr;
-    char buffer[4096];
-    size_t got;
-    while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = std::fwrite(buffer, 1, got, out) == got;
-    ok = ok && std::ferror(in) == 0;
-    std::fclose(in);
-    if (out != nullptr && std::fclose(out) != 0) ok = false;
-    return ok;
-}
-
 // An editor's save: in place, or a new file renamed over the old one, or the
 // file removed. Says on standard error what failed.
 bool change_file(session_source* source, const session_item& item) {
@@ -113,7 +99,7 @@ bool change_file(session_source* source, const session_item& item) {
     } else {
         std::string content = session_relative_path(source->session_path, item.source);
         std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
-        ok = copy_file(content, target) &&
+        ok = copy_utf8_path(content.c_str(), target.c_str()) &&
              (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
     }
     if (!ok) console_printf(console_err, "padmap-replay: the session cannot change %s\n", item.file);

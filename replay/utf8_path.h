@@ -13,4 +13,8 @@ std::FILE* open_utf8_path(const char* path, const char* mode);
 bool rename_over_utf8_path(const char* from, const char* to);
 bool remove_utf8_path(const char* path);
 
+// Copies the file from over the file to (made anew). Returns false when
+// either cannot be opened or a read or write fails.
+bool copy_utf8_path(const char* from, const char* to);
+
 #endif

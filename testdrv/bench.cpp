@@ -27,6 +27,7 @@
 
 #include <windows.h>
 
+#include "testdrv/command_line.h"
 #include "testdrv/control.h"
 
 namespace {
@@ -38,7 +39,6 @@ constexpr DWORD start_limit_ms = 15000;
 // The burst's end is looked for this often: each look is a request of the
 // driver too, which must not slow the client down.
 constexpr DWORD look_every_ms = 10;
-constexpr size_t command_line_units = 32768;
 constexpr uint16_t caps_make_code = 0x3A;
 const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
 const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
@@ -48,57 +48,8 @@ int fail(const char* message) {
     return 3;
 }
 
-// Appends one argument quoted the way the C runtime splits a command line.
-bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg) {
-    size_t at = std::wcslen(line);
-    auto put = [&](wchar_t unit, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (at + 1 >= cap) return false;
-            line[at++] = unit;
-        }
-        line[at] = 0;
-        return true;
-    };
-    if (at > 0 && !put(L' ', 1)) return false;
-    if (!put(L'"', 1)) return false;
-    size_t backslashes = 0;
-    for (const wchar_t* c = arg; *c != 0; ++c) {
-        if (*c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (*c == L'"') backslashes = backslashes * 2 + 1;
-        if (!put(L'\\', backslashes) || !put(*c, 1)) return false;
-        backslashes = 0;
-    }
-    return put(L'\\', backslashes * 2) && put(L'"', 1);
-}
-
 bool start_client(int argc, wchar_t** argv, const wchar_t* stdout_path, PROCESS_INFORMATION* started) {
-    static wchar_t line[command_line_units];
-    line[0] = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (!append_quoted(line, command_line_units, argv[i])) return false;
-    }
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(stdout_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE in =
-        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return false;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    BOOL ok =
-        CreateProcessW(argv[0], line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, started);
-    CloseHandle(out);
-    CloseHandle(in);
-    if (!ok) return false;
-    CloseHandle(started->hThread);
-    return true;
+    return start_with_output(argc, argv, stdout_path, CREATE_NEW_CONSOLE, started);
 }
 
 bool exited(HANDLE process) {

@@ -67,6 +67,7 @@
 #include "keymap/text.h"
 #include "replay/session.h"
 #include "replay/utf8_path.h"
+#include "testdrv/command_line.h"
 #include "testdrv/control.h"
 
 extern "C" LONG NTAPI NtSuspendProcess(HANDLE process);
@@ -80,7 +81,6 @@ constexpr int status_failure = 3;
 constexpr DWORD step_limit_ms = 15000;
 constexpr int take_batch = 256;
 constexpr int keyboards = 10;
-constexpr size_t command_line_units = 32768;
 constexpr size_t path_bytes = 4096;
 constexpr int max_holds = 64;
 constexpr int max_front_windows = 64;
@@ -95,34 +95,6 @@ const char usage[] =
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
     return status_failure;
-}
-
-// Appends one argument quoted the way the C runtime splits a command line:
-// backslashes double only before a quote. Returns false when line (cap units)
-// cannot hold it.
-bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg) {
-    size_t at = std::wcslen(line);
-    auto put = [&](wchar_t unit, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (at + 1 >= cap) return false;
-            line[at++] = unit;
-        }
-        line[at] = 0;
-        return true;
-    };
-    if (at > 0 && !put(L' ', 1)) return false;
-    if (!put(L'"', 1)) return false;
-    size_t backslashes = 0;
-    for (const wchar_t* c = arg; *c != 0; ++c) {
-        if (*c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (*c == L'"') backslashes = backslashes * 2 + 1;
-        if (!put(L'\\', backslashes) || !put(*c, 1)) return false;
-        backslashes = 0;
-    }
-    return put(L'\\', backslashes * 2) && put(L'"', 1);
 }
 
 HANDLE inheritable(HANDLE handle) {
@@ -479,20 +451,6 @@ const char* thaw_padmap(session_run* run) {
     return nullptr;
 }
 
-bool copy_file(const std::string& from, const std::string& to) {
-    std::FILE* in = open_utf8_path(from.c_str(), "rb");
-    if (in == nullptr) return false;
-    std::FILE* out = open_utf8_path(to.c_str(), "wb");
-    bool ok = out != nullptr;
-    char buffer[4096];
-    size_t got;
-    while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = std::fwrite(buffer, 1, got, out) == got;
-    ok = ok && std::ferror(in) == 0;
-    std::fclose(in);
-    if (out != nullptr && std::fclose(out) != 0) ok = false;
-    return ok;
-}
-
 // An editor's save, as padmap-replay makes it: in place, or a new file
 // renamed over the old one, or the file removed; then the quiet in which
 // padmap lets the change settle and reads the file again.
@@ -503,7 +461,7 @@ const char* change_file(session_run* run, const session_item& item) {
     } else {
         std::string content = session_relative_path(run->session_path, item.source);
         std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
-        ok = copy_file(content, target) &&
+        ok = copy_utf8_path(content.c_str(), target.c_str()) &&
              (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
     }
     if (!ok) return "the session cannot change a configuration file";

@@ -35,6 +35,7 @@
 
 #include <windows.h>
 
+#include "testdrv/command_line.h"
 #include "testdrv/control.h"
 
 namespace {
@@ -46,7 +47,6 @@ constexpr DWORD tap_limit_ms = 15000;
 // How long the taps go on before the new layout counts as not coming: many
 // times the 200 ms padmap lets a change settle.
 constexpr double stroke_limit_ms = 3000;
-constexpr size_t command_line_units = 32768;
 constexpr uint16_t f1_make_code = 0x3B;
 constexpr uint16_t a_make_code = 0x1E;
 constexpr uint16_t b_make_code = 0x30;
@@ -59,58 +59,10 @@ int fail(const char* message) {
     return 3;
 }
 
-// Appends one argument quoted the way the C runtime splits a command line.
-bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg) {
-    size_t at = std::wcslen(line);
-    auto put = [&](wchar_t unit, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (at + 1 >= cap) return false;
-            line[at++] = unit;
-        }
-        line[at] = 0;
-        return true;
-    };
-    if (at > 0 && !put(L' ', 1)) return false;
-    if (!put(L'"', 1)) return false;
-    size_t backslashes = 0;
-    for (const wchar_t* c = arg; *c != 0; ++c) {
-        if (*c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (*c == L'"') backslashes = backslashes * 2 + 1;
-        if (!put(L'\\', backslashes) || !put(*c, 1)) return false;
-        backslashes = 0;
-    }
-    return put(L'\\', backslashes * 2) && put(L'"', 1);
-}
-
 bool start_padmap(const wchar_t* program, const wchar_t* config, const wchar_t* stdout_path,
                   PROCESS_INFORMATION* started) {
-    static wchar_t line[command_line_units];
-    line[0] = 0;
-    if (!append_quoted(line, command_line_units, program) || !append_quoted(line, command_line_units, config)) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(stdout_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE in =
-        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return false;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    BOOL ok =
-        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, started);
-    CloseHandle(out);
-    CloseHandle(in);
-    if (!ok) return false;
-    CloseHandle(started->hThread);
-    return true;
+    const wchar_t* argv[] = {program, config};
+    return start_with_output(2, argv, stdout_path, CREATE_NO_WINDOW, started);
 }
 
 bool exited(HANDLE process) {
