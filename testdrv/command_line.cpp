@@ -48,8 +48,7 @@ bool start_with_output(int argc, const wchar_t* const* argv, const wchar_t* stdo
         startup.hStdInput = in;
         startup.hStdOutput = out;
         startup.hStdError = out;
-        ok = CreateProcessW(argv[0], line, nullptr, nullptr, TRUE, creation_flags, nullptr, nullptr, &startup,
-                            started);
+        ok = CreateProcessW(argv[0], line, nullptr, nullptr, TRUE, creation_flags, nullptr, nullptr, &startup, started);
     }
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
