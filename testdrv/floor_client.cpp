@@ -1,9 +1,11 @@
 // The least a client of the keyboard filter driver can do with each stroke of
 // one keyboard: wait for its event, read the stroke, write it back. Nothing
 // that handles strokes can take fewer requests, so its speed is the floor
-// padmap's is measured against (scripts/bench-driver).
+// padmap's is measured against (scripts/bench-driver). With "id" it also asks
+// the keyboard's hardware id after each read, as a client must that checks
+// every stroke's keyboard: the floor of such a client.
 //
-//   padmap-testdrv-floor DEVICE
+//   padmap-testdrv-floor DEVICE [id]
 //
 // Opens keyboard DEVICE (1-10) alone, captures every stroke of it and passes
 // each on unchanged, until a read finds nothing (the driver's session has
@@ -17,6 +19,7 @@
 #include <windows.h>
 
 #include "driver/control_codes.h"
+#include "keymap/hardware_id.h"
 
 namespace {
 
@@ -29,9 +32,10 @@ bool control(HANDLE device, DWORD code, const void* in, DWORD in_size, void* out
 }  // namespace
 
 int main(int argc, char** argv) {
-    int device = argc == 2 ? std::atoi(argv[1]) : 0;
-    if (device < 1 || device > 10) {
-        std::fputs("usage: padmap-testdrv-floor DEVICE\n", stderr);
+    int device = argc == 2 || argc == 3 ? std::atoi(argv[1]) : 0;
+    bool ask_id = argc == 3 && std::strcmp(argv[2], "id") == 0;
+    if (device < 1 || device > 10 || (argc == 3 && !ask_id)) {
+        std::fputs("usage: padmap-testdrv-floor DEVICE [id]\n", stderr);
         return 2;
     }
     // As padmap does, so that the two compete with the rest of the system alike.
@@ -52,8 +56,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     uint8_t record[key_record_bytes];
+    static uint8_t id[hardware_id_bytes];
     while (WaitForSingleObject(input, INFINITE) == WAIT_OBJECT_0) {
         if (!control(keyboard, ctl_read, nullptr, 0, record, sizeof record, &returned) || returned == 0) break;
+        DWORD id_bytes = 0;
+        if (ask_id) control(keyboard, ctl_get_hardware_id, nullptr, 0, id, sizeof id, &id_bytes);
         control(keyboard, ctl_write, record, returned, nullptr, 0, &returned);
     }
     CloseHandle(keyboard);
