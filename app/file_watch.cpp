@@ -11,6 +11,8 @@
 #include "keymap/config_check.h"
 #include "keymap/text.h"
 
+static_assert(max_config_files <= os_folder_watch_names, "a folder's watch takes every file padmap loads");
+
 void watch_folders(remap_state* remap) {
     remap->folder_count = 0;
     for (int i = 0; i < remap->file_count; ++i) {
@@ -19,12 +21,25 @@ void watch_folders(remap_state* remap) {
         for (int k = 0; k < remap->folder_count && found < 0; ++k) found = remap->folders[k].path == folder ? k : -1;
         if (found < 0) {
             found = remap->folder_count++;
-            watched_folder& watched = remap->folders[found];
-            watched.path = folder;
-            watched.watch = os_watch_folder(folder.c_str());
-            watched.changed = false;
+            remap->folders[found].path = folder;
+            remap->folders[found].watch = nullptr;
+            remap->folders[found].changed = false;
         }
         remap->files[i].folder = found;
+    }
+    // Each folder's watch listens only for its configuration files: a log
+    // written beside them must not put their reading off.
+    for (int k = 0; k < remap->folder_count; ++k) {
+        std::u16string names[max_config_files];
+        const char16_t* name_list[max_config_files];
+        int count = 0;
+        for (int i = 0; i < remap->file_count; ++i) {
+            if (remap->files[i].folder != k) continue;
+            names[count] = name_in_folder(remap->files[i].path);
+            name_list[count] = names[count].c_str();
+            ++count;
+        }
+        remap->folders[k].watch = os_watch_folder(remap->folders[k].path.c_str(), name_list, count);
     }
 }
 

@@ -11,6 +11,13 @@ std::u16string folder_of(const char16_t* path) {
     return text.substr(0, last);
 }
 
+std::u16string name_in_folder(const char16_t* path) {
+    std::u16string text(path);
+    size_t last = text.find_last_of(u"/\\");
+    if (last != std::u16string::npos) return text.substr(last + 1);
+    return text.size() >= 2 && text[1] == u':' ? text.substr(2) : text;
+}
+
 bool read_whole_file(const char16_t* path, std::vector<uint8_t>* bytes) {
     bytes->clear();
     config_file* file = open_config_file(path);

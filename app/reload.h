@@ -23,6 +23,10 @@ constexpr uint32_t reload_settle_ms = 200;
 // file name.
 std::u16string folder_of(const char16_t* path);
 
+// The file's name without its folder: what follows the last / or \, or a
+// drive's colon.
+std::u16string name_in_folder(const char16_t* path);
+
 // Reads the whole file. Returns false when it cannot be opened or read, or
 // is larger than reload_max_bytes.
 bool read_whole_file(const char16_t* path, std::vector<uint8_t>* bytes);

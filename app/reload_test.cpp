@@ -6,6 +6,7 @@
 // nothing released that padmap did not press.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -198,10 +199,13 @@ sim_typed key_on(int device, uint16_t code, bool release) {
     return sim_typed{device, stroke_of(code, release)};
 }
 
-sim_typed files_changed(const std::string& folder) {
+// file: the name of the file of folder that changed; null for any that
+// padmap watches.
+sim_typed files_changed(const std::string& folder, const char* file = nullptr) {
     sim_typed t = {};
     t.kind = sim_typed_files;
     t.folder = folder.c_str();
+    t.file = file;
     return t;
 }
 
@@ -301,6 +305,59 @@ TEST(Reload, TheCaptureFollowsAFileThatNamesAnotherKeyboard) {
     EXPECT_EQ(0xFFFF, sim_filter(3));
     EXPECT_EQ(1, watches) << "one watch for the folder of both files";
     expect_nothing_left();
+}
+
+// Only the configuration files of a folder count: padmap's log written beside
+// them is no save, and a file's name counts in any case, as Windows' file
+// systems take it.
+TEST(Reload, OnlyTheConfigurationFilesOfItsFolderCount) {
+    const std::string config = write_config(std::string(pad_id) + "\nF1 B\n");
+    const std::string folder = utf8_text(folder_of(utf16_text(config.c_str()).c_str()).c_str());
+    std::string upper_name = utf8_text(name_in_folder(utf16_text(config.c_str()).c_str()).c_str());
+    for (char& c : upper_name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    run_options options;
+    options.before_typed = [&](size_t index) {
+        if (index == 0) write_file(config, std::string(pad_id) + "\nF1 C\n", false);
+    };
+    sim_reset();
+    sim_declare_device(1, pad_id);
+    const std::vector<sim_typed> script = {
+        files_changed(folder, "padmap.log"),       key_on(1, 0x3B, false), key_on(1, 0x3B, true),
+        files_changed(folder, upper_name.c_str()), key_on(1, 0x3B, false), key_on(1, 0x3B, true)};
+    program_run run = run_program(script, config, options);
+    ASSERT_EQ(run.status, 0);
+    std::vector<std::string> parts = output_parts(run);
+    ASSERT_EQ(parts.size(), script.size() + 1);
+    EXPECT_EQ(parts[1], "") << "the log's change is no save";
+    EXPECT_EQ(parts[4], "reloaded " + config + "\nF1->C\n");
+    EXPECT_EQ(describe(run.delivered),
+              "1 0030 0000 00000000\n"
+              "1 0030 0001 00000000\n"
+              "1 002e 0000 00000000\n"
+              "1 002e 0001 00000000\n");
+    expect_nothing_left();
+}
+
+// The folder and the name of a configuration's path, as the watch takes them.
+TEST(Reload, APathSplitsIntoItsFolderAndName) {
+    const struct {
+        const char16_t* path;
+        const char16_t* folder;
+        const char16_t* name;
+    } rows[] = {
+        {u"pad.cfg", u".", u"pad.cfg"},
+        {u"pads/pad.cfg", u"pads", u"pad.cfg"},
+        {u"C:\\pads\\pad.cfg", u"C:\\pads", u"pad.cfg"},
+        {u"C:\\pad.cfg", u"C:\\", u"pad.cfg"},
+        {u"C:pad.cfg", u"C:", u"pad.cfg"},
+        {u"/pad.cfg", u"/", u"pad.cfg"},
+        {u"\\\\server\\share\\pad.cfg", u"\\\\server\\share", u"pad.cfg"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(utf8_text(r.path));
+        EXPECT_EQ(utf8_text(folder_of(r.path).c_str()), utf8_text(r.folder));
+        EXPECT_EQ(utf8_text(name_in_folder(r.path).c_str()), utf8_text(r.name));
+    }
 }
 
 sim_typed pause_of(uint32_t ms) {

@@ -104,26 +104,35 @@ void handle_stroke(remap_state* remap, int device, stroke* received) {
     log_line(run, log.text, log.length);
 }
 
+// The handles the loop waits on besides the devices: the keyboard watch,
+// then each folder's watch that still listens.
+struct loop_waits {
+    os_handle others[1 + max_config_files];
+    int folder_at[1 + max_config_files];  // the folder number of each, -1 for the keyboard watch
+    int count;
+};
+
+void gather_waits(const remap_state* remap, const os_keyboard_watch* keyboards, loop_waits* waits) {
+    waits->count = 0;
+    if (keyboards != nullptr) {
+        waits->folder_at[waits->count] = -1;
+        waits->others[waits->count++] = os_keyboard_watch_event(keyboards);
+    }
+    for (int k = 0; k < remap->folder_count; ++k) {
+        if (remap->folders[k].watch == nullptr) continue;
+        waits->folder_at[waits->count] = k;
+        waits->others[waits->count++] = os_folder_watch_handle(remap->folders[k].watch);
+    }
+}
+
 void run_loop(remap_state* remap) {
     run_state* run = remap->run;
     const left_op on_left = {keyboard_gone, remap};
     check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
     os_keyboard_watch* keyboards = os_watch_keyboards();
     watch_folders(remap);
-    // The handles the loop waits on besides the devices: the keyboard watch,
-    // then each folder's watch (by folder number).
-    os_handle others[1 + max_config_files];
-    int folder_at[1 + max_config_files];
-    int other_count = 0;
-    if (keyboards != nullptr) {
-        folder_at[other_count] = -1;
-        others[other_count++] = os_keyboard_watch_event(keyboards);
-    }
-    for (int k = 0; k < remap->folder_count; ++k) {
-        if (remap->folders[k].watch == nullptr) continue;
-        folder_at[other_count] = k;
-        others[other_count++] = os_folder_watch_handle(remap->folders[k].watch);
-    }
+    loop_waits waits;
+    gather_waits(remap, keyboards, &waits);
     watch_for_stop(run->set);
     for (;;) {
         if (stop_requested()) break;
@@ -140,7 +149,7 @@ void run_loop(remap_state* remap) {
             }
             limit_ms = reload_settle_ms - static_cast<uint32_t>(quiet_ms);
         }
-        input_wait wait = wait_for_input(run->set, others, other_count, limit_ms);
+        input_wait wait = wait_for_input(run->set, waits.others, waits.count, limit_ms);
         if (wait.end == input_failed) break;
         if (wait.end == input_woken) continue;
         if (wait.end == input_quiet) {
@@ -148,14 +157,23 @@ void run_loop(remap_state* remap) {
             continue;
         }
         if (wait.end == input_other) {
-            int folder = folder_at[wait.other];
+            int folder = waits.folder_at[wait.other];
             if (folder < 0) {
                 // Reset first: a keyboard that comes while the others are
                 // asked is seen at the next wait.
-                os_reset_event(others[wait.other]);
+                os_reset_event(waits.others[wait.other]);
                 check_every_keyboard(run->set, remap->in_use, &remap->capture, on_left);
-            } else {
-                os_rearm_folder_watch(remap->folders[folder].watch);
+                continue;
+            }
+            os_folder_news news = os_take_folder_changes(remap->folders[folder].watch);
+            if (news == os_folder_lost) {
+                // Its handle would stay signalled: the files are read once
+                // more, and the loop waits on it no longer.
+                os_unwatch_folder(remap->folders[folder].watch);
+                remap->folders[folder].watch = nullptr;
+                gather_waits(remap, keyboards, &waits);
+            }
+            if (news != os_folder_others) {
                 remap->folders[folder].changed = true;
                 remap->changed_at = os_now_ms();
             }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "driver/control_codes.h"
 #include "driver/os.h"
@@ -278,11 +279,17 @@ struct os_folder_watch {
     os_handle event;
 };
 
-os_folder_watch* os_watch_folder(const char16_t* folder) {
+os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* names, int count) {
+    if (folder == nullptr || names == nullptr || count < 1 || count > os_folder_watch_names) return nullptr;
+    for (int i = 0; i < count; ++i) {
+        size_t units = names[i] != nullptr ? std::char_traits<char16_t>::length(names[i]) : 0;
+        if (units == 0 || units > os_folder_name_units) return nullptr;
+    }
     sim_handle* event = sim_new_handle(sim_handle_event);
     if (event == nullptr) return nullptr;
     event->folder_watch = true;
     event->folder = utf8_text(folder);
+    for (int i = 0; i < count; ++i) event->names.push_back(utf8_text(names[i]));
     return new os_folder_watch{event->value};
 }
 
@@ -290,8 +297,12 @@ os_handle os_folder_watch_handle(const os_folder_watch* watch) {
     return watch != nullptr ? watch->event : os_null_handle;
 }
 
-bool os_rearm_folder_watch(os_folder_watch* watch) {
-    return watch != nullptr && os_reset_event(watch->event);
+os_folder_news os_take_folder_changes(os_folder_watch* watch) {
+    sim_handle* event = watch != nullptr ? sim_find_handle(watch->event) : nullptr;
+    if (event == nullptr || !os_reset_event(watch->event)) return os_folder_lost;
+    bool named = event->named_changed;
+    event->named_changed = false;
+    return named ? os_folder_named : os_folder_others;
 }
 
 void os_unwatch_folder(os_folder_watch* watch) {
@@ -309,7 +320,7 @@ bool os_close_handle(os_handle value) {
             if (device.event == value) device.event = os_null_handle;
         }
     }
-    *handle = sim_handle{sim_handle_free, 0, 0, false, false, false, std::string()};
+    *handle = sim_handle{};
     --sim_state().open_handles;
     return true;
 }

@@ -395,3 +395,70 @@ TEST_F(SimulatedDriver, KeyboardWatchesHearOfEveryIdChange) {
     os_unwatch_keyboards(watch);
     EXPECT_EQ(0, sim_keyboard_watches());
 }
+
+// A folder watch takes one to ten names of files, none empty or longer than a
+// file system's 255 units, and tells a change of one of them (in any case of
+// letters, or a change of unknown files) from a change of other files only.
+TEST_F(SimulatedDriver, FolderWatchesTellTheirFilesFromOthers) {
+    const std::u16string long_name(os_folder_name_units + 1, u'x');
+    const std::u16string longest(os_folder_name_units, u'x');
+    const char16_t* eleven[11];
+    for (const char16_t*& name : eleven) name = u"pad.cfg";
+    const char16_t* empty[] = {u""};
+    const char16_t* too_long[] = {long_name.c_str()};
+    const char16_t* in_bounds[] = {longest.c_str()};
+    const struct {
+        const char* what;
+        const char16_t* const* names;
+        int count;
+        bool made;
+    } starts[] = {
+        {"no name", eleven, 0, false},           {"eleven names", eleven, 11, false},
+        {"ten names", eleven, 10, true},         {"an empty name", empty, 1, false},
+        {"a name too long", too_long, 1, false}, {"the longest name", in_bounds, 1, true},
+        {"no list", nullptr, 1, false},
+    };
+    for (const auto& r : starts) {
+        SCOPED_TRACE(r.what);
+        os_folder_watch* watch = os_watch_folder(u"pads", r.names, r.count);
+        EXPECT_EQ(r.made, watch != nullptr);
+        EXPECT_EQ(r.made ? 1 : 0, sim_folder_watches());
+        os_unwatch_folder(watch);
+    }
+
+    const char16_t* names[] = {u"pad.cfg", u"Numpad.cfg"};
+    os_folder_watch* watch = os_watch_folder(u"pads", names, 2);
+    ASSERT_NE(nullptr, watch);
+    const struct {
+        std::vector<const char*> files;  // changed one after another; null: not known which
+        os_folder_news news;
+    } changes[] = {
+        {{"padmap.log"}, os_folder_others},  {{"pad.cfg"}, os_folder_named},
+        {{"NUMPAD.CFG"}, os_folder_named},   {{"padmap.log", "pad.cfg", "padmap.log"}, os_folder_named},
+        {{"pad.cfg.new"}, os_folder_others}, {{nullptr}, os_folder_named},
+    };
+    ASSERT_TRUE(open({1}));
+    os_handle event = os_folder_watch_handle(watch);
+    for (const auto& r : changes) {
+        SCOPED_TRACE(r.files[0] != nullptr ? r.files[0] : "null");
+        // Held meanwhile, the program hears of several changes at one wake.
+        if (r.files.size() > 1) sim_happen(happening(sim_typed_freeze));
+        for (const char* file : r.files) {
+            sim_typed change = happening(sim_typed_files);
+            change.folder = "pads";
+            change.file = file;
+            sim_happen(change);
+        }
+        if (r.files.size() > 1) sim_happen(happening(sim_typed_thaw));
+        EXPECT_EQ(input_other, wait_for_input(set, &event, 1, os_wait_infinite).end);
+        EXPECT_EQ(r.news, os_take_folder_changes(watch));
+    }
+    sim_typed elsewhere = happening(sim_typed_files);
+    elsewhere.folder = "other pads";
+    elsewhere.file = "pad.cfg";
+    sim_happen(elsewhere);
+    EXPECT_EQ(input_failed, wait_for_input(set, &event, 1, os_wait_infinite).end)
+        << "another folder's pad.cfg is none of this watch's";
+    os_unwatch_folder(watch);
+    EXPECT_EQ(os_folder_lost, os_take_folder_changes(nullptr));
+}

@@ -1,5 +1,9 @@
 #include "driver/os.h"
 
+#include <cstddef>
+#include <cstring>
+#include <string>
+
 #include <windows.h>
 
 #include <dbt.h>
@@ -163,35 +167,116 @@ void os_unwatch_keyboards(os_keyboard_watch* watch) {
 }
 
 struct os_folder_watch {
-    HANDLE change;
+    HANDLE folder;
+    HANDLE event;
+    OVERLAPPED overlapped;
+    bool listening;  // a ReadDirectoryChangesW is under way
+    int name_count;
+    wchar_t names[os_folder_watch_names][os_folder_name_units + 1];
+    // What the system reports, in FILE_NOTIFY_INFORMATION records, which
+    // must be DWORD-aligned.
+    DWORD changes[4096];
 };
 
-os_folder_watch* os_watch_folder(const char16_t* folder) {
-    HANDLE change = FindFirstChangeNotificationW(
-        reinterpret_cast<const wchar_t*>(folder), FALSE,
-        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE);
-    if (change == INVALID_HANDLE_VALUE) return nullptr;
+namespace {
+
+constexpr DWORD folder_changes = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+
+bool listen_to_folder(os_folder_watch* watch) {
+    ResetEvent(watch->event);
+    std::memset(&watch->overlapped, 0, sizeof watch->overlapped);
+    watch->overlapped.hEvent = watch->event;
+    watch->listening = ReadDirectoryChangesW(watch->folder, watch->changes, sizeof watch->changes, FALSE,
+                                             folder_changes, nullptr, &watch->overlapped, nullptr) != FALSE;
+    return watch->listening;
+}
+
+// A file's 8.3 name (as "PADMAP~1.CFG"): the system may report a change by
+// either of a file's names, and a watched file's short name is not known
+// for sure (a file made anew may get another), so such a name may be any.
+bool looks_like_short_name(const wchar_t* name, int units) {
+    if (units > 12) return false;
+    for (int i = 0; i + 1 < units; ++i) {
+        if (name[i] == L'~' && name[i + 1] >= L'0' && name[i + 1] <= L'9') return true;
+    }
+    return false;
+}
+
+bool names_watched_file(const os_folder_watch* watch, const wchar_t* name, int units) {
+    if (looks_like_short_name(name, units)) return true;
+    for (int i = 0; i < watch->name_count; ++i) {
+        if (CompareStringOrdinal(name, units, watch->names[i], -1, TRUE) == CSTR_EQUAL) return true;
+    }
+    return false;
+}
+
+void free_folder_watch(os_folder_watch* watch) {
+    if (watch->listening) {
+        // The system writes into the watch until the request is over.
+        CancelIoEx(watch->folder, &watch->overlapped);
+        DWORD bytes = 0;
+        GetOverlappedResult(watch->folder, &watch->overlapped, &bytes, TRUE);
+    }
+    if (watch->event != nullptr) CloseHandle(watch->event);
+    if (watch->folder != INVALID_HANDLE_VALUE) CloseHandle(watch->folder);
+    HeapFree(GetProcessHeap(), 0, watch);
+}
+
+}  // namespace
+
+os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* names, int count) {
+    if (folder == nullptr || names == nullptr || count < 1 || count > os_folder_watch_names) return nullptr;
     auto* watch = static_cast<os_folder_watch*>(HeapAlloc(GetProcessHeap(), 0, sizeof(os_folder_watch)));
-    if (watch == nullptr) {
-        FindCloseChangeNotification(change);
+    if (watch == nullptr) return nullptr;
+    watch->listening = false;
+    watch->event = nullptr;
+    watch->name_count = 0;
+    watch->folder = CreateFileW(reinterpret_cast<const wchar_t*>(folder), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    for (int i = 0; i < count; ++i) {
+        size_t units = names[i] != nullptr ? std::char_traits<char16_t>::length(names[i]) : 0;
+        if (units == 0 || units > os_folder_name_units) break;
+        std::memcpy(watch->names[i], names[i], units * sizeof(wchar_t));
+        watch->names[i][units] = 0;
+        watch->name_count = i + 1;
+    }
+    if (watch->folder != INVALID_HANDLE_VALUE) watch->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (watch->name_count != count || watch->event == nullptr || !listen_to_folder(watch)) {
+        free_folder_watch(watch);
         return nullptr;
     }
-    watch->change = change;
     return watch;
 }
 
 os_handle os_folder_watch_handle(const os_folder_watch* watch) {
-    return watch != nullptr ? reinterpret_cast<os_handle>(watch->change) : os_null_handle;
+    return watch != nullptr ? reinterpret_cast<os_handle>(watch->event) : os_null_handle;
 }
 
-bool os_rearm_folder_watch(os_folder_watch* watch) {
-    return watch != nullptr && FindNextChangeNotification(watch->change) != FALSE;
+os_folder_news os_take_folder_changes(os_folder_watch* watch) {
+    if (watch == nullptr || !watch->listening) return os_folder_lost;
+    DWORD bytes = 0;
+    BOOL done = GetOverlappedResult(watch->folder, &watch->overlapped, &bytes, FALSE);
+    if (!done && GetLastError() == ERROR_IO_INCOMPLETE) return os_folder_others;
+    watch->listening = false;
+    if (!done && GetLastError() != ERROR_NOTIFY_ENUM_DIR) return os_folder_lost;
+    // No records: more changed than the buffer holds.
+    bool named = !done || bytes == 0;
+    for (DWORD at = 0; !named && at + sizeof(FILE_NOTIFY_INFORMATION) <= bytes;) {
+        const auto* change =
+            reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(reinterpret_cast<const uint8_t*>(watch->changes) + at);
+        if (at + offsetof(FILE_NOTIFY_INFORMATION, FileName) + change->FileNameLength > bytes) break;
+        named = names_watched_file(watch, change->FileName, static_cast<int>(change->FileNameLength / sizeof(wchar_t)));
+        if (change->NextEntryOffset == 0) break;
+        at += change->NextEntryOffset;
+    }
+    if (!listen_to_folder(watch)) return os_folder_lost;
+    return named ? os_folder_named : os_folder_others;
 }
 
 void os_unwatch_folder(os_folder_watch* watch) {
     if (watch == nullptr) return;
-    FindCloseChangeNotification(watch->change);
-    HeapFree(GetProcessHeap(), 0, watch);
+    free_folder_watch(watch);
 }
 
 uint64_t os_now_ms() {

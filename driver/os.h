@@ -67,19 +67,38 @@ os_handle os_keyboard_watch_event(const os_keyboard_watch* watch);
 // Stops listening and closes the event; null is ignored.
 void os_unwatch_keyboards(os_keyboard_watch* watch);
 
-// Listening for changes to the files of one folder (a file written, created,
-// renamed or removed): FindFirstChangeNotification on the folder, not its
-// subfolders.
+// Listening for changes to chosen files of one folder (a file written,
+// created, renamed or removed): ReadDirectoryChangesW on the folder, not its
+// subfolders. Other files of the folder (a log written beside the chosen
+// ones, say) wake the waiter but count for nothing.
 struct os_folder_watch;
 
-// Starts listening to the folder (NUL-terminated UTF-16; "." for the current
-// one). Returns null when the folder cannot be watched.
-os_folder_watch* os_watch_folder(const char16_t* folder);
+// The most files one watch listens for, and the longest name (in UTF-16
+// units, without its NUL) it takes.
+constexpr int os_folder_watch_names = 10;
+constexpr int os_folder_name_units = 255;
 
-// The watch's waitable handle, signalled once something changed; after a
-// wait finds it signalled, os_rearm_folder_watch before waiting again.
+// Starts listening to the folder (NUL-terminated UTF-16; "." for the current
+// one) for changes to the count files named (each a NUL-terminated UTF-16
+// file name without its folder; names are compared as the file system does,
+// without regard to case). Returns null when the folder cannot be watched,
+// or count or a name is out of bounds.
+os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* names, int count);
+
+// The watch's waitable handle, signalled once any file of the folder
+// changed; after a wait finds it signalled, os_take_folder_changes before
+// waiting again.
 os_handle os_folder_watch_handle(const os_folder_watch* watch);
-bool os_rearm_folder_watch(os_folder_watch* watch);
+
+enum os_folder_news {
+    os_folder_named,   // a named file changed, or the system lost count of what changed
+    os_folder_others,  // only other files of the folder changed
+    os_folder_lost,    // the watch listens no more (the folder is gone, say): stop waiting on it
+};
+
+// What changed since the handle was last signalled; listens again unless
+// lost. Null is lost.
+os_folder_news os_take_folder_changes(os_folder_watch* watch);
 
 // Stops listening; null is ignored.
 void os_unwatch_folder(os_folder_watch* watch);

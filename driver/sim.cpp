@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,8 +52,7 @@ void sim_reset() {
         device.head = 0;
         device.queued = 0;
     }
-    for (sim_handle& handle : model.handles)
-        handle = sim_handle{sim_handle_free, 0, 0, false, false, false, std::string()};
+    for (sim_handle& handle : model.handles) handle = sim_handle{};
     model.next_serial = 0;
     model.open_handles = 0;
     model.signalled_events = 0;
@@ -225,6 +225,24 @@ void sim_bring_to_front(const char* program) {
     model.front_program = model.front_askable ? utf16_text(program) : std::u16string();
 }
 
+namespace {
+
+// File names compare as on Windows' file systems: without regard to case
+// (ASCII letters are enough for the sessions).
+bool watches_file(const sim_handle& watch, const char* file) {
+    for (const std::string& name : watch.names) {
+        size_t i = 0;
+        while (name[i] != 0 && file[i] != 0 &&
+               std::tolower(static_cast<unsigned char>(name[i])) == std::tolower(static_cast<unsigned char>(file[i]))) {
+            ++i;
+        }
+        if (name[i] == 0 && file[i] == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int sim_folder_watches() {
     int watches = 0;
     for (const sim_handle& handle : sim_state().handles)
@@ -310,7 +328,9 @@ sim_handle* sim_new_handle(sim_handle_kind kind) {
                             false,
                             false,
                             false,
-                            std::string()};
+                            std::string(),
+                            {},
+                            false};
         ++model.open_handles;
         return &handle;
     }
@@ -378,6 +398,7 @@ bool sim_type_next() {
             if (handle.kind == sim_handle_event && handle.folder_watch && next.folder != nullptr &&
                 handle.folder == next.folder) {
                 sim_signal(&handle, true);
+                handle.named_changed = handle.named_changed || next.file == nullptr || watches_file(handle, next.file);
             }
         }
         sim_state().quiet_left_ms += sim_settle_ms;

@@ -58,8 +58,9 @@ enum sim_typed_kind {
     sim_typed_pause,      // pause_ms of quiet: a timed wait of the program may run out in it
     sim_typed_freeze,     // the program is held: what follows is typed without waiting for it
     sim_typed_thaw,       // the program goes on and takes what waits
-    sim_typed_files,      // files of folder (UTF-8) changed: every watch of that folder is told;
-                          // a quiet moment of sim_settle_ms follows, as an editor's save takes
+    sim_typed_files,      // file (UTF-8 name; null: a file every watch listens for) of folder (UTF-8)
+                          // changed: every watch of that folder is told; a quiet moment of
+                          // sim_settle_ms follows, as an editor's save takes
     sim_typed_front,      // a window of program id (UTF-8 file name; null: no window) comes to the front
 };
 
@@ -70,6 +71,7 @@ struct sim_typed {
     const char* id = nullptr;  // read when it happens; need not outlive the call
     uint32_t pause_ms = 0;
     const char* folder = nullptr;  // sim_typed_files; read when it happens
+    const char* file = nullptr;    // sim_typed_files; read when it happens
 };
 
 // The quiet after files change: long enough for a program to let a burst of

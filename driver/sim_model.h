@@ -23,11 +23,13 @@ enum sim_handle_kind { sim_handle_free, sim_handle_device, sim_handle_event };
 struct sim_handle {
     sim_handle_kind kind;
     os_handle value;
-    int device;           // the device number a device handle names
-    bool signalled;       // the state of an event
-    bool keyboard_watch;  // an event the system sets when keyboards come and go
-    bool folder_watch;    // an event the system sets when files of folder change
-    std::string folder;   // UTF-8
+    int device;                      // the device number a device handle names
+    bool signalled;                  // the state of an event
+    bool keyboard_watch;             // an event the system sets when keyboards come and go
+    bool folder_watch;               // an event the system sets when files of folder change
+    std::string folder;              // UTF-8
+    std::vector<std::string> names;  // the folder watch's files (UTF-8 names)
+    bool named_changed;              // one of them changed since the watch was last asked
 };
 
 // One captured record waiting for the program: 12 bytes for a key, 24 for a mouse.

@@ -78,7 +78,10 @@ bool parse_arguments(int argc, char** argv, arguments* out) {
 struct session_source {
     const char* session_path;
     session_reader reader;
-    std::string changed_folder;     // of the last file a directive changed, as padmap's watch names it
+    // The folder and name of the last file a directive changed, as padmap's
+    // watch names them.
+    std::string changed_folder;
+    std::string changed_file;
     std::FILE* requests;            // null: not written
     std::FILE* steps;               // null: not written
     unsigned long device_requests;  // requests on a device so far (a real driver sees no others)
@@ -164,7 +167,9 @@ bool draw_item(void* context, sim_typed* next) {
         if (!change_file(source, item)) source->failed = true;
         next->kind = sim_typed_files;
         source->changed_folder = utf8_text(folder_of(utf16_text(item.file).c_str()).c_str());
+        source->changed_file = utf8_text(name_in_folder(utf16_text(item.file).c_str()).c_str());
         next->folder = source->changed_folder.c_str();
+        next->file = source->changed_file.c_str();
         break;
     case session_front:
         next->kind = sim_typed_front;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <windows.h>
 
@@ -165,6 +166,67 @@ void check_clock() {
     report(before <= now && now <= after, name, "outside kernel32's readings");
 }
 
+bool write_file(const std::wstring& path, const char* text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    return CloseHandle(file) && ok;
+}
+
+// Takes what the watch reports until it names a watched file; nothing but
+// the other files' news may come first. Only a hang reaches the limit.
+const char* wait_for_named(os_folder_watch* watch) {
+    constexpr DWORD hang_limit_ms = 15000;
+    HANDLE handle = reinterpret_cast<HANDLE>(os_folder_watch_handle(watch));
+    for (;;) {
+        if (WaitForSingleObject(handle, hang_limit_ms) != WAIT_OBJECT_0) return "no change was reported";
+        os_folder_news news = os_take_folder_changes(watch);
+        if (news == os_folder_named) return nullptr;
+        if (news == os_folder_lost) return "the watch was lost";
+    }
+}
+
+// The watch of a folder listens for its configuration files only: a log
+// written beside them is news of other files, and a file written, written
+// by another case of its name or renamed over is news of a named one.
+void check_folder_watch() {
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    std::wstring folder =
+        std::wstring(temp, length) + L"padmap-binding-watch-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const char16_t* names[] = {u"pad.cfg", u"Numpad.cfg"};
+    os_folder_watch* watch = os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), names, 2);
+    report(watch != nullptr, "folder watch: starts on a folder", "os_watch_folder gave null");
+    if (watch == nullptr) return;
+    const char* problem = nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(os_folder_watch_handle(watch));
+    if (!write_file(folder + L"\\padmap.log", "log\n")) {
+        problem = "padmap.log cannot be written";
+    } else if (WaitForSingleObject(handle, 15000) != WAIT_OBJECT_0) {
+        problem = "no change was reported";
+    } else if (os_take_folder_changes(watch) != os_folder_others) {
+        problem = "padmap.log was taken for a watched file";
+    }
+    report(problem == nullptr, "folder watch: another file's change is news of other files", problem);
+
+    problem = write_file(folder + L"\\pad.cfg", "id\n") ? wait_for_named(watch) : "pad.cfg cannot be written";
+    report(problem == nullptr, "folder watch: a watched file written", problem);
+    problem = write_file(folder + L"\\numpad.cfg", "id\n") ? wait_for_named(watch) : "numpad.cfg cannot be written";
+    report(problem == nullptr, "folder watch: a watched name in another case", problem);
+    problem = write_file(folder + L"\\pad.cfg.new", "id2\n") &&
+                      MoveFileExW((folder + L"\\pad.cfg.new").c_str(), (folder + L"\\pad.cfg").c_str(),
+                                  MOVEFILE_REPLACE_EXISTING)
+                  ? wait_for_named(watch)
+                  : "pad.cfg cannot be replaced";
+    report(problem == nullptr, "folder watch: a new file renamed over a watched one", problem);
+    os_unwatch_folder(watch);
+
+    for (const wchar_t* name : {L"padmap.log", L"pad.cfg", L"numpad.cfg"}) DeleteFileW((folder + L"\\" + name).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -178,6 +240,7 @@ int main() {
     check_missing_device(&link);
     check_clock();
     check_balance(&link, report);
+    check_folder_watch();
     testctl_close(&link);
     return failed == 0 ? 0 : 1;
 }
