@@ -171,8 +171,10 @@ struct os_folder_watch {
     HANDLE event;
     OVERLAPPED overlapped;
     bool listening;  // a ReadDirectoryChangesW is under way
+    // Each file's name as given, and its long and its short (8.3) name where
+    // they differ from it: the system reports a change by either.
     int name_count;
-    wchar_t names[os_folder_watch_names][os_folder_name_units + 1];
+    wchar_t names[os_folder_watch_names * 3][os_folder_name_units + 1];
     // What the system reports, in FILE_NOTIFY_INFORMATION records, which
     // must be DWORD-aligned.
     DWORD changes[4096];
@@ -210,6 +212,25 @@ bool names_watched_file(const os_folder_watch* watch, const wchar_t* name, int u
     return false;
 }
 
+void add_name(os_folder_watch* watch, const wchar_t* name, size_t units) {
+    if (units == 0 || units > os_folder_name_units) return;
+    for (int i = 0; i < watch->name_count; ++i) {
+        if (CompareStringOrdinal(name, static_cast<int>(units), watch->names[i], -1, TRUE) == CSTR_EQUAL) return;
+    }
+    std::memcpy(watch->names[watch->name_count], name, units * sizeof(wchar_t));
+    watch->names[watch->name_count++][units] = 0;
+}
+
+// The last part of the path the system gives for the file, as a name.
+void add_other_form(os_folder_watch* watch, const std::wstring& path, DWORD(WINAPI* convert)(LPCWSTR, LPWSTR, DWORD)) {
+    wchar_t converted[MAX_PATH * 4];
+    DWORD length = convert(path.c_str(), converted, sizeof converted / sizeof converted[0]);
+    if (length == 0 || length >= sizeof converted / sizeof converted[0]) return;
+    const wchar_t* name = converted + length;
+    while (name > converted && name[-1] != L'\\' && name[-1] != L'/' && name[-1] != L':') --name;
+    add_name(watch, name, converted + length - name);
+}
+
 void free_folder_watch(os_folder_watch* watch) {
     if (watch->listening) {
         // The system writes into the watch until the request is over.
@@ -231,18 +252,24 @@ os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* 
     watch->listening = false;
     watch->event = nullptr;
     watch->name_count = 0;
-    watch->folder = CreateFileW(reinterpret_cast<const wchar_t*>(folder), FILE_LIST_DIRECTORY,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    const auto* folder_text = reinterpret_cast<const wchar_t*>(folder);
+    watch->folder =
+        CreateFileW(folder_text, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    std::wstring prefix(folder_text);
+    if (!prefix.empty() && prefix.back() != L'\\' && prefix.back() != L'/' && prefix.back() != L':') prefix += L'\\';
+    bool names_fit = true;
     for (int i = 0; i < count; ++i) {
         size_t units = names[i] != nullptr ? std::char_traits<char16_t>::length(names[i]) : 0;
-        if (units == 0 || units > os_folder_name_units) break;
-        std::memcpy(watch->names[i], names[i], units * sizeof(wchar_t));
-        watch->names[i][units] = 0;
-        watch->name_count = i + 1;
+        names_fit = units > 0 && units <= os_folder_name_units;
+        if (!names_fit) break;
+        const auto* name = reinterpret_cast<const wchar_t*>(names[i]);
+        add_name(watch, name, units);
+        add_other_form(watch, prefix + name, GetLongPathNameW);
+        add_other_form(watch, prefix + name, GetShortPathNameW);
     }
     if (watch->folder != INVALID_HANDLE_VALUE) watch->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (watch->name_count != count || watch->event == nullptr || !listen_to_folder(watch)) {
+    if (!names_fit || watch->event == nullptr || !listen_to_folder(watch)) {
         free_folder_watch(watch);
         return nullptr;
     }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <windows.h>
@@ -223,7 +224,26 @@ void check_folder_watch() {
     report(problem == nullptr, "folder watch: a new file renamed over a watched one", problem);
     os_unwatch_folder(watch);
 
-    for (const wchar_t* name : {L"padmap.log", L"pad.cfg", L"numpad.cfg"}) DeleteFileW((folder + L"\\" + name).c_str());
+    // Given a file's short name (an old batch file's, say), the watch still
+    // hears of the file when an editor saves it by its long name.
+    const std::wstring long_path = folder + L"\\pad configuration.cfg";
+    wchar_t short_path[MAX_PATH];
+    DWORD short_length = write_file(long_path, "id\n") ? GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH) : 0;
+    const wchar_t* short_name = short_path + short_length;
+    while (short_name > short_path && short_name[-1] != L'\\') --short_name;
+    const char16_t* short_names[] = {reinterpret_cast<const char16_t*>(short_name)};
+    watch = short_length > 0 && short_length < MAX_PATH && std::wcscmp(short_name, L"pad configuration.cfg") != 0
+                ? os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), short_names, 1)
+                : nullptr;
+    problem = watch == nullptr                 ? "the file has no short name to watch it by"
+              : write_file(long_path, "id2\n") ? wait_for_named(watch)
+                                               : "the file cannot be written by its long name";
+    report(problem == nullptr, "folder watch: a file watched by its short name, saved by its long name", problem);
+    os_unwatch_folder(watch);
+
+    for (const wchar_t* name : {L"padmap.log", L"pad.cfg", L"numpad.cfg", L"pad configuration.cfg"}) {
+        DeleteFileW((folder + L"\\" + name).c_str());
+    }
     RemoveDirectoryW(folder.c_str());
 }
 
