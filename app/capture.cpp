@@ -3,21 +3,18 @@
 #include "app/run.h"
 #include "driver/strokes.h"
 
-namespace {
-
-bool same_id(const char16_t* a, const char16_t* b) {
+bool names_keyboard(const config& layout, const char16_t* id) {
+    const char16_t* named = layout.configured_hardware_id;
     for (int i = 0; i < hardware_id_units; ++i) {
-        if (a[i] != b[i]) return false;
-        if (a[i] == 0) return true;
+        if (named[i] != id[i]) return false;
+        if (named[i] == 0) return true;
     }
     return false;
 }
 
-}  // namespace
-
 int layout_for_id(const layouts& in_use, const char16_t* id) {
     for (int i = 0; i < in_use.count; ++i) {
-        if (same_id(in_use.files[i]->configured_hardware_id, id)) return i;
+        if (names_keyboard(*in_use.files[i], id)) return i;
     }
     return -1;
 }

@@ -27,6 +27,9 @@ struct layouts {
     const config* files[max_config_files];
 };
 
+// True when the configuration names the keyboard with the NUL-terminated id.
+bool names_keyboard(const config& layout, const char16_t* id);
+
 // The configuration whose hardware id equals the NUL-terminated id, or -1.
 int layout_for_id(const layouts& in_use, const char16_t* id);
 

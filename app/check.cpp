@@ -30,7 +30,7 @@ void find_ids_named_twice(std::vector<checked_file>& files) {
         for (size_t earlier = 0; earlier < later; ++earlier) {
             const config_check& a = *files[earlier].result;
             if (a.outcome != config_loaded) continue;
-            if (layout_for_id(layouts{1, {&a.loaded}}, b.loaded.configured_hardware_id) < 0) continue;
+            if (!names_keyboard(a.loaded, b.loaded.configured_hardware_id)) continue;
             add_finding(&b, b.id_line,
                         "the hardware id is the one " + files[earlier].shown +
                             " names: padmap takes one configuration for each keyboard");

@@ -72,7 +72,7 @@ std::string reload_file(remap_state* remap, int index, const std::vector<uint8_t
     if (other >= 0) {
         return "not reloaded " + file.shown + ": " + remap->files[other].shown + " names the same keyboard" + kept;
     }
-    *id_changed = layout_for_id(layouts{1, {&file.layout}}, remap->fresh.configured_hardware_id) < 0;
+    *id_changed = !names_keyboard(file.layout, remap->fresh.configured_hardware_id);
     std::memcpy(&file.layout, &remap->fresh, sizeof file.layout);
     name_sections(&file);
     remap->sections_known[index] = false;

@@ -25,7 +25,7 @@ const held_layout* held_entry(const held_layouts* held, int device, uint16_t cod
 
 void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, const char* prefix) {
     keyboard_holds* keyboard = holds_of(held, device);
-    if (keyboard == nullptr || keyboard->count == held_layout_keys || held_entry(held, device, code) != nullptr) return;
+    if (keyboard == nullptr || keyboard->count == held_layout_keys) return;
     held_layout& key = keyboard->keys[keyboard->count++];
     key.code = code;
     key.found = entry != nullptr;

@@ -40,8 +40,8 @@ void reset_held_layouts(held_layouts* held);
 // when it is not held (or the device is no keyboard).
 const held_layout* held_entry(const held_layouts* held, int device, uint16_t code);
 
-// Remembers a press of the key that is not held yet, with the entry the
-// layout gives it now (null: none) and the prefix of its log lines.
+// Remembers a press of a key that held_entry found not held, with the entry
+// the layout gives it now (null: none) and the prefix of its log lines.
 void hold_key(held_layouts* held, int device, uint16_t code, const key_entry* entry, const char* prefix);
 
 // Forgets the key once released; forget_keyboard forgets every key of a

@@ -29,8 +29,7 @@ void key_text(const key_stroke& key, bool pause, char* out, size_t cap) {
         std::snprintf(out, cap, "(Pause)");
         return;
     }
-    uint16_t lookup = key.make_code;
-    if (key.key_state & key_state_e0) lookup |= 0xE000;
+    uint16_t lookup = lookup_code(key);
     const key_table& keys = fresh_key_table();
     int index = find_key_by_code(&keys, lookup);
     if (index >= 0 && !is_user_key(index)) {

@@ -192,7 +192,7 @@ void run_loop(remap_state* remap) {
 // The file, other than except, that names the id; -1 for none.
 int file_naming(const remap_state* remap, const char16_t* id, int except) {
     for (int i = 0; i < remap->file_count; ++i) {
-        if (i != except && layout_for_id(layouts{1, {&remap->files[i].layout}}, id) == 0) return i;
+        if (i != except && names_keyboard(remap->files[i].layout, id)) return i;
     }
     return -1;
 }

@@ -1,4 +1,3 @@
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -231,12 +230,7 @@ namespace {
 // (ASCII letters are enough for the sessions).
 bool watches_file(const sim_handle& watch, const char* file) {
     for (const std::string& name : watch.names) {
-        size_t i = 0;
-        while (name[i] != 0 && file[i] != 0 &&
-               std::tolower(static_cast<unsigned char>(name[i])) == std::tolower(static_cast<unsigned char>(file[i]))) {
-            ++i;
-        }
-        if (name[i] == 0 && file[i] == 0) return true;
+        if (same_but_for_case(name.c_str(), file)) return true;
     }
     return false;
 }
@@ -322,15 +316,9 @@ sim_handle* sim_new_handle(sim_handle_kind kind) {
         // reused. Multiples of 4 as on Windows, within 32 bits for the
         // set-event field.
         model.next_serial = model.next_serial % 0x3FFFFF + 1;
-        handle = sim_handle{kind,
-                            (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4,
-                            0,
-                            false,
-                            false,
-                            false,
-                            std::string(),
-                            {},
-                            false};
+        handle = sim_handle{};
+        handle.kind = kind;
+        handle.value = (static_cast<os_handle>(model.next_serial) * sim_max_handles + slot) * 4;
         ++model.open_handles;
         return &handle;
     }

@@ -16,15 +16,6 @@ void reset_config(config* into) {
     memset(into->sections, 0, sizeof into->sections);
 }
 
-bool same_but_for_case(const char* a, const char* b) {
-    for (; *a != 0 && *b != 0; ++a, ++b) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 int section_for_program(const config& layout, const char* program) {
     for (int s = 0; s < layout.section_count; ++s) {
         const config_section& section = layout.sections[s];

@@ -44,9 +44,6 @@ struct config {
 // without regard to the case of ASCII letters; -1 when none does.
 int section_for_program(const config& layout, const char* program);
 
-// True when the two texts are the same but for the case of ASCII letters.
-bool same_but_for_case(const char* a, const char* b);
-
 // Puts the configuration back to no id and a fresh key table.
 void reset_config(config* into);
 

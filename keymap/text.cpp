@@ -102,3 +102,12 @@ utf16_args args_from_wide(int argc, const wchar_t* const* argv) {
     point_at_text(&args);
     return args;
 }
+
+bool same_but_for_case(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}

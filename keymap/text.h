@@ -30,6 +30,10 @@ struct utf16_args {
 utf16_args args_from_utf8(int argc, const char* const* argv);
 utf16_args args_from_wide(int argc, const wchar_t* const* argv);
 
+// True when the two NUL-terminated texts are the same but for the case of
+// ASCII letters.
+bool same_but_for_case(const char* a, const char* b);
+
 // The value of one hexadecimal digit (either case), or -1 when c is none.
 int hex_digit_value(char c);
 

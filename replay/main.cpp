@@ -96,15 +96,7 @@ struct session_source {
 // An editor's save: in place, or a new file renamed over the old one, or the
 // file removed. Says on standard error what failed.
 bool change_file(session_source* source, const session_item& item) {
-    bool ok = true;
-    if (item.kind == session_remove) {
-        ok = remove_utf8_path(item.file);
-    } else {
-        std::string content = session_relative_path(source->session_path, item.source);
-        std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
-        ok = copy_utf8_path(content.c_str(), target.c_str()) &&
-             (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
-    }
+    bool ok = change_session_file(source->session_path, item);
     if (!ok) console_printf(console_err, "padmap-replay: the session cannot change %s\n", item.file);
     return ok;
 }

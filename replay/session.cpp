@@ -478,6 +478,14 @@ std::string session_relative_path(const char* session_path, const char* name) {
     return folder.substr(0, last + 1) + name;
 }
 
+bool change_session_file(const char* session_path, const session_item& item) {
+    if (item.kind == session_remove) return remove_utf8_path(item.file);
+    std::string content = session_relative_path(session_path, item.source);
+    std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
+    return copy_utf8_path(content.c_str(), target.c_str()) &&
+           (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
+}
+
 bool session_open(session_reader* reader, const char* path) {
     reader->has_pending = false;
     reader->file = open_utf8_path(path, "rb");

@@ -125,6 +125,12 @@ struct session_reader {
 // file at session_path.
 std::string session_relative_path(const char* session_path, const char* name);
 
+// Carries out a save, replace or remove item of the session at session_path
+// as an editor would: the bytes of its source written over the file, written
+// to the file's name with ".saving" added and renamed over it, or the file
+// removed. Returns false when the system refuses a step.
+bool change_session_file(const char* session_path, const session_item& item);
+
 // Returns false when the file cannot be opened.
 bool session_open(session_reader* reader, const char* path);
 

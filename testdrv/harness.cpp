@@ -66,7 +66,6 @@
 #include "driver/sim.h"
 #include "keymap/text.h"
 #include "replay/session.h"
-#include "replay/utf8_path.h"
 #include "testdrv/command_line.h"
 #include "testdrv/control.h"
 
@@ -455,16 +454,7 @@ const char* thaw_padmap(session_run* run) {
 // renamed over the old one, or the file removed; then the quiet in which
 // padmap lets the change settle and reads the file again.
 const char* change_file(session_run* run, const session_item& item) {
-    bool ok = true;
-    if (item.kind == session_remove) {
-        ok = remove_utf8_path(item.file);
-    } else {
-        std::string content = session_relative_path(run->session_path, item.source);
-        std::string target = item.kind == session_save ? std::string(item.file) : std::string(item.file) + ".saving";
-        ok = copy_utf8_path(content.c_str(), target.c_str()) &&
-             (item.kind == session_save || rename_over_utf8_path(target.c_str(), item.file));
-    }
-    if (!ok) return "the session cannot change a configuration file";
+    if (!change_session_file(run->session_path, item)) return "the session cannot change a configuration file";
     Sleep(sim_settle_ms);
     return nullptr;
 }
