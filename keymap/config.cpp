@@ -16,6 +16,21 @@ void reset_config(config* into) {
     memset(into->sections, 0, sizeof into->sections);
 }
 
+std::vector<std::string> program_list(const std::string& names) {
+    const char* blanks = " \t\r\n";
+    std::vector<std::string> list;
+    size_t at = 0;
+    while (at <= names.size()) {
+        size_t comma = names.find(',', at);
+        if (comma == std::string::npos) comma = names.size();
+        std::string name = names.substr(at, comma - at);
+        size_t first = name.find_first_not_of(blanks);
+        list.push_back(first == std::string::npos ? "" : name.substr(first, name.find_last_not_of(blanks) + 1 - first));
+        at = comma + 1;
+    }
+    return list;
+}
+
 int section_for_program(const config& layout, const char* program) {
     for (int s = 0; s < layout.section_count; ++s) {
         const config_section& section = layout.sections[s];
@@ -86,10 +101,6 @@ bool read_piece(unit_stream* stream, char line[config_piece_units + 1], char16_t
     return units > 0;
 }
 
-bool is_name_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // A "when" line: the programs of a new section (the text after "when ", as
 // UTF-8), and its label for the log.
 void start_section(config_section* section, long line, const std::string& names) {
@@ -97,15 +108,7 @@ void start_section(config_section* section, long line, const std::string& names)
     section->program_count = 0;
     reset_key_table(&section->keys);
     std::string label;
-    size_t at = 0;
-    while (at <= names.size()) {
-        size_t comma = names.find(',', at);
-        if (comma == std::string::npos) comma = names.size();
-        size_t first = at, last = comma;
-        while (first < last && is_name_blank(names[first])) ++first;
-        while (last > first && is_name_blank(names[last - 1])) --last;
-        std::string name = names.substr(first, last - first);
-        at = comma + 1;
+    for (const std::string& name : program_list(names)) {
         if (name.empty() || name.size() >= static_cast<size_t>(program_name_bytes)) continue;
         if (section->program_count == max_section_programs) continue;
         std::memcpy(section->programs[section->program_count++], name.c_str(), name.size() + 1);
@@ -133,6 +136,7 @@ void note_only(const char* line, line_note* note, line_fate fate) {
     note->entry = -1;
     note->rest = "";
     note->section_label = "";
+    note->programs = "";
 }
 
 config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
@@ -146,6 +150,7 @@ config_outcome load_from(byte_source source, config* into, const config_listener
     char line[config_piece_units + 1];
     char text[config_piece_units + 1];
     char16_t wide[config_piece_units + 1];
+    std::string programs;  // a "when" line's, as its note tells them
     bool line_ended = false;
     bool line_start = true;
     int section = -1;  // -2: a section there is no room for
@@ -155,8 +160,10 @@ config_outcome load_from(byte_source source, config* into, const config_listener
         if (line_start && is_section_line(line)) {
             section = into->section_count < max_sections ? into->section_count++ : -2;
             note_only(line, &note, line_section);
+            programs = utf8_text(wide + 5);
+            note.programs = programs.c_str();
             if (section >= 0) {
-                start_section(&into->sections[section], number, utf8_text(wide + 5));
+                start_section(&into->sections[section], number, programs);
                 note.section_label = into->sections[section].label;
             }
         } else if (section == -2) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "keymap/hardware_id.h"
 #include "keymap/key_table.h"
@@ -39,6 +40,10 @@ struct config {
     int section_count;
     config_section sections[max_sections];
 };
+
+// The names of a "when" line's list (the text after "when ", UTF-8) split at
+// its commas, the blanks around each taken off; empty names are kept.
+std::vector<std::string> program_list(const std::string& names);
 
 // The first section that names the program (its file name, UTF-8), compared
 // without regard to the case of ASCII letters; -1 when none does.

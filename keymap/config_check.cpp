@@ -316,20 +316,14 @@ std::string odd_program(const std::string& name) {
 
 // A "when" line: what is odd in its list of programs, and programs an
 // earlier section names already (that one holds for them).
-void check_section_line(checker* c, long line, const char* text, const line_note& note) {
+void check_section_line(checker* c, long line, const line_note& note) {
     if (note.section == -2) {
         find(c, line, "more than " + std::to_string(max_sections) + " sections: this one and its lines are ignored");
         return;
     }
-    std::string names = trimmed(text + 5);
-    std::vector<std::string> listed;
-    size_t at = 0;
-    while (at <= names.size()) {
-        size_t comma = names.find(',', at);
-        if (comma == std::string::npos) comma = names.size();
-        listed.push_back(trimmed(names.substr(at, comma - at).c_str()));
-        at = comma + 1;
-    }
+    // The names as the loader reads them, in UTF-8: the line's 8-bit text has
+    // '?' for every other character.
+    const std::vector<std::string> listed = program_list(note.programs);
     const config& loaded = c->result->loaded;
     const config_section& section = loaded.sections[note.section];
     if (section.program_count == 0) {
@@ -382,7 +376,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         return;
     }
     if (note->fate == line_section) {
-        check_section_line(c, line, text, *note);
+        check_section_line(c, line, *note);
         return;
     }
     if (note->fate == line_dropped) return;

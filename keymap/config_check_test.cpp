@@ -131,6 +131,9 @@ const struct {
      "(padmap --monitor shows it)\n"},
     {"a program two sections name", id + "when a.exe, B.exe\nA B\nwhen c.exe, b.EXE\nA C\n",
      "4: 'b.EXE' is named by the section of line 2 already: that section holds for it\n"},
+    {"a program with other than ASCII letters that two sections name",
+     id + "when K\xc3\xa4se.exe\nA B\nwhen k\xc3\xa4se.EXE\nA C\n",
+     "4: 'k\xc3\xa4se.EXE' is named by the section of line 2 already: that section holds for it\n"},
     {"a section that maps nothing", id + "when a.exe\nA user1\nB , C\nwhen b.exe\n# nothing yet\n",
      "2: this section maps no key: no line of it gives a key an output\n"
      "3: 'user1' sends nothing: no '#' line above claims 'user1' for a key\n"

@@ -41,6 +41,7 @@ struct line_note {
     int section;                // the section the line belongs to (or starts), -1 outside sections,
                                 // -2 in one there was no room for
     const char* section_label;  // line_section: its programs as the section names them ("" when none)
+    const char* programs;       // line_section: the text after "when " as UTF-8 ("" when none)
 };
 
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
