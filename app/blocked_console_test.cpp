@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/gated_console.h"
-#include "app/program_run.h"
+#include "tests/support/gated_console.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

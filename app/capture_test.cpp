@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "driver/control_codes.h"
-#include "driver/sim.h"
 #include "keymap/text.h"
+#include "sim/sim.h"
 
 namespace {
 

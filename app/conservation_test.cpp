@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "app/check.h"
+#include "app/platform.h"
 #include "app/run.h"
 #include "console/console.h"
 #include "keymap/config.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
 #include "driver/control_codes.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
 #include "app/translate.h"
 #include "driver/device_set.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/os.h"
+#include "app/platform.h"
 #include "keymap/text.h"
 
 void reset_front(front_program* front) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gated_console.h"
+#include "tests/support/gated_console.h"
 
 #include <chrono>
 #include <cstdio>

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
 #include "app/reload.h"
 #include "app/translate.h"
 #include "keymap/config.h"
 #include "keymap/config_check.h"
 #include "keymap/text.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "app/capture.h"
 #include "app/front.h"
 #include "app/held_layouts.h"
+#include "app/platform.h"
 #include "app/run.h"
 #include "app/translate.h"
-#include "driver/os.h"
 #include "keymap/config.h"
 
 // What remap mode keeps for a run, shared by its parts: the loop and a

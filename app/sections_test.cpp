@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
 #include "app/translate.h"
 #include "keymap/config.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/program_run.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program_run.h"
 #include "keymap/key_table.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "app/entry.h"
-#include "driver/sim.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
+#include "sim/sim.h"
 
 namespace {
 

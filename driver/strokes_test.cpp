@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/control_codes.h"
-#include "driver/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

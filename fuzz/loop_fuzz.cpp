@@ -25,9 +25,9 @@
 
 #include "app/entry.h"
 #include "app/translate.h"
-#include "driver/sim.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
+#include "sim/sim.h"
 
 namespace {
 

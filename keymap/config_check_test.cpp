@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "keymap/test_helpers.h"
+#include "tests/support/keymap_helpers.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "keymap/config.h"
-#include "keymap/test_helpers.h"
+#include "tests/support/keymap_helpers.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "keymap/config.h"
 #include "keymap/file.h"
-#include "keymap/test_helpers.h"
+#include "tests/support/keymap_helpers.h"
 #include "tests/support/own_files.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "keymap/config.h"
 #include "keymap/key_table.h"
-#include "keymap/test_helpers.h"
+#include "tests/support/keymap_helpers.h"
 
 namespace {
 

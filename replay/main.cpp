@@ -7,11 +7,11 @@
 #include "console/console.h"
 #include "driver/control_codes.h"
 #include "driver/request_text.h"
-#include "driver/sim.h"
 #include "keymap/text.h"
 #include "replay/replay_main.h"
 #include "replay/session.h"
 #include "replay/utf8_path.h"
+#include "sim/sim.h"
 
 namespace {
 

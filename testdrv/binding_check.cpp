@@ -12,8 +12,8 @@
 
 #include <windows.h>
 
+#include "app/platform.h"
 #include "driver/control_codes.h"
-#include "driver/os.h"
 #include "testdrv/balance_check.h"
 #include "testdrv/control.h"
 

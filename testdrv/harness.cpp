@@ -63,9 +63,9 @@
 #include <dbt.h>
 
 #include "driver/request_text.h"
-#include "driver/sim.h"
 #include "keymap/text.h"
 #include "replay/session.h"
+#include "sim/sim.h"
 #include "testdrv/command_line.h"
 #include "testdrv/control.h"
 

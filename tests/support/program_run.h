@@ -1,5 +1,5 @@
-#ifndef PADMAP_APP_PROGRAM_RUN_H
-#define PADMAP_APP_PROGRAM_RUN_H
+#ifndef PADMAP_TESTS_SUPPORT_PROGRAM_RUN_H
+#define PADMAP_TESTS_SUPPORT_PROGRAM_RUN_H
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include "app/entry.h"
 #include "app/stop.h"
 #include "console/console.h"
-#include "driver/sim.h"
+#include "sim/sim.h"
 #include "tests/support/own_files.h"
 
 // Test support: the whole program run from its entry on the simulated driver,

@@ -1,9 +1,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/sim.h"
-#include "driver/sim_model.h"
 #include "keymap/text.h"
+#include "sim/sim.h"
+#include "sim/sim_model.h"
 
 namespace {
 

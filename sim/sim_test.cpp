@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/platform.h"
 #include "driver/control_codes.h"
-#include "driver/os.h"
-#include "driver/sim_fixture.h"
 #include "driver/strokes.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

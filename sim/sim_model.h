@@ -1,5 +1,5 @@
-#ifndef PADMAP_DRIVER_SIM_MODEL_H
-#define PADMAP_DRIVER_SIM_MODEL_H
+#ifndef PADMAP_SIM_SIM_MODEL_H
+#define PADMAP_SIM_SIM_MODEL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include "driver/device_set.h"
 #include "driver/os.h"
-#include "driver/sim.h"
+#include "sim/sim.h"
 
 // The simulated driver's state, shared by its two faces: the platform seam
 // (os-sim.cpp) and the test control (sim.cpp). Nothing else includes this.

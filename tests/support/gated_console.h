@@ -1,5 +1,5 @@
-#ifndef PADMAP_APP_GATED_CONSOLE_H
-#define PADMAP_APP_GATED_CONSOLE_H
+#ifndef PADMAP_TESTS_SUPPORT_GATED_CONSOLE_H
+#define PADMAP_TESTS_SUPPORT_GATED_CONSOLE_H
 
 #include <chrono>
 #include <condition_variable>

@@ -1,12 +1,12 @@
-#ifndef PADMAP_DRIVER_SIM_FIXTURE_H
-#define PADMAP_DRIVER_SIM_FIXTURE_H
+#ifndef PADMAP_TESTS_SUPPORT_SIM_FIXTURE_H
+#define PADMAP_TESTS_SUPPORT_SIM_FIXTURE_H
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 
 #include "driver/device_set.h"
-#include "driver/sim.h"
+#include "sim/sim.h"
 
 // A test on a freshly reset simulated driver. The set that open() made is
 // closed at the end, and nothing may be left open or allocated after that.

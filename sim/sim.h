@@ -1,5 +1,5 @@
-#ifndef PADMAP_DRIVER_SIM_H
-#define PADMAP_DRIVER_SIM_H
+#ifndef PADMAP_SIM_SIM_H
+#define PADMAP_SIM_SIM_H
 
 #include <cstddef>
 #include <cstdint>
