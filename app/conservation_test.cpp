@@ -38,10 +38,6 @@ const struct {
 };
 // clang-format on
 
-uint16_t lookup_code(const key_stroke& key) {
-    return static_cast<uint16_t>(key.make_code | ((key.key_state & key_state_e0) ? 0xE000 : 0));
-}
-
 bool is_mapped(const key_stroke& key) {
     return std::find(std::begin(mapped_codes), std::end(mapped_codes), lookup_code(key)) != std::end(mapped_codes);
 }

@@ -75,16 +75,18 @@ int run_mode(int argc, const char16_t* const* argv, const padmap_log_output& out
     run_state run = {};
     run.set = open_device_set();
     run.output = output;
-    reset_held_keys(&run.held);
+    int status = 1;
     if (argc >= 2 && is(argv[1], u"--monitor")) {
-        if (!driver_usable(&run)) return 1;
-        return run_monitor(&run);
+        if (driver_usable(&run)) status = run_monitor(&run);
+    } else if (argc < 2) {
+        if (driver_usable(&run)) status = run_identify(&run);
+    } else {
+        status = run_remap(&run, argc - 1, argv + 1);
     }
-    if (argc < 2) {
-        if (!driver_usable(&run)) return 1;
-        return run_identify(&run);
-    }
-    return run_remap(&run, argc - 1, argv + 1);
+    // A run that ended before its loop (a configuration that cannot be used)
+    // still lets the driver go.
+    close_device_set(run.set);
+    return status;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/translate.h"
 #include "driver/device_set.h"
+#include "engine/translate.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -151,7 +151,9 @@ struct expectation {
 //   that one stroke without a write; everything after it is still sent;
 // - at the end every output key left down (its release lost, or the loop
 //   ended early) is released, keyboard by keyboard, plain keys before E0 keys,
-//   each in code order.
+//   each in code order;
+// - a loop ended by a failed wait or read (or no memory for a read) says so
+//   last, with the system's words, and ends with status 1.
 expectation expect_run(const program_run& clean, const program_run& run, bool identify, int step, int occurrence) {
     bool hit = run.calls[step] >= occurrence;
     std::vector<std::string> clean_text = output_parts(clean);
@@ -242,6 +244,16 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
     for (sim_typed release : held) {
         release.key.key_state |= key_state_up;
         e.delivered.push_back(release);
+    }
+    bool loop_failed = hit && (step == sim_step_wait || step == sim_step_read ||
+                               (step == sim_step_alloc && (identify ? reads == 0 : reads < captured)));
+    if (loop_failed) {
+        e.status = 1;
+        e.output.back() +=
+            std::string("keyboard filter driver failed while ") +
+            (step == sim_step_wait ? "waiting for keys: " : "reading a key stroke: ") +
+            (step == sim_step_alloc ? "Not enough memory resources are available to process this command. (error 8)\n"
+                                    : "A device attached to the system is not functioning. (error 31)\n");
     }
     return e;
 }

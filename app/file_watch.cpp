@@ -1,112 +1,146 @@
 #include "app/file_watch.h"
 
-#include <cstring>
-#include <memory>
-#include <new>
-#include <string>
-#include <vector>
-
-#include "app/reload.h"
-#include "app/stroke_layout.h"
-#include "keymap/config_check.h"
-#include "keymap/text.h"
+#include "keymap/file.h"
 
 static_assert(max_config_files <= os_folder_watch_names, "a folder's watch takes every file padmap loads");
 
-void watch_folders(remap_state* remap) {
-    remap->folder_count = 0;
-    for (int i = 0; i < remap->file_count; ++i) {
-        std::u16string folder = folder_of(remap->files[i].path);
-        int found = -1;
-        for (int k = 0; k < remap->folder_count && found < 0; ++k) found = remap->folders[k].path == folder ? k : -1;
-        if (found < 0) {
-            found = remap->folder_count++;
-            remap->folders[found].path = folder;
-            remap->folders[found].watch = nullptr;
-            remap->folders[found].changed = false;
+std::u16string folder_of(const char16_t* path) {
+    std::u16string text(path);
+    size_t last = text.find_last_of(u"/\\");
+    if (last == std::u16string::npos) return text.size() >= 2 && text[1] == u':' ? text.substr(0, 2) : u".";
+    // The separator stays where it is the folder: the root, or a drive's root.
+    if (last == 0 || text[last - 1] == u':') return text.substr(0, last + 1);
+    return text.substr(0, last);
+}
+
+std::u16string name_in_folder(const char16_t* path) {
+    std::u16string text(path);
+    size_t last = text.find_last_of(u"/\\");
+    if (last != std::u16string::npos) return text.substr(last + 1);
+    return text.size() >= 2 && text[1] == u':' ? text.substr(2) : text;
+}
+
+bool read_whole_file(const char16_t* path, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    config_file* file = open_config_file(path);
+    if (file == nullptr) return false;
+    uint8_t chunk[4096];
+    bool ok = true;
+    for (;;) {
+        long got = read_config_file(file, chunk, sizeof chunk);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
         }
-        remap->files[i].folder = found;
+        if (bytes->size() + static_cast<size_t>(got) > reload_max_bytes) {
+            ok = false;
+            break;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    }
+    close_config_file(file);
+    return ok;
+}
+
+uint64_t content_signature(const std::vector<uint8_t>& bytes) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (uint8_t byte : bytes) {
+        hash ^= byte;
+        hash *= 0x100000001b3ull;
+    }
+    // A readable file never has the unreadable file's number.
+    return hash == unreadable_signature ? 1 : hash;
+}
+
+void note_loaded_files(file_watch* files, int count, const char16_t* const* paths) {
+    files->file_count = count;
+    files->folder_count = 0;
+    files->changed_at = 0;
+    for (int i = 0; i < count; ++i) {
+        watched_file& file = files->files[i];
+        file.path = paths[i];
+        std::vector<uint8_t> bytes;
+        file.loaded_signature = read_whole_file(paths[i], &bytes) ? content_signature(bytes) : unreadable_signature;
+        file.seen_signature = file.loaded_signature;
+    }
+}
+
+void watch_folders(file_watch* files) {
+    files->folder_count = 0;
+    for (int i = 0; i < files->file_count; ++i) {
+        std::u16string folder = folder_of(files->files[i].path);
+        int found = -1;
+        for (int k = 0; k < files->folder_count && found < 0; ++k) found = files->folders[k].path == folder ? k : -1;
+        if (found < 0) {
+            found = files->folder_count++;
+            files->folders[found].path = folder;
+            files->folders[found].watch = nullptr;
+            files->folders[found].changed = false;
+        }
+        files->files[i].folder = found;
     }
     // Each folder's watch listens only for its configuration files: a log
     // written beside them must not put their reading off.
-    for (int k = 0; k < remap->folder_count; ++k) {
+    for (int k = 0; k < files->folder_count; ++k) {
         std::u16string names[max_config_files];
         const char16_t* name_list[max_config_files];
         int count = 0;
-        for (int i = 0; i < remap->file_count; ++i) {
-            if (remap->files[i].folder != k) continue;
-            names[count] = name_in_folder(remap->files[i].path);
+        for (int i = 0; i < files->file_count; ++i) {
+            if (files->files[i].folder != k) continue;
+            names[count] = name_in_folder(files->files[i].path);
             name_list[count] = names[count].c_str();
             ++count;
         }
-        remap->folders[k].watch = os_watch_folder(remap->folders[k].path.c_str(), name_list, count);
+        files->folders[k].watch = os_watch_folder(files->folders[k].path.c_str(), name_list, count);
     }
 }
 
-void unwatch_folders(remap_state* remap) {
-    for (int k = 0; k < remap->folder_count; ++k) os_unwatch_folder(remap->folders[k].watch);
-    remap->folder_count = 0;
+void unwatch_folders(file_watch* files) {
+    for (int k = 0; k < files->folder_count; ++k) os_unwatch_folder(files->folders[k].watch);
+    files->folder_count = 0;
 }
 
-namespace {
-
-// The echo of a file read again, kept for the log instead of printed: the
-// key loop never writes to the console itself.
-void echo_into(void* context, long, const char*, const line_note* note) {
-    *static_cast<std::string*>(context) += echo_text(note);
+void take_folder_news(file_watch* files, int folder) {
+    watched_folder& watched = files->folders[folder];
+    os_folder_news news = os_take_folder_changes(watched.watch);
+    if (news == os_folder_lost) {
+        // Its handle would stay signalled: the files are read once more, and
+        // the loop waits on it no longer.
+        os_unwatch_folder(watched.watch);
+        watched.watch = nullptr;
+    }
+    if (news != os_folder_others) {
+        watched.changed = true;
+        files->changed_at = os_now_ms();
+    }
 }
 
-// What padmap says of a file read again: "reloaded FILE", the echo and what
-// --check finds in it; or "not reloaded FILE: why", the old layout kept.
-std::string reload_file(remap_state* remap, int index, const std::vector<uint8_t>& bytes, bool* id_changed) {
-    loaded_file& file = remap->files[index];
-    const std::string kept = " (the layout stays as it was)\n";
-    std::string echo;
-    config_listener echo_listener = {nullptr, echo_into, &echo};
-    config_outcome outcome = read_config_bytes(bytes.data(), bytes.size(), &remap->fresh, &echo_listener);
-    if (outcome == config_no_hardware_id) return "not reloaded " + file.shown + ": it holds no hardware id" + kept;
-    if (outcome == config_id_too_long) {
-        return "not reloaded " + file.shown + ": its hardware id is 500 characters or longer" + kept;
+bool files_settling(const file_watch* files) {
+    for (int k = 0; k < files->folder_count; ++k) {
+        if (files->folders[k].changed) return true;
     }
-    int other = file_naming(remap, remap->fresh.configured_hardware_id, index);
-    if (other >= 0) {
-        return "not reloaded " + file.shown + ": " + remap->files[other].shown + " names the same keyboard" + kept;
-    }
-    *id_changed = !names_keyboard(file.layout, remap->fresh.configured_hardware_id);
-    std::memcpy(&file.layout, &remap->fresh, sizeof file.layout);
-    name_sections(&file);
-    remap->sections_known[index] = false;
-    file.loaded_signature = content_signature(bytes);
-    std::string text = "reloaded " + file.shown + "\n" + echo;
-    std::unique_ptr<config_check> check(new (std::nothrow) config_check);
-    if (check != nullptr) {
-        check_config_bytes(bytes.data(), bytes.size(), check.get());
-        for (const config_finding& finding : check->findings) {
-            text += file.shown + ":" + std::to_string(finding.line) + ": " + finding.message + "\n";
-        }
-    }
-    return text;
+    return false;
 }
 
-}  // namespace
-
-void reload_changed(remap_state* remap) {
-    bool id_changed = false;
-    for (int i = 0; i < remap->file_count; ++i) {
-        loaded_file& file = remap->files[i];
-        if (!remap->folders[file.folder].changed) continue;
-        std::vector<uint8_t> bytes;
-        uint64_t signature = read_whole_file(file.path, &bytes) ? content_signature(bytes) : unreadable_signature;
+void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>* bytes) {
+    for (int i = 0; i < files->file_count; ++i) {
+        watched_file& file = files->files[i];
+        news[i] = file_news{file_unchanged, nullptr, 0};
+        if (!files->folders[file.folder].changed) continue;
+        uint64_t signature = read_whole_file(file.path, &bytes[i]) ? content_signature(bytes[i]) : unreadable_signature;
         if (signature == file.seen_signature) continue;
         file.seen_signature = signature;
         // Back to the content in use: nothing to do.
         if (signature == file.loaded_signature) continue;
-        std::string text = signature == unreadable_signature
-                               ? "not reloaded " + file.shown + ": it cannot be read (the layout stays as it was)\n"
-                               : reload_file(remap, i, bytes, &id_changed);
-        log_line(remap->run, text.data(), text.size());
+        file.read_signature = signature;
+        news[i] = signature == unreadable_signature ? file_news{file_unreadable, nullptr, 0}
+                                                    : file_news{file_changed, bytes[i].data(), bytes[i].size()};
     }
-    for (int k = 0; k < remap->folder_count; ++k) remap->folders[k].changed = false;
-    // A file that names another keyboard now takes the capture with it.
-    if (id_changed) check_every_keyboard(remap->run->set, remap->in_use, &remap->capture, {keyboard_gone, remap});
+}
+
+void note_reloaded(file_watch* files, uint32_t replaced) {
+    for (int i = 0; i < files->file_count; ++i) {
+        if (replaced & (1u << i)) files->files[i].loaded_signature = files->files[i].read_signature;
+    }
+    for (int k = 0; k < files->folder_count; ++k) files->folders[k].changed = false;
 }

@@ -1,20 +1,91 @@
 #ifndef PADMAP_APP_FILE_WATCH_H
 #define PADMAP_APP_FILE_WATCH_H
 
-#include "app/remap_state.h"
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
-// The configuration files, watched while padmap runs.
+#include "app/platform.h"
+#include "engine/engine.h"
+#include "keymap/config.h"
+
+// The configuration files, watched while padmap runs and read again when
+// saved: what is compared, and how each file is found again.
+
+// A file larger than this is not read again (a layout is a few kilobytes).
+constexpr size_t reload_max_bytes = size_t{4} << 20;
+
+// After the last change of a burst (an editor writes a file in several
+// steps), padmap waits this long with nothing more changing before it reads
+// the files again.
+constexpr uint32_t reload_settle_ms = 200;
+
+// The folder a file's path lies in, as the system takes it: the path up to
+// its last / or \ (the root's separator kept, and a drive's: "C:\"), the
+// drive of a drive-relative name ("C:" for "C:pad.cfg"), or "." for a bare
+// file name.
+std::u16string folder_of(const char16_t* path);
+
+// The file's name without its folder: what follows the last / or \, or a
+// drive's colon.
+std::u16string name_in_folder(const char16_t* path);
+
+// Reads the whole file. Returns false when it cannot be opened or read, or
+// is larger than reload_max_bytes.
+bool read_whole_file(const char16_t* path, std::vector<uint8_t>* bytes);
+
+// A number that stands for a file's content (64-bit FNV-1a), and one for a
+// file that cannot be read.
+uint64_t content_signature(const std::vector<uint8_t>& bytes);
+constexpr uint64_t unreadable_signature = 0;
+
+// A configuration file as the watch knows it.
+struct watched_file {
+    const char16_t* path;
+    int folder;                 // its folder among the watched ones
+    uint64_t loaded_signature;  // the content its layout in use was read from
+    uint64_t seen_signature;    // the content last found in the file
+    uint64_t read_signature;    // the content read for the reload in hand
+};
+
+struct watched_folder {
+    std::u16string path;
+    os_folder_watch* watch;  // null when the folder cannot be watched
+    bool changed;            // something changed; read again once quiet
+};
+
+struct file_watch {
+    int file_count;
+    watched_file files[max_config_files];
+    int folder_count;
+    watched_folder folders[max_config_files];
+    uint64_t changed_at;  // when a watched folder last told of a change (os_now_ms)
+};
+
+// Keeps in mind the content of each of the count files before it is loaded,
+// so that a save while padmap starts is not taken for the content already
+// loaded.
+void note_loaded_files(file_watch* files, int count, const char16_t* const* paths);
 
 // One watch per folder that holds a file; files of one folder share it.
-void watch_folders(remap_state* remap);
-void unwatch_folders(remap_state* remap);
+void watch_folders(file_watch* files);
+void unwatch_folders(file_watch* files);
 
-// Reads again every file of the folders that changed, once changes have
-// settled, and logs what padmap made of each: "reloaded FILE", its echo and
-// what --check finds in it, or "not reloaded FILE: why" with the old layout
-// kept. A file is read again only when its content differs from what was
-// last found in it. A file that names another keyboard takes the capture
-// with it.
-void reload_changed(remap_state* remap);
+// A folder's watch told of news: a change of its files is noted (and its
+// time), a watch that is lost is read once more and no longer waited on.
+void take_folder_news(file_watch* files, int folder);
+
+// True while a change waits for its files to settle.
+bool files_settling(const file_watch* files);
+
+// Reads again every file of the folders that changed: news[i] says what
+// file i holds now (file_unchanged when it holds what was last found or
+// what its layout was read from); bytes[i] keeps what news[i] points to.
+void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>* bytes);
+
+// After the engine took the news: the files of replaced (bit i for file i)
+// now have the layout of what was read, and no folder waits any more.
+void note_reloaded(file_watch* files, uint32_t replaced);
 
 #endif

@@ -1,7 +1,6 @@
 #include <cstring>
 
-#include "app/run.h"
-#include "app/stop.h"
+#include "app/key_loop.h"
 #include "keymap/text.h"
 
 namespace {
@@ -14,33 +13,31 @@ constexpr uint16_t identify_filter = 3;
 // The first key press names the keyboard. A release that comes before it (the
 // Enter that started padmap, say) goes on to the system unchanged: taking it
 // would name the wrong keyboard and leave its key held.
+bool identify_stroke(run_state* run, int device, const stroke& received) {
+    if (device > keyboard_count || (received.key.key_state & key_state_up)) {
+        send_stroke(run->set, device, &received);
+        return true;
+    }
+    char text[hardware_id_units * 3 + 32];
+    size_t length = 0;
+    char16_t id[hardware_id_units];
+    if (fetch_hardware_id(run->set, device, id)) {
+        const char prefix[] = "hardware id is ";
+        std::memcpy(text, prefix, sizeof prefix - 1);
+        length = sizeof prefix - 1;
+        length += utf16_to_utf8(id, text + length, sizeof text - length - 1);
+        text[length++] = '\n';
+    } else {
+        const char refusal[] = "BAD hardware_id, exiting...\n";
+        std::memcpy(text, refusal, sizeof refusal - 1);
+        length = sizeof refusal - 1;
+    }
+    log_line(run, text, length);
+    return false;
+}
+
 int run_identify(run_state* run) {
     set_keyboard_filter(run->set, identify_filter);
     start_log(run);
-    watch_for_stop(run->set);
-    int device = 0;
-    stroke received;
-    while (next_stroke(run, &device, &received)) {
-        if (device > keyboard_count || (received.key.key_state & key_state_up)) {
-            send_stroke(run->set, device, &received);
-            continue;
-        }
-        char text[hardware_id_units * 3 + 32];
-        size_t length = 0;
-        if (fetch_hardware_id(run->set, device)) {
-            const char prefix[] = "hardware id is ";
-            std::memcpy(text, prefix, sizeof prefix - 1);
-            length = sizeof prefix - 1;
-            length += utf16_to_utf8(hardware_id_buffer, text + length, sizeof text - length - 1);
-            text[length++] = '\n';
-        } else {
-            const char refusal[] = "BAD hardware_id, exiting...\n";
-            std::memcpy(text, refusal, sizeof refusal - 1);
-            length = sizeof refusal - 1;
-        }
-        log_line(run, text, length);
-        break;
-    }
-    end_run(run);
-    return 0;
+    return end_run(run, run_key_loop(run, stroke_handler{loop_identify, nullptr, nullptr}));
 }

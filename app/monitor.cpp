@@ -3,9 +3,8 @@
 #include <string>
 
 #include "app/front.h"
-#include "app/run.h"
-#include "app/stop.h"
-#include "app/translate.h"
+#include "app/key_loop.h"
+#include "engine/translate.h"
 #include "keymap/key_table.h"
 #include "keymap/text.h"
 
@@ -40,18 +39,18 @@ void key_text(const key_stroke& key, bool pause, char* out, size_t cap) {
 }
 
 // One line when the keyboard is first seen or its id has changed since.
-size_t id_line(known_id* known, int device, bool usable, char* out, size_t cap) {
-    bool same = known->seen && known->usable == usable &&
-                (!usable || std::memcmp(known->id, hardware_id_buffer, sizeof known->id) == 0);
+size_t id_line(known_id* known, int device, bool usable, const char16_t* id, char* out, size_t cap) {
+    bool same =
+        known->seen && known->usable == usable && (!usable || std::memcmp(known->id, id, sizeof known->id) == 0);
     if (same) return 0;
     known->seen = true;
     known->usable = usable;
-    if (usable) std::memcpy(known->id, hardware_id_buffer, sizeof known->id);
+    if (usable) std::memcpy(known->id, id, sizeof known->id);
     int length = std::snprintf(out, cap, "keyboard %d: ", device);
     if (length < 0) return 0;
     size_t used = static_cast<size_t>(length);
     if (usable) {
-        used += utf16_to_utf8(hardware_id_buffer, out + used, cap - used - 1);
+        used += utf16_to_utf8(id, out + used, cap - used - 1);
     } else {
         const char none[] = "no usable hardware id";
         std::memcpy(out + used, none, sizeof none - 1);
@@ -63,44 +62,50 @@ size_t id_line(known_id* known, int device, bool usable, char* out, size_t cap) 
 
 }  // namespace
 
-// Every keyboard's strokes, each sent on unchanged at once and then shown,
-// with a line whenever another program has come to the front: the name a
-// configuration's "when" line writes.
-int run_monitor(run_state* run) {
-    set_keyboard_filter(run->set, monitor_filter);
-    start_log(run);
-    watch_for_stop(run->set);
-    known_id known[keyboard_count] = {};
+// What the monitor has said so far.
+struct monitor_view {
+    known_id known[keyboard_count];
     front_program front;
     // What the last line said: another window of the same program says nothing new.
     std::u16string said_program;
-    bool said_known = false;
-    reset_front(&front);
-    bool after_e1[keyboard_count] = {};
-    int device = 0;
-    stroke received;
-    while (next_stroke(run, &device, &received)) {
-        send_stroke(run->set, device, &received);
-        if (device < 1 || device > keyboard_count) continue;
-        const key_stroke& key = received.key;
-        char text[hardware_id_units * 3 + program_name_units * 3 + 200];
-        size_t length = 0;
-        if (follow_front(&front) && (front.known != said_known || (front.known && said_program != front.name))) {
-            said_known = front.known;
-            said_program = front.known ? front.name : u"";
-            length = front_line(front, text, sizeof text);
-        }
-        bool usable = fetch_hardware_id(run->set, device);
-        length += id_line(&known[device - 1], device, usable, text + length, sizeof text - length);
-        char name[24];
-        key_text(key, is_pause_stroke(&after_e1[device - 1], key), name, sizeof name);
-        int line = std::snprintf(text + length, sizeof text - length, "%d %-4s %-9s make %04x state %04x extra %08lx\n",
-                                 device, (key.key_state & key_state_up) ? "up" : "down", name,
-                                 static_cast<unsigned>(key.make_code), static_cast<unsigned>(key.key_state),
-                                 static_cast<unsigned long>(key.extra_info));
-        if (line > 0) length += static_cast<size_t>(line);
-        log_line(run, text, length);
+    bool said_known;
+    bool after_e1[keyboard_count];
+};
+
+// Every keyboard's strokes, each sent on unchanged at once and then shown,
+// with a line whenever another program has come to the front: the name a
+// configuration's "when" line writes.
+bool monitor_stroke(run_state* run, monitor_view* view, int device, const stroke& received) {
+    send_stroke(run->set, device, &received);
+    if (device < 1 || device > keyboard_count) return true;
+    const key_stroke& key = received.key;
+    char text[hardware_id_units * 3 + program_name_units * 3 + 200];
+    size_t length = 0;
+    front_program& front = view->front;
+    if (follow_front(&front) &&
+        (front.known != view->said_known || (front.known && view->said_program != front.name))) {
+        view->said_known = front.known;
+        view->said_program = front.known ? front.name : u"";
+        length = front_line(front, text, sizeof text);
     }
-    end_run(run);
-    return 0;
+    char16_t id[hardware_id_units];
+    bool usable = fetch_hardware_id(run->set, device, id);
+    length += id_line(&view->known[device - 1], device, usable, id, text + length, sizeof text - length);
+    char name[24];
+    key_text(key, is_pause_stroke(&view->after_e1[device - 1], key), name, sizeof name);
+    int line =
+        std::snprintf(text + length, sizeof text - length, "%d %-4s %-9s make %04x state %04x extra %08lx\n", device,
+                      (key.key_state & key_state_up) ? "up" : "down", name, static_cast<unsigned>(key.make_code),
+                      static_cast<unsigned>(key.key_state), static_cast<unsigned long>(key.extra_info));
+    if (line > 0) length += static_cast<size_t>(line);
+    log_line(run, text, length);
+    return true;
+}
+
+int run_monitor(run_state* run) {
+    set_keyboard_filter(run->set, monitor_filter);
+    start_log(run);
+    monitor_view view = {};
+    reset_front(&view.front);
+    return end_run(run, run_key_loop(run, stroke_handler{loop_monitor, &view, nullptr}));
 }

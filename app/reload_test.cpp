@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/reload.h"
-#include "app/translate.h"
+#include "app/file_watch.h"
+#include "engine/translate.h"
 #include "keymap/config.h"
 #include "keymap/config_check.h"
 #include "keymap/text.h"
@@ -71,14 +71,12 @@ const variant_layouts& layouts_of_variants() {
     return all;
 }
 
-int ignore_send(void*, const key_stroke*) {
-    return 1;
-}
-
 // The log of one stroke under the variant's layout.
 std::string expected_log(int variant, key_stroke key) {
     stroke_log log;
-    translate_stroke(&layouts_of_variants().loaded[variant].keys, &key, send_op{ignore_send, nullptr}, "", &log);
+    held_outputs held;
+    engine_actions out;
+    translate_stroke(&layouts_of_variants().loaded[variant].keys, key, output_target{1, &held, &out}, "", &log);
     return std::string(log.text, log.length);
 }
 

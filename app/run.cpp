@@ -1,7 +1,32 @@
 #include "app/run.h"
 
+#include <cstdio>
+
 #include "app/stop.h"
 #include "console/console.h"
+
+size_t run_end_line(const run_outcome& outcome, char* out, size_t cap) {
+    const char* doing = nullptr;
+    if (outcome.end == run_wait_failed) doing = "waiting for keys";
+    if (outcome.end == run_read_failed) doing = "reading a key stroke";
+    if (doing == nullptr || cap == 0) return 0;
+    int length = 0;
+    if (outcome.end == run_read_failed && outcome.error == 0) {
+        length = std::snprintf(out, cap, "keyboard filter driver failed while %s: it answered with part of a stroke\n",
+                               doing);
+    } else {
+        char why[512];
+        os_error_text(outcome.error, why, sizeof why);
+        length = std::snprintf(out, cap, "keyboard filter driver failed while %s: %s (error %lu)\n", doing, why,
+                               static_cast<unsigned long>(outcome.error));
+    }
+    if (length < 0) return 0;
+    return static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
+}
+
+int run_end_status(const run_outcome& outcome) {
+    return outcome.end == run_wait_failed || outcome.end == run_read_failed ? 1 : 0;
+}
 
 bool driver_usable(run_state* run) {
     const device_set* set = run->set;
@@ -39,36 +64,20 @@ void log_line(run_state* run, const char* text, size_t size) {
     }
 }
 
-bool next_stroke(run_state* run, int* device, stroke* received) {
-    for (;;) {
-        if (stop_requested()) return false;
-        *device = wait_for_device(run->set);
-        if (*device == device_woken) continue;
-        *received = stroke{};
-        return receive_stroke(run->set, *device, received) > 0;
-    }
-}
-
 // Counts 0 (no answer) and 1000 (a full buffer) are no usable id.
-bool fetch_hardware_id(device_set* set, int device) {
-    int bytes = get_hardware_id(set, device);
+bool fetch_hardware_id(device_set* set, int device, char16_t* id) {
+    int bytes = get_hardware_id(set, device, id);
     return bytes >= 1 && bytes <= 999;
 }
 
-int send_key(void* context, int device, const key_stroke* key) {
-    run_state* run = static_cast<run_state*>(context);
-    stroke out = {};
-    out.key = *key;
-    int taken = send_stroke(run->set, device, &out);
-    if (taken > 0) note_key_sent(&run->held, device, *key);
-    return taken;
-}
-
-void end_run(run_state* run) {
-    release_held_keys(&run->held, send_key, run);
+int end_run(run_state* run, const run_outcome& outcome) {
+    char line[640];
+    size_t length = run_end_line(outcome, line, sizeof line);
+    if (length > 0) log_line(run, line, length);
     watch_for_stop(nullptr);
     close_device_set(run->set);
     run->set = nullptr;
     finish_log_writer(run->writer, run->output.drain_limit_ms);
     run->writer = nullptr;
+    return run_end_status(outcome);
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/translate.h"
+#include "engine/translate.h"
 #include "keymap/config.h"
 #include "tests/support/program_run.h"
 
@@ -81,10 +81,6 @@ const config& loaded_layout() {
     return loaded;
 }
 
-int ignore_send(void*, const key_stroke*) {
-    return 1;
-}
-
 // The log of one stroke pressed under the section (-1: outside sections).
 std::string expected_log(int section, key_stroke key) {
     const config& layout = loaded_layout();
@@ -101,7 +97,9 @@ std::string expected_log(int section, key_stroke key) {
         }
     }
     stroke_log log;
-    translate_entry(index >= 0 ? &entry : nullptr, &key, send_op{ignore_send, nullptr}, prefix.c_str(), &log);
+    held_outputs held;
+    engine_actions out;
+    translate_entry(index >= 0 ? &entry : nullptr, key, output_target{1, &held, &out}, prefix.c_str(), &log);
     return std::string(log.text, log.length);
 }
 

@@ -93,6 +93,10 @@ input_wait wait_for_input(device_set* set, const os_handle* others, int other_co
     uint32_t total = count + 1 + static_cast<uint32_t>(other_count);
     uint32_t position = os_wait_for_any(total, events, timeout_ms);
     if (position == os_wait_failed) return result;
+    if (position == os_wait_over) {
+        result.end = input_over;
+        return result;
+    }
     if (position == os_wait_timeout) {
         result.end = input_quiet;
     } else if (position < count) {

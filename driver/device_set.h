@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "driver/os.h"
+#include "keymap/key_stroke.h"
 
-// Device numbers: 1-10 keyboards, 11-20 mice, 0 none.
+// Device numbers: 1-10 keyboards (keyboard_count), 11-20 mice, 0 none.
 constexpr int device_count = 20;
-constexpr int keyboard_count = 10;
 
 struct device_slot {
     os_handle device;       // os_invalid_handle when the open failed
@@ -62,7 +62,8 @@ enum input_end {
     input_woken,   // wake_device_wait was called
     input_other,   // one of the caller's other handles is signalled
     input_quiet,   // nothing happened within the time limit
-    input_failed,  // the wait failed, or there is nothing to wait for
+    input_over,    // the simulated system's script has ended: nothing will ever come
+    input_failed,  // the wait failed (os_last_error says why), or there is nothing to wait for
 };
 
 struct input_wait {

@@ -1,6 +1,7 @@
 #include "driver/os.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -71,4 +72,27 @@ void* os_heap_alloc(size_t size, bool zero) {
 
 void os_heap_free(void* block) {
     if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+uint32_t os_last_error() {
+    return GetLastError();
+}
+
+size_t os_error_text(uint32_t error, char* out, size_t cap) {
+    if (cap == 0) return 0;
+    wchar_t text[512];
+    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                 sizeof text / sizeof text[0], nullptr);
+    // The system ends its messages with a line end.
+    while (units > 0 && (text[units - 1] == L'\r' || text[units - 1] == L'\n' || text[units - 1] == L' ')) --units;
+    int length = 0;
+    if (units > 0) {
+        length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), out, static_cast<int>(cap - 1), nullptr,
+                                     nullptr);
+    }
+    if (length <= 0) length = std::snprintf(out, cap, "error %lu", static_cast<unsigned long>(error));
+    if (length < 0) length = 0;
+    size_t used = static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
+    out[used] = 0;
+    return used;
 }

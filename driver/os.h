@@ -19,6 +19,9 @@ constexpr os_handle os_invalid_handle = ~static_cast<uintptr_t>(0);
 // Results of os_wait_for_any besides "object k signalled" (0..count-1).
 constexpr uint32_t os_wait_timeout = 0x102;
 constexpr uint32_t os_wait_failed = 0xFFFFFFFF;
+// Never a Windows result: the simulated system's script has ended, nothing
+// more will ever be signalled.
+constexpr uint32_t os_wait_over = 0xFFFFFFFE;
 
 // CreateFileA(name, GENERIC_READ, no sharing, no security, OPEN_EXISTING, no
 // flags, no template). Returns os_invalid_handle when the open fails.
@@ -52,6 +55,17 @@ bool os_set_event(os_handle event);
 
 // ResetEvent. Returns false when the handle is no open event.
 bool os_reset_event(os_handle event);
+
+// ERROR_NOT_ENOUGH_MEMORY, for a failure to allocate that no call reports.
+constexpr uint32_t os_error_no_memory = 8;
+
+// GetLastError: why the last call that failed on this thread failed.
+uint32_t os_last_error();
+
+// The system's words for an error (FormatMessageW from the system, as UTF-8,
+// without the line end), NUL-terminated in out (cap bytes, cap >= 1);
+// returns the length. Text of its own when the system has none.
+size_t os_error_text(uint32_t error, char* out, size_t cap);
 
 // CloseHandle. Returns false when the handle was not open.
 bool os_close_handle(os_handle handle);

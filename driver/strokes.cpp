@@ -3,8 +3,6 @@
 #include "driver/control_codes.h"
 #include "driver/device_set.h"
 
-char16_t hardware_id_buffer[hardware_id_units];
-
 namespace {
 
 // The slot's device handle, or 0 when the call must not reach the driver.
@@ -94,11 +92,11 @@ int receive_stroke(device_set* set, int device, stroke* into) {
     if (handle == os_null_handle) return 0;
     uint32_t size = is_keyboard(device) ? key_record_size : mouse_record_size;
     uint8_t* record = static_cast<uint8_t*>(os_heap_alloc(size, true));
-    if (record == nullptr) return 0;
+    if (record == nullptr) return receive_no_memory;
     uint32_t filled = 0;
-    os_device_control(handle, ctl_read, nullptr, 0, record, size, &filled);
+    bool answered = os_device_control(handle, ctl_read, nullptr, 0, record, size, &filled);
     // The buffer holds one record; a count claiming more cannot have more.
-    int received = filled >= size ? 1 : 0;
+    int received = !answered ? receive_failed : filled >= size ? 1 : filled > 0 ? receive_partial : 0;
     if (received == 1) {
         if (is_keyboard(device)) {
             decode_key(record, &into->key);
@@ -110,16 +108,16 @@ int receive_stroke(device_set* set, int device, stroke* into) {
     return received;
 }
 
-int get_hardware_id(device_set* set, int device) {
+int get_hardware_id(device_set* set, int device, char16_t* id) {
     os_handle handle = checked_device(set, device);
     if (handle == os_null_handle) return 0;
     // The driver writes UTF-16LE, the in-memory form of char16_t on every
     // target this runs on.
     uint32_t written = 0;
-    os_device_control(handle, ctl_get_hardware_id, nullptr, 0, hardware_id_buffer, hardware_id_bytes, &written);
+    os_device_control(handle, ctl_get_hardware_id, nullptr, 0, id, hardware_id_bytes, &written);
     // The text ends where the answer ends: a driver that writes no terminator
     // must not leave the tail of an earlier, longer id to be read as part of
     // this one. A full buffer has no room for one and is no usable id anyway.
-    if (written > 0 && written < hardware_id_bytes) hardware_id_buffer[written / 2] = 0;
+    if (written > 0 && written < hardware_id_bytes) id[written / 2] = 0;
     return static_cast<int>(written);
 }

@@ -4,15 +4,9 @@
 #include <cstdint>
 
 #include "keymap/hardware_id.h"
+#include "keymap/key_stroke.h"
 
 struct device_set;
-
-// One keyboard event. key_state: 0x01 release, 0x02 E0 prefix, 0x04 E1 prefix.
-struct key_stroke {
-    uint16_t make_code;
-    uint16_t key_state;
-    uint32_t extra_info;
-};
 
 struct mouse_stroke {
     uint16_t button_state;
@@ -31,30 +25,31 @@ union stroke {
 };
 static_assert(sizeof(stroke) == sizeof(mouse_stroke), "a stroke is as large as a mouse stroke");
 
-constexpr uint16_t key_state_up = 0x01;
-constexpr uint16_t key_state_e0 = 0x02;
-constexpr uint16_t key_state_e1 = 0x04;
-
 // Sizes of the driver's wire records.
 constexpr uint32_t key_record_size = 12;
 constexpr uint32_t mouse_record_size = 24;
 
-// Filled by every get_hardware_id call; read as a NUL-terminated UTF-16 string.
-extern char16_t hardware_id_buffer[hardware_id_units];
-
 // All three return 0 without any request when the set is null, the device
 // number is not 1-20, or the slot's device field is zero.
 
-// Reads the device's next captured stroke. Returns the strokes read, 0 or 1.
+// Reads the device's next captured stroke. Returns 1 for a stroke; 0 when the
+// driver answered with nothing (a driver whose input has ended: the test
+// driver ends a session so); receive_failed when the request failed
+// (os_last_error says why); receive_no_memory when there was no memory for
+// it; receive_partial when the answer held part of a record, as only a
+// faulty driver gives.
+constexpr int receive_failed = -1;
+constexpr int receive_partial = -2;
+constexpr int receive_no_memory = -3;
 int receive_stroke(device_set* set, int device, stroke* into);
 
 // Injects one stroke on the device. Returns the strokes the driver took, 0 or 1.
 int send_stroke(device_set* set, int device, const stroke* from);
 
-// Asks the device's hardware id into hardware_id_buffer, whose text then ends
-// where the driver's answer ends (at its own terminator or at the byte count).
-// Returns the bytes the driver wrote, 0 on failure; 1-999 is a usable id, 1000
-// (a full buffer) is not.
-int get_hardware_id(device_set* set, int device);
+// Asks the device's hardware id into id (hardware_id_units units), whose text
+// then ends where the driver's answer ends (at its own terminator or at the
+// byte count). Returns the bytes the driver wrote, 0 on failure; 1-999 is a
+// usable id, 1000 (a full buffer) is not.
+int get_hardware_id(device_set* set, int device, char16_t* id);
 
 #endif

@@ -24,7 +24,7 @@
 #include <cstring>
 
 #include "app/entry.h"
-#include "app/translate.h"
+#include "engine/translate.h"
 #include "keymap/config.h"
 #include "keymap/key_table.h"
 #include "sim/sim.h"

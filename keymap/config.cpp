@@ -294,3 +294,12 @@ bool load_config_bytes(const uint8_t* data, size_t size, config* into) {
     }
     return true;
 }
+
+bool names_keyboard(const config& layout, const char16_t* id) {
+    const char16_t* named = layout.configured_hardware_id;
+    for (int i = 0; i < hardware_id_units; ++i) {
+        if (named[i] != id[i]) return false;
+        if (named[i] == 0) return true;
+    }
+    return false;
+}

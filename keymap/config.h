@@ -98,4 +98,8 @@ void print_load_failure(const char16_t* path, config_outcome outcome);
 config_outcome read_config(const char16_t* path, config* into, const config_listener* listener);
 config_outcome read_config_bytes(const uint8_t* data, size_t size, config* into, const config_listener* listener);
 
+// True when the configuration names the keyboard with the NUL-terminated id:
+// equal, whole and in case.
+bool names_keyboard(const config& layout, const char16_t* id);
+
 #endif

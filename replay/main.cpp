@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "app/entry.h"
-#include "app/reload.h"
+#include "app/file_watch.h"
 #include "app/stop.h"
 #include "console/console.h"
 #include "driver/control_codes.h"

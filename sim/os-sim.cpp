@@ -13,6 +13,9 @@ namespace {
 
 const char device_prefix[] = "\\\\.\\interception";
 
+constexpr uint32_t error_invalid_handle = 6;
+constexpr uint32_t error_invalid_parameter = 87;
+
 // The device number the driver gives a name, 0 for a name it does not own.
 int device_for_name(const char* name) {
     size_t prefix = sizeof device_prefix - 1;
@@ -186,21 +189,26 @@ bool os_device_control(os_handle device, uint32_t code, const void* in, uint32_t
 
 uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t timeout_ms) {
     if (sim_attempt(sim_step_wait)) return os_wait_failed;
-    if (count == 0 || count > 64 || handles == nullptr) return os_wait_failed;
+    sim_model& model = sim_state();
+    if (count == 0 || count > 64 || handles == nullptr) {
+        model.last_error = error_invalid_parameter;
+        return os_wait_failed;
+    }
     for (uint32_t i = 0; i < count; ++i) {
-        if (sim_find_handle(handles[i]) == nullptr) return os_wait_failed;
+        if (sim_find_handle(handles[i]) != nullptr) continue;
+        model.last_error = error_invalid_handle;
+        return os_wait_failed;
     }
     // The user types the next stroke only while the program waits with
     // nothing pending, or at once while it is held; strokes that reach the
     // system directly keep coming. A real wait on events that nobody will
-    // signal would block for ever; failing ends the program's loop instead.
-    sim_model& model = sim_state();
+    // signal would block for ever: the end of the script is said instead.
     uint32_t waited_ms = 0;
     for (;;) {
         if (!model.frozen) {
             uint32_t position = first_signalled(count, handles);
             if (position < count) return position;
-            if (sim_any_pending()) return os_wait_failed;
+            if (sim_any_pending()) return os_wait_over;
             if (model.quiet_left_ms > 0) {
                 if (timeout_ms != os_wait_infinite && timeout_ms - waited_ms <= model.quiet_left_ms) {
                     model.quiet_left_ms -= timeout_ms - waited_ms;
@@ -222,7 +230,7 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t time
                 model.frozen = false;
                 continue;
             }
-            return os_wait_failed;
+            return os_wait_over;
         }
     }
 }
@@ -280,4 +288,21 @@ void os_heap_free(void* block) {
         --model.live_blocks;
         return;
     }
+}
+
+uint32_t os_last_error() {
+    return sim_state().last_error;
+}
+
+// The words Windows has for the errors the simulated driver gives.
+size_t os_error_text(uint32_t error, char* out, size_t cap) {
+    const char* text = error == sim_failure_error         ? "A device attached to the system is not functioning."
+                       : error == error_invalid_handle    ? "The handle is invalid."
+                       : error == error_invalid_parameter ? "The parameter is incorrect."
+                       : error == os_error_no_memory
+                           ? "Not enough memory resources are available to process this command."
+                           : nullptr;
+    int length = text != nullptr ? std::snprintf(out, cap, "%s", text)
+                                 : std::snprintf(out, cap, "error %lu", static_cast<unsigned long>(error));
+    return length < 0 ? 0 : std::min(static_cast<size_t>(length), cap - 1);
 }

@@ -60,6 +60,7 @@ void sim_reset() {
         block = nullptr;
     }
     model.live_blocks = 0;
+    model.last_error = 0;
     model.script.clear();
     model.script.shrink_to_fit();
     model.script_next = 0;
@@ -273,6 +274,7 @@ bool sim_attempt(sim_step step) {
         model.failures[kept++] = failure;
     }
     model.failure_count = kept;
+    if (fails) model.last_error = sim_failure_error;
     return fails;
 }
 

@@ -24,6 +24,10 @@ enum sim_step {
     sim_step_count
 };
 
+// The error a step made to fail leaves for os_last_error: ERROR_GEN_FAILURE,
+// as a driver that breaks answers.
+constexpr uint32_t sim_failure_error = 31;
+
 // Forgets every device, stroke, failure, counter and sink, and frees the heap
 // blocks the program left, as the end of its process would.
 void sim_reset();

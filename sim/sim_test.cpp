@@ -224,14 +224,24 @@ TEST_F(SimulatedDriver, HandlesAreDistinctAndCloseOnce) {
     EXPECT_FALSE(os_close_handle(0x1234));
 }
 
-TEST_F(SimulatedDriver, AWaitThatCouldOnlyHangFails) {
+// A wait that could only hang is the end of the script; one that a real
+// system would refuse fails, with the system's reason.
+TEST_F(SimulatedDriver, AWaitThatCouldOnlyHangEndsTheScript) {
     ASSERT_TRUE(open({1, 2}));
     sim_type(2, key_stroke{0x10, 0, 0});
     os_handle only_first[1] = {set->slots[0].input_event};
-    EXPECT_EQ(os_wait_failed, os_wait_for_any(1, only_first));
+    EXPECT_EQ(os_wait_over, os_wait_for_any(1, only_first));
     EXPECT_EQ(os_wait_failed, os_wait_for_any(0, only_first));
+    EXPECT_EQ(87u, os_last_error());
     os_handle unknown[1] = {0x4444};
     EXPECT_EQ(os_wait_failed, os_wait_for_any(1, unknown));
+    EXPECT_EQ(6u, os_last_error());
+    sim_fail_at(sim_step_wait, sim_step_calls(sim_step_wait) + 1);
+    EXPECT_EQ(os_wait_failed, os_wait_for_any(1, only_first));
+    EXPECT_EQ(sim_failure_error, os_last_error());
+    char text[80];
+    os_error_text(os_last_error(), text, sizeof text);
+    EXPECT_STREQ("A device attached to the system is not functioning.", text);
     os_handle both[2] = {set->slots[0].input_event, set->slots[1].input_event};
     EXPECT_EQ(1u, os_wait_for_any(2, both));
 }
@@ -241,7 +251,8 @@ TEST_F(SimulatedDriver, OnlyTheChosenOccurrenceFails) {
     sim_fail_at(sim_step_hardware_id, 2);
     sim_fail_at(sim_step_hardware_id, 4);
     const int expected[] = {6, 0, 6, 0, 6};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], get_hardware_id(set, 1)) << "call " << i + 1;
+    char16_t id[hardware_id_units];
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], get_hardware_id(set, 1, id)) << "call " << i + 1;
     EXPECT_EQ(5, sim_step_calls(sim_step_hardware_id));
 }
 
@@ -392,7 +403,8 @@ TEST_F(SimulatedDriver, KeyboardWatchesHearOfEveryIdChange) {
     drain_timed(set, os_wait_infinite, &event, 1);
     const std::vector<std::string> expected = {"got 1 0010", "other 0", "got 1 0011"};
     EXPECT_EQ(expected, trace);
-    EXPECT_EQ(16, get_hardware_id(set, 1)) << "\"another\" and its terminator";
+    char16_t id[hardware_id_units];
+    EXPECT_EQ(16, get_hardware_id(set, 1, id)) << "\"another\" and its terminator";
     os_unwatch_keyboards(watch);
     EXPECT_EQ(0, sim_keyboard_watches());
 }
@@ -458,7 +470,7 @@ TEST_F(SimulatedDriver, FolderWatchesTellTheirFilesFromOthers) {
     elsewhere.folder = "other pads";
     elsewhere.file = "pad.cfg";
     sim_happen(elsewhere);
-    EXPECT_EQ(input_failed, wait_for_input(set, &event, 1, os_wait_infinite).end)
+    EXPECT_EQ(input_over, wait_for_input(set, &event, 1, os_wait_infinite).end)
         << "another folder's pad.cfg is none of this watch's";
     os_unwatch_folder(watch);
     EXPECT_EQ(os_folder_lost, os_take_folder_changes(nullptr));

@@ -17,21 +17,11 @@
 #include "app/stop.h"
 #include "console/console.h"
 #include "sim/sim.h"
+#include "tests/support/key_strokes.h"
 #include "tests/support/own_files.h"
 
 // Test support: the whole program run from its entry on the simulated driver,
 // with what it printed and what reached the system.
-
-inline bool operator==(const key_stroke& a, const key_stroke& b) {
-    return a.make_code == b.make_code && a.key_state == b.key_state && a.extra_info == b.extra_info;
-}
-
-inline void PrintTo(const key_stroke& key, std::ostream* out) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%04x %04x %08x}", static_cast<unsigned>(key.make_code),
-                  static_cast<unsigned>(key.key_state), static_cast<unsigned>(key.extra_info));
-    *out << text;
-}
 
 inline bool operator==(const sim_typed& a, const sim_typed& b) {
     return a.device == b.device && a.key == b.key;

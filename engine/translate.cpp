@@ -1,4 +1,4 @@
-#include "app/translate.h"
+#include "engine/translate.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -103,7 +103,7 @@ void put_line_start(stroke_log* log, const char* line_prefix) {
 }
 
 struct line_context {
-    send_op send;
+    output_target target;
     const char* line_prefix;
     const key_entry* entry;
     uint16_t received;
@@ -133,40 +133,34 @@ key_stroke output_stroke(uint16_t out, bool release, uint32_t extra_info) {
 void release_output(stroke_log* log, const line_context& line, uint16_t out) {
     put_head(log, up_prefix, length(up_prefix), line, out);
     key_stroke key = output_stroke(out, true, line.extra_info);
-    line.send.send(line.send.context, &key);
+    send_output(line.target.held, line.target.out, line.target.device, key);
     put_hex(log, out);
     put_text(log, output_up);
 }
 
 void press_output(stroke_log* log, const line_context& line, uint16_t out, uint16_t modifiers) {
-    const send_op send = line.send;
+    const output_target& target = line.target;
     put_head(log, down_prefix, length(down_prefix), line, out);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
         put_text(log, modifier_tags[bit]);
         put_text(log, modifier_down);
-        send.send(send.context, &modifier_strokes[2 * bit]);
+        send_output(target.held, target.out, target.device, modifier_strokes[2 * bit]);
     }
     key_stroke key = output_stroke(out, false, line.extra_info);
-    send.send(send.context, &key);
+    send_output(target.held, target.out, target.device, key);
     put_hex(log, out);
     put_text(log, output_down);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
         put_text(log, modifier_tags[bit]);
         put_text(log, modifier_up);
-        send.send(send.context, &modifier_strokes[2 * bit + 1]);
+        send_output(target.held, target.out, target.device, modifier_strokes[2 * bit + 1]);
     }
     put_text(log, line_end);
 }
 
 }  // namespace
-
-uint16_t lookup_code(const key_stroke& key) {
-    uint16_t lookup = key.make_code;
-    if (key.key_state & key_state_e0) lookup |= 0xE000;
-    return lookup;
-}
 
 void log_pass_through(const key_stroke& key, const char* prefix, stroke_log* log) {
     log->length = 0;
@@ -183,24 +177,24 @@ bool is_pause_stroke(bool* after_e1, const key_stroke& key) {
     return e1 || second_half;
 }
 
-translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
-                                  stroke_log* log) {
+translate_result translate_stroke(const key_table* table, const key_stroke& key, output_target target,
+                                  const char* prefix, stroke_log* log) {
     // Its make code alone is another key's: Pause's E1 1D would be left Ctrl.
-    int index = (key->key_state & key_state_e1) ? -1 : find_key_by_code(table, lookup_code(*key));
-    return translate_entry(index >= 0 ? &table->entries[index] : nullptr, key, send, prefix, log);
+    int index = (key.key_state & key_state_e1) ? -1 : find_key_by_code(table, lookup_code(key));
+    return translate_entry(index >= 0 ? &table->entries[index] : nullptr, key, target, prefix, log);
 }
 
-translate_result translate_entry(const key_entry* found, key_stroke* key, send_op send, const char* prefix,
-                                 stroke_log* log) {
+translate_result translate_entry(const key_entry* found, const key_stroke& key, output_target target,
+                                 const char* prefix, stroke_log* log) {
     log->length = 0;
     if (found == nullptr || found->outputs[0] == 0) {
-        log_pass_through(*key, prefix, log);
+        log_pass_through(key, prefix, log);
         return translate_pass_through;
     }
 
     const key_entry& entry = *found;
-    const line_context line = {send, prefix, &entry, key->make_code, key->extra_info};
-    const bool release = (key->key_state & key_state_up) != 0;
+    const line_context line = {target, prefix, &entry, key.make_code, key.extra_info};
+    const bool release = (key.key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (release) {
             release_output(log, line, entry.outputs[i]);

@@ -1,16 +1,18 @@
-#ifndef PADMAP_APP_TRANSLATE_H
-#define PADMAP_APP_TRANSLATE_H
+#ifndef PADMAP_ENGINE_TRANSLATE_H
+#define PADMAP_ENGINE_TRANSLATE_H
 
 #include <cstddef>
 
-#include "driver/strokes.h"
+#include "engine/held_outputs.h"
+#include "keymap/key_stroke.h"
 #include "keymap/key_table.h"
 
-// Sends one key stroke to the device the translated stroke came from. The
-// result (strokes taken) is ignored by the translation.
-struct send_op {
-    int (*send)(void* context, const key_stroke* key);
-    void* context;
+// Where a translated stroke's outputs go: to the keyboard it came from, noted
+// among what padmap holds on the system.
+struct output_target {
+    int device;
+    held_outputs* held;
+    engine_actions* out;
 };
 
 enum translate_result { translate_pass_through, translate_consumed };
@@ -31,23 +33,20 @@ struct stroke_log {
     size_t length;
 };
 
-// Looks the stroke up in the table. Pass-through leaves the stroke exactly as
-// received for the caller to forward; consumed means its outputs were sent.
+// Looks the stroke up in the table. Pass-through leaves the stroke for the
+// caller to forward exactly as received; consumed means its outputs were
+// asked for.
 // Either way log holds the stroke's log text, every line beginning with
 // prefix (NUL-terminated, may be empty), which the caller hands on after the
 // stroke's last send (the pass-through included). A stroke with the E1 flag
 // is looked up in no table: it passes through.
-translate_result translate_stroke(const key_table* table, key_stroke* key, send_op send, const char* prefix,
-                                  stroke_log* log);
-
-// The code a stroke is looked up by: its make code, with 0xE000 when it
-// carries the E0 flag.
-uint16_t lookup_code(const key_stroke& key);
+translate_result translate_stroke(const key_table* table, const key_stroke& key, output_target target,
+                                  const char* prefix, stroke_log* log);
 
 // The same translation with the entry already found: null, or an entry whose
 // first output is 0, passes the stroke through.
-translate_result translate_entry(const key_entry* entry, key_stroke* key, send_op send, const char* prefix,
-                                 stroke_log* log);
+translate_result translate_entry(const key_entry* entry, const key_stroke& key, output_target target,
+                                 const char* prefix, stroke_log* log);
 
 // The log of a stroke passed through untranslated: "bypassing key" and its
 // lookup code (the make code with 0xE000 for the E0 flag), after prefix.

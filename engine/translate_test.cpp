@@ -1,4 +1,4 @@
-#include "app/translate.h"
+#include "engine/translate.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +9,9 @@
 #include <vector>
 
 #include "keymap/key_table.h"
-#include "tests/support/program_run.h"
+#include "tests/support/key_strokes.h"
 
 namespace {
-
-// Records what the translation sends. Every send reports failure (0 strokes
-// taken), which the translation must neither retry nor report.
-int record(void* context, const key_stroke* key) {
-    static_cast<std::vector<key_stroke>*>(context)->push_back(*key);
-    return 0;
-}
 
 struct mapping {
     const char* key;
@@ -51,17 +44,19 @@ struct session {
 // caller hands the text on.
 session translate_all(const std::vector<key_stroke>& received, const std::string& prefix = "") {
     session s;
+    held_outputs held;
+    reset_held_outputs(&held);
     std::vector<size_t> wrong_result;
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < received.size(); ++i) {
-        key_stroke key = received[i];
-        size_t first_send = s.sent.size();
         stroke_log log;
         log.length = log_capacity + 1;
-        bool passed =
-            translate_stroke(&table, &key, send_op{record, &s.sent}, prefix.c_str(), &log) == translate_pass_through;
-        bool sent = s.sent.size() > first_send;
-        if (passed == sent || (passed && !(key == received[i]))) wrong_result.push_back(i);
+        engine_actions out;
+        clear_actions(&out);
+        bool passed = translate_stroke(&table, received[i], output_target{1, &held, &out}, prefix.c_str(), &log) ==
+                      translate_pass_through;
+        for (const action& a : out.list) s.sent.push_back(a.key);
+        if (passed == !out.list.empty()) wrong_result.push_back(i);
         s.log.append(log.text, log.length);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

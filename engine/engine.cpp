@@ -1,0 +1,175 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "keymap/text.h"
+
+namespace {
+
+void copy_prefix(const std::string& prefix, char* into) {
+    std::memcpy(into, prefix.c_str(), prefix.size() + 1);
+}
+
+// A prefix longer than its room keeps its start: the file, then the section.
+void name_sections(engine_file* file) {
+    for (int s = 0; s < file->layout.section_count; ++s) {
+        std::string prefix = std::string(file->line_prefix) + "when " + file->layout.sections[s].label + ": ";
+        prefix.resize(std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1));
+        copy_prefix(prefix, file->section_prefix[s]);
+    }
+}
+
+// A keyboard that is no longer there gets no releases for the keys held on
+// it: padmap lets go of the outputs it pressed for them.
+void keyboard_gone(engine* core, int device, engine_actions* out) {
+    release_outputs_of(&core->outputs, device, out);
+    forget_presses(&core->pressed, device);
+}
+
+// Notes the file a keyboard was found to follow (-1: none); the one it
+// followed before, if another, lets it go.
+void note_keyboard(engine* core, int device, int file, engine_actions* out) {
+    int& known = core->keyboard_file[device - 1];
+    if (known >= 0 && known != file) keyboard_gone(core, device, out);
+    known = file;
+}
+
+// The section of the file for the program in front, -1 for none.
+int section_in_front(engine* core, int file) {
+    const config& layout = core->files[file].layout;
+    if (layout.section_count == 0) return -1;
+    if (!core->sections_known[file]) {
+        core->in_front[file] =
+            core->front_program.empty() ? -1 : section_for_program(layout, core->front_program.c_str());
+        core->sections_known[file] = true;
+    }
+    return core->in_front[file];
+}
+
+// What a stroke is translated by (null: no entry), and what its log lines
+// start with. Both stay valid until the pressed key is let go.
+struct found_entry {
+    const key_entry* entry;
+    const char* prefix;
+};
+
+// A pressed key's repeats and release go by what its press found; anything
+// else by the layout of the moment: the section of the program in front,
+// for a key that section gives a first output, otherwise the lines outside
+// sections. A press of a key not down yet is noted with what it found. A
+// section's entry has the key's own name: sections share the file's names.
+found_entry entry_for_stroke(engine* core, int file, int device, const key_stroke& key) {
+    uint16_t code = lookup_code(key);
+    if (const pressed_key* pressed = find_pressed(&core->pressed, device, code)) {
+        return found_entry{pressed->found ? &pressed->entry : nullptr, pressed->prefix};
+    }
+    const engine_file& loaded = core->files[file];
+    int index = find_key_by_code(&loaded.layout.keys, code);
+    found_entry found = {index >= 0 ? &loaded.layout.keys.entries[index] : nullptr, loaded.line_prefix};
+    int section = index >= 0 ? section_in_front(core, file) : -1;
+    if (section >= 0 && loaded.layout.sections[section].keys.entries[index].outputs[0] != 0) {
+        found = found_entry{&loaded.layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
+    }
+    if (key.key_state & key_state_up) return found;
+    note_press(&core->pressed, device, code, found.entry, found.prefix);
+    return found;
+}
+
+}  // namespace
+
+void start_engine(engine* core, int count, const std::string* shown) {
+    core->file_count = count;
+    for (int i = 0; i < count; ++i) {
+        engine_file& file = core->files[i];
+        file.shown = shown[i];
+        file.line_prefix[0] = 0;
+        // With several files every log line names the file of its keyboard;
+        // one file prints exactly what it always has.
+        if (count > 1) {
+            std::string prefix = file.shown + ": ";
+            // A path too long for the prefix keeps its end, the file's own name.
+            if (prefix.size() >= log_prefix_max) prefix = "..." + prefix.substr(prefix.size() - (log_prefix_max - 4));
+            copy_prefix(prefix, file.line_prefix);
+        }
+        name_sections(&file);
+        core->sections_known[i] = false;
+        core->in_front[i] = -1;
+    }
+    for (int& file : core->keyboard_file) file = -1;
+    std::memset(core->after_e1, 0, sizeof core->after_e1);
+    reset_held_outputs(&core->outputs);
+    reset_pressed_keys(&core->pressed);
+    core->front_program.clear();
+}
+
+int file_naming(const engine* core, const char16_t* id, int except) {
+    for (int i = 0; i < core->file_count; ++i) {
+        if (i != except && names_keyboard(core->files[i].layout, id)) return i;
+    }
+    return -1;
+}
+
+bool engine_follows_front(const engine* core) {
+    for (int i = 0; i < core->file_count; ++i) {
+        if (core->files[i].layout.section_count > 0) return true;
+    }
+    return false;
+}
+
+void engine_front(engine* core, const char16_t* program) {
+    core->front_program = program != nullptr ? utf8_text(program) : std::string();
+    for (bool& known : core->sections_known) known = false;
+}
+
+void engine_keyboard(engine* core, int device, const char16_t* id, engine_actions* out) {
+    if (device < 1 || device > keyboard_count) return;
+    int file = id != nullptr ? file_naming(core, id, -1) : -1;
+    note_keyboard(core, device, file, out);
+    add_filter(out, device, id == nullptr || file >= 0 ? capture_every_stroke : capture_nothing);
+}
+
+void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, engine_actions* out) {
+    if (device < 1 || device > keyboard_count) {
+        add_pass(out, device, key);
+        return;
+    }
+    bool pause = is_pause_stroke(&core->after_e1[device - 1], key);
+    int file = id != nullptr ? file_naming(core, id, -1) : -1;
+    // A stroke whose id cannot be read says nothing of where its keyboard went.
+    if (id != nullptr) note_keyboard(core, device, file, out);
+    if (file < 0) {
+        add_pass(out, device, key);
+        // A keyboard no file names has no reason to pass through padmap; one
+        // whose id cannot be read yet stays captured.
+        if (id != nullptr) add_filter(out, device, capture_nothing);
+        return;
+    }
+    stroke_log log;
+    if (pause) {
+        add_pass(out, device, key);
+        log_pass_through(key, core->files[file].line_prefix, &log);
+    } else {
+        found_entry found = entry_for_stroke(core, file, device, key);
+        output_target target = {device, &core->outputs, out};
+        if (translate_entry(found.entry, key, target, found.prefix, &log) == translate_pass_through) {
+            add_pass(out, device, key);
+        }
+        // Let go only now: the entry above may be the pressed key's own.
+        if (key.key_state & key_state_up) note_release(&core->pressed, device, lookup_code(key));
+    }
+    out->log.append(log.text, log.length);
+}
+
+void engine_file_replaced(engine* core, int file) {
+    name_sections(&core->files[file]);
+    core->sections_known[file] = false;
+}
+
+void engine_stop(engine* core, engine_actions* out) {
+    release_all_outputs(&core->outputs, out);
+}
+
+void engine_send_refused(engine* core, int device, const key_stroke& key) {
+    note_refused(&core->outputs, device, key);
+}

@@ -1,0 +1,100 @@
+#ifndef PADMAP_ENGINE_ENGINE_H
+#define PADMAP_ENGINE_ENGINE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/actions.h"
+#include "engine/held_outputs.h"
+#include "engine/pressed_keys.h"
+#include "engine/translate.h"
+#include "keymap/config.h"
+#include "keymap/key_stroke.h"
+
+// Remap mode's decisions, with no operating system, driver or console in
+// them: events come in (a keyboard's stroke, a keyboard seen in its slot, the
+// program in front, files read again, a stop, a send the driver refused) and
+// actions go out (engine_actions). The loop around it waits, reads, asks ids
+// and carries the actions out.
+
+// A configuration in use, with what its log lines start with.
+struct engine_file {
+    std::string shown;                                  // its path as UTF-8
+    char line_prefix[log_prefix_max];                   // its log lines' start; empty with one file
+    char section_prefix[max_sections][log_prefix_max];  // ... those of a stroke a section translates
+    config layout;
+};
+
+// Everything remap mode decides by; large (a key table per file): it lives on
+// the heap.
+struct engine {
+    int file_count;
+    engine_file files[max_config_files];
+    int keyboard_file[keyboard_count];  // the file each slot's keyboard followed when last seen, -1: none
+    bool after_e1[keyboard_count];      // each keyboard's memory for is_pause_stroke
+    held_outputs outputs;               // what padmap holds down on the system
+    pressed_keys pressed;               // the pads' keys that are down, with what their press found
+    std::string front_program;          // the program in front (UTF-8), empty when none or it cannot be asked
+    int in_front[max_config_files];     // each file's section for that program, -1 for none
+    bool sections_known[max_config_files];
+    config fresh;  // a file read again, before it replaces the layout in use
+};
+
+// Makes a fresh engine for count files (1 to max_config_files) whose
+// layouts the caller has loaded into files[i].layout and whose paths are
+// shown: nothing held, no keyboard seen, no program in front.
+void start_engine(engine* core, int count, const std::string* shown);
+
+// The file, other than except, that names the keyboard with the
+// NUL-terminated id; -1 for none.
+int file_naming(const engine* core, const char16_t* id, int except);
+
+// True when some file has sections: the loop then tells the engine the
+// program in front before each stroke.
+bool engine_follows_front(const engine* core);
+
+// The program whose window is in front changed: its file name without a
+// folder (NUL-terminated UTF-16), or null when no window is in front or its
+// program cannot be asked.
+void engine_front(engine* core, const char16_t* program);
+
+// Keyboard device 1-10 was asked for its id (null: no usable id came back):
+// its filter is set by the rule (captured when a file names it or its id is
+// unknown), and a keyboard that is no longer the one a file named there has
+// everything padmap held for it released.
+void engine_keyboard(engine* core, int device, const char16_t* id, engine_actions* out);
+
+// A stroke of keyboard device 1-10, with the id its slot answered (null: no
+// usable id).
+void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, engine_actions* out);
+
+// What a file was found to hold when it was read again.
+enum file_news_kind {
+    file_unchanged,   // nothing to do for it
+    file_unreadable,  // it cannot be read
+    file_changed,     // bytes hold its new content
+};
+struct file_news {
+    file_news_kind kind;
+    const uint8_t* bytes;
+    size_t size;
+};
+
+// Files were read again: for each changed one, "reloaded FILE" with its echo
+// and what the check finds in it, or "not reloaded FILE: why" with its layout
+// kept. Returns the files (bit i for file i) whose layout was replaced.
+uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out);
+
+// The layout of file i was replaced (engine_reload does it): the prefixes of
+// its sections are made anew, and its section for the program in front is
+// looked up again at its next stroke.
+void engine_file_replaced(engine* core, int file);
+
+// The run ends: every output padmap holds is released.
+void engine_stop(engine* core, engine_actions* out);
+
+// The driver did not take a stroke the engine asked to send.
+void engine_send_refused(engine* core, int device, const key_stroke& key);
+
+#endif

@@ -1,0 +1,56 @@
+#include "engine/pressed_keys.h"
+
+#include <cstring>
+
+namespace {
+
+keyboard_presses* presses_of(pressed_keys* pressed, int device) {
+    return device >= 1 && device <= keyboard_count ? &pressed->keyboards[device - 1] : nullptr;
+}
+
+}  // namespace
+
+void reset_pressed_keys(pressed_keys* pressed) {
+    for (keyboard_presses& keyboard : pressed->keyboards) keyboard.count = 0;
+}
+
+const pressed_key* find_pressed(const pressed_keys* pressed, int device, uint16_t code) {
+    if (device < 1 || device > keyboard_count) return nullptr;
+    const keyboard_presses& keyboard = pressed->keyboards[device - 1];
+    for (int i = 0; i < keyboard.count; ++i) {
+        if (keyboard.keys[i].code == code) return &keyboard.keys[i];
+    }
+    return nullptr;
+}
+
+void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix) {
+    keyboard_presses* keyboard = presses_of(pressed, device);
+    if (keyboard == nullptr || keyboard->count == pressed_key_count) return;
+    pressed_key& key = keyboard->keys[keyboard->count++];
+    key.code = code;
+    key.found = entry != nullptr;
+    if (entry != nullptr) {
+        std::memcpy(&key.entry, entry, sizeof key.entry);
+    } else {
+        std::memset(&key.entry, 0, sizeof key.entry);
+    }
+    size_t length = 0;
+    while (length + 1 < sizeof key.prefix && prefix[length] != 0) ++length;
+    std::memcpy(key.prefix, prefix, length);
+    key.prefix[length] = 0;
+}
+
+void note_release(pressed_keys* pressed, int device, uint16_t code) {
+    keyboard_presses* keyboard = presses_of(pressed, device);
+    if (keyboard == nullptr) return;
+    for (int i = 0; i < keyboard->count; ++i) {
+        if (keyboard->keys[i].code != code) continue;
+        keyboard->keys[i] = keyboard->keys[--keyboard->count];
+        return;
+    }
+}
+
+void forget_presses(pressed_keys* pressed, int device) {
+    keyboard_presses* keyboard = presses_of(pressed, device);
+    if (keyboard != nullptr) keyboard->count = 0;
+}

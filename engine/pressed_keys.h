@@ -1,0 +1,52 @@
+#ifndef PADMAP_ENGINE_PRESSED_KEYS_H
+#define PADMAP_ENGINE_PRESSED_KEYS_H
+
+#include <cstdint>
+
+#include "engine/translate.h"
+#include "keymap/key_stroke.h"
+#include "keymap/key_table.h"
+
+// A held key keeps its layout: the repeats and the release of a key are
+// translated as its first press was, even when the layout changes while it
+// is held (the file reloaded, another program in front). After its release
+// the next press takes the layout of that moment. So nothing padmap pressed
+// is left held, and nothing is released that padmap did not press.
+
+// The keys of the pads that are down, each with what its press found. Keys
+// down at once on one keyboard that keep their layout; a key pressed while as
+// many are down takes the layout of the moment at its release.
+constexpr int pressed_key_count = 32;
+
+struct pressed_key {
+    uint16_t code;                // the key's lookup code
+    bool found;                   // the layout had an entry for it
+    key_entry entry;              // that entry as it was at the press
+    char prefix[log_prefix_max];  // what its log lines started with (its file, its section)
+};
+
+struct keyboard_presses {
+    pressed_key keys[pressed_key_count];
+    int count;
+};
+
+struct pressed_keys {
+    keyboard_presses keyboards[keyboard_count];
+};
+
+void reset_pressed_keys(pressed_keys* pressed);
+
+// What the key of keyboard 1-10 was pressed under while it is down, or null
+// when it is not down (or the device is no keyboard).
+const pressed_key* find_pressed(const pressed_keys* pressed, int device, uint16_t code);
+
+// Remembers a press of a key that find_pressed found not down, with the entry
+// the layout gives it now (null: none) and the prefix of its log lines.
+void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix);
+
+// Forgets the key once released; forget_presses forgets every key of a
+// keyboard that is gone.
+void note_release(pressed_keys* pressed, int device, uint16_t code);
+void forget_presses(pressed_keys* pressed, int device);
+
+#endif
