@@ -4,20 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "keymap/output_text.h"
 #include "keymap/text.h"
 
 namespace {
-
-struct modifier_prefix {
-    const char* text;
-    uint16_t bit;
-};
-
-// The order a configuration must give them in.
-const modifier_prefix prefixes[] = {
-    {"S-", mod_left_shift},   {"C-", mod_left_ctrl},   {"A-", mod_left_alt},   {"W-", mod_left_win},
-    {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
-};
 
 // Names users write for keys: another name of a table key, or a key no
 // configuration can map.
@@ -74,22 +64,9 @@ std::string quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
-// The outputs of an entry as a configuration line writes them.
-std::string sequence_text(const key_table& table, const key_entry& entry) {
+std::string sends_text(const key_table& table, const key_entry& entry) {
     std::string text;
-    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
-        if (i > 0) text += ",";
-        for (const modifier_prefix& prefix : prefixes) {
-            if (entry.modifiers[i] & prefix.bit) text += prefix.text;
-        }
-        const char* name = nullptr;
-        for (int k = 0; k < key_count && name == nullptr; ++k) {
-            if (table.entries[k].scan_code == entry.outputs[i]) name = table.entries[k].name;
-        }
-        char code[8];
-        std::snprintf(code, sizeof code, "#%04x", static_cast<unsigned>(entry.outputs[i]));
-        text += name != nullptr ? name : code;
-    }
+    append_output_list(table, entry, text);
     return text.empty() ? "nothing" : text;
 }
 
@@ -146,27 +123,26 @@ std::string misplaced_prefixes(const output_note& out) {
     std::string repeated;
     for (bool took = true; took;) {
         took = false;
-        for (const modifier_prefix& prefix : prefixes) {
-            size_t length = std::strlen(prefix.text);
-            if (rest.compare(0, length, prefix.text) != 0 || rest.size() == length) continue;
-            if (bits & prefix.bit) {
+        for (const modifier_text& m : modifier_texts) {
+            size_t length = std::strlen(m.prefix);
+            if (rest.compare(0, length, m.prefix) != 0 || rest.size() == length) continue;
+            if (bits & m.bit) {
                 twice = true;
-                repeated = prefix.text;
+                repeated = m.prefix;
             }
-            bits |= prefix.bit;
+            bits |= m.bit;
             rest.erase(0, length);
             took = true;
         }
     }
     if (rest == out.name || find_key_by_name(&fresh_key_table(), rest.c_str()) < 0) return "";
     std::string fixed;
-    for (const modifier_prefix& prefix : prefixes) {
-        if (bits & prefix.bit) fixed += prefix.text;
-    }
+    append_modifier_prefixes(bits, fixed);
     fixed += rest;
     if (twice) return quoted(out.token) + " gives the prefix " + quoted(repeated) + " twice: write " + quoted(fixed);
-    return quoted(out.token) + " has its prefixes out of order: write " + quoted(fixed) +
-           " (the order is S- C- A- W- rS- rC- rA- rW-)";
+    std::string order = "(the order is";
+    for (const modifier_text& m : modifier_texts) order += std::string(" ") + m.prefix;
+    return quoted(out.token) + " has its prefixes out of order: write " + quoted(fixed) + " " + order + ")";
 }
 
 // A comment line: '#' then a space, a tab or the end of the line.
@@ -484,7 +460,7 @@ void check_whole_file(checker* c) {
         find(c, later.line,
              quoted(c->result->table.entries[later.entry].name) + " was mapped on line " +
                  std::to_string(c->first_line_of[later.scope][later.entry]) +
-                 " already: the two lines merge, and the key now sends " + sequence_text(c->result->table, entry));
+                 " already: the two lines merge, and the key now sends " + sends_text(c->result->table, entry));
     }
     for (int s = 0; s < loaded.section_count; ++s) {
         bool maps = false;

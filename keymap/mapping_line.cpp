@@ -5,19 +5,10 @@
 #include <cstring>
 
 #include "keymap/key_table.h"
+#include "keymap/output_text.h"
 #include "keymap/text.h"
 
-struct modifier_prefix {
-    const char* text;
-    uint16_t bit;
-};
-
 namespace {
-
-const modifier_prefix prefixes[] = {
-    {"S-", mod_left_shift},   {"C-", mod_left_ctrl},   {"A-", mod_left_alt},   {"W-", mod_left_win},
-    {"rS-", mod_right_shift}, {"rC-", mod_right_ctrl}, {"rA-", mod_right_alt}, {"rW-", mod_right_win},
-};
 
 bool is_hex(char c) {
     return hex_digit_value(c) >= 0;
@@ -100,15 +91,8 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     while (*pos == ' ') ++pos;
     for (int i = 0; i < key_outputs; ++i) {
         output_note& out = note->outputs[note->output_count++];
-        entry->modifiers[i] = 0;
         out.token = pos;
-        for (const modifier_prefix& prefix : prefixes) {
-            size_t length = strlen(prefix.text);
-            if (strncmp(pos, prefix.text, length) == 0) {
-                entry->modifiers[i] |= prefix.bit;
-                pos += length;
-            }
-        }
+        pos += take_modifier_prefixes(pos, &entry->modifiers[i]);
         out.modifiers = entry->modifiers[i];
         out.name = pos;
         char* end = pos;

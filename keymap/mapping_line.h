@@ -47,12 +47,11 @@ struct line_note {
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
 // to the table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
 // least four hex digits (the entry find_key_for_code_line gives, else a user
-// entry it claims) and each OUT is optional prefixes S- C- A- W- rS- rC-
-// rA- rW- (in that order) and a key name. Lines it cannot use change
-// nothing. The text is cut up in place; note (when not null) says what was
-// done and points into it. Keys, codes and claims are the table's; the
-// outputs go into the same entry of outputs_into (the table itself, or a
-// section's table of outputs).
+// entry it claims) and each OUT is modifier prefixes, as take_modifier_prefixes
+// reads them, and a key name. Lines it cannot use change nothing. The text
+// is cut up in place; note (when not null) says what was done and points into
+// it. Keys, codes and claims are the table's; the outputs go into the same
+// entry of outputs_into (the table itself, or a section's table of outputs).
 void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, line_note* note);
 
 #endif

@@ -2,25 +2,17 @@
 
 #include <cstdio>
 
+#include "keymap/output_text.h"
 #include "layout/key_places.h"
 
-namespace {
-
-struct prefix_name {
-    uint16_t bit;
-    const char* text;
-};
-
-const prefix_name prefix_names[] = {
-    {mod_left_ctrl, "Ctrl+"},   {mod_left_shift, "Shift+"},   {mod_left_alt, "Alt+"},   {mod_left_win, "Win+"},
-    {mod_right_ctrl, "RCtrl+"}, {mod_right_shift, "RShift+"}, {mod_right_alt, "RAlt+"}, {mod_right_win, "RWin+"},
-};
-
-}  // namespace
-
-void append_modifier_prefix(uint16_t mask, std::string& out) {
-    for (const prefix_name& p : prefix_names)
-        if (mask & p.bit) out += p.text;
+void append_modifier_names(uint16_t mask, std::string& out) {
+    for (int place = 0; place < modifier_count; ++place) {
+        for (const modifier_text& m : modifier_texts) {
+            if (m.human_place != place || !(mask & m.bit)) continue;
+            out += m.human_name;
+            out += '+';
+        }
+    }
 }
 
 void append_output_name(const key_table& table, uint16_t code, std::string& out) {
@@ -51,7 +43,7 @@ void append_output_name(const key_table& table, uint16_t code, std::string& out)
 void append_sequence(const key_table& table, const key_entry& entry, std::string& out) {
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (i > 0) out += ", ";
-        append_modifier_prefix(entry.modifiers[i], out);
+        append_modifier_names(entry.modifiers[i], out);
         append_output_name(table, entry.outputs[i], out);
     }
 }

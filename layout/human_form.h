@@ -6,10 +6,11 @@
 
 #include "keymap/key_table.h"
 
-// Appends the modifier mask as prefixes, left-hand ones first, each hand in the
-// order Ctrl, Shift, Alt, Win: 0x03 gives "Ctrl+Shift+", 0x20 "RCtrl+". Bits
-// above the low 8 are ignored.
-void append_modifier_prefix(uint16_t mask, std::string& out);
+// Appends the human names of the modifier mask, each followed by '+', at
+// their human places (left-hand ones first, each hand in the order Ctrl,
+// Shift, Alt, Win): 0x03 gives "Ctrl+Shift+", 0x20 "RCtrl+". Bits above the
+// low 8 are ignored.
+void append_modifier_names(uint16_t mask, std::string& out);
 
 // Appends what an output code means to a reader, looked up in the
 // configuration's table: a named key's name; for a code a user entry holds,
