@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "keymap/key_table.h"
+#include "keymap/output_text.h"
 
 const key_stroke modifier_strokes[16] = {
     {0x2A, 0x00, 0}, {0x2A, 0x01, 0},  // lS
@@ -20,8 +21,7 @@ const key_stroke modifier_strokes[16] = {
 
 namespace {
 
-constexpr int modifier_bits = 8;
-const char modifier_tags[modifier_bits][3] = {"lS", "lC", "lA", "lW", "rS", "rC", "rA", "rW"};
+constexpr int modifier_bits = modifier_count;
 
 // Any of these bits in an output marks it as an E0 key.
 constexpr uint16_t e0_output_mask = 0xE000;
@@ -52,7 +52,7 @@ constexpr size_t larger(size_t a, size_t b) {
 // at most this many characters, so the bound holds for any table contents.
 constexpr size_t hex_width = 4;
 constexpr size_t name_width = key_name_size - 1;
-constexpr size_t tag_width = sizeof modifier_tags[0] - 1;
+constexpr size_t tag_width = sizeof modifier_texts[0].log_tag - 1;
 
 constexpr size_t head_size(size_t prefix) {
     return prefix + name_width + length(name_gap) + hex_width + length(code_gap) + hex_width + length(head_end);
@@ -143,7 +143,7 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
     put_head(log, down_prefix, length(down_prefix), line, out);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
-        put_text(log, modifier_tags[bit]);
+        put_text(log, modifier_texts[bit].log_tag);
         put_text(log, modifier_down);
         send_output(target.held, target.out, target.device, modifier_strokes[2 * bit]);
     }
@@ -153,7 +153,7 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
     put_text(log, output_down);
     for (int bit = 0; bit < modifier_bits; ++bit) {
         if (!(modifiers & (1u << bit))) continue;
-        put_text(log, modifier_tags[bit]);
+        put_text(log, modifier_texts[bit].log_tag);
         put_text(log, modifier_up);
         send_output(target.held, target.out, target.device, modifier_strokes[2 * bit + 1]);
     }
