@@ -108,9 +108,16 @@ inline void program_run_interrupt(void*) {
     request_stop();
 }
 
+// Every handle the program opened is closed and every block it took is freed.
+inline void expect_nothing_left() {
+    EXPECT_EQ(0, sim_open_handles()) << "a handle is left open at exit";
+    EXPECT_EQ(0, sim_live_blocks()) << "a heap block is left at exit";
+}
+
 // Runs padmap on the driver as the caller declared it since sim_reset, typing
 // the script: remap mode with the configuration at config_path, identify mode
-// when it is empty, or padmap with the arguments the options give.
+// when it is empty, or padmap with the arguments the options give. Checks
+// that the run left no handle open and no heap block taken.
 inline program_run run_program(const std::vector<sim_typed>& script, const std::string& config_path,
                                const run_options& options = {}) {
     program_run run;
@@ -135,6 +142,8 @@ inline program_run run_program(const std::vector<sim_typed>& script, const std::
     sim_set_request_sink(nullptr, nullptr);
     sim_set_interrupt_hook(nullptr, nullptr);
     for (int s = 0; s < sim_step_count; ++s) run.calls[s] = sim_step_calls(static_cast<sim_step>(s));
+    // Whatever way the run ended, it left nothing open.
+    expect_nothing_left();
     return run;
 }
 
@@ -149,12 +158,6 @@ inline std::vector<std::string> output_parts(const program_run& run) {
     }
     parts.push_back(run.output.substr(from));
     return parts;
-}
-
-// Every handle the program opened is closed and every block it took is freed.
-inline void expect_nothing_left() {
-    EXPECT_EQ(0, sim_open_handles()) << "a handle is left open at exit";
-    EXPECT_EQ(0, sim_live_blocks()) << "a heap block is left at exit";
 }
 
 // Writes the configuration to a file of the running test's own, in this

@@ -1,0 +1,163 @@
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// An event as a test writes it:
+//   "kbd D ID"     keyboard D was asked and answered ID ("-": no usable id)
+//   "down D CODE ID" / "up D CODE ID"   a stroke (code in hex, e0xx for E0)
+//   "front NAME"   the program in front ("-": none)
+//   "save F TEXT"  file F read again with TEXT ("!": unreadable)
+//   "refuse"       the driver did not take the last send
+//   "stop"
+// and the actions each gives, one line each: "send D CODE STATE", "pass D
+// CODE STATE", "filter D FILTER", then the log text as it is.
+std::string describe(const engine_actions& out) {
+    std::string text;
+    for (const action& a : out.list) {
+        char line[64];
+        const char* kind = a.kind == action_send ? "send" : a.kind == action_pass ? "pass" : "filter";
+        if (a.kind == action_filter) {
+            std::snprintf(line, sizeof line, "%s %d %x\n", kind, a.device, a.filter);
+        } else {
+            std::snprintf(line, sizeof line, "%s %d %04x %04x\n", kind, a.device, a.key.make_code, a.key.key_state);
+        }
+        text += line;
+    }
+    if (out.check_keyboards) text += "check keyboards\n";
+    return text + out.log;
+}
+
+std::u16string wide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+struct engine_run {
+    std::unique_ptr<engine> core{new engine};
+    engine_actions out;
+    action last_send = {};
+};
+
+void start(engine_run* run, const std::vector<std::string>& files) {
+    std::string shown[max_config_files];
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string& text = files[i];
+        ASSERT_TRUE(
+            load_config_bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &run->core->files[i].layout));
+        shown[i] = "f" + std::to_string(i) + ".cfg";
+    }
+    start_engine(run->core.get(), static_cast<int>(files.size()), shown);
+}
+
+std::string happen(engine_run* run, const std::string& event) {
+    engine* core = run->core.get();
+    clear_actions(&run->out);
+    char word[16] = {}, arg[256] = {};
+    int device = 0;
+    unsigned code = 0;
+    if (std::sscanf(event.c_str(), "kbd %d %255s", &device, arg) == 2) {
+        std::u16string id = wide(arg);
+        engine_keyboard(core, device, std::string(arg) == "-" ? nullptr : id.c_str(), &run->out);
+    } else if (std::sscanf(event.c_str(), "%15s %d %x %255s", word, &device, &code, arg) == 4) {
+        key_stroke key = {static_cast<uint16_t>(code & 0xFF),
+                          static_cast<uint16_t>((std::string(word) == "up" ? key_state_up : 0) |
+                                                ((code & 0xE000) ? key_state_e0 : 0)),
+                          0};
+        std::u16string id = wide(arg);
+        engine_stroke(core, device, std::string(arg) == "-" ? nullptr : id.c_str(), key, &run->out);
+    } else if (event.rfind("front ", 0) == 0) {
+        std::u16string program = wide(event.substr(6));
+        engine_front(core, event.substr(6) == "-" ? nullptr : program.c_str());
+    } else if (event.rfind("save ", 0) == 0) {
+        int file = event[5] - '0';
+        std::string text = event.substr(7);
+        file_news news[max_config_files] = {};
+        news[file] = text == "!" ? file_news{file_unreadable, nullptr, 0}
+                                 : file_news{file_changed, reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+        engine_reload(core, news, &run->out);
+    } else if (event == "refuse") {
+        engine_send_refused(core, run->last_send.device, run->last_send.key);
+    } else if (event == "stop") {
+        engine_stop(core, &run->out);
+    } else {
+        ADD_FAILURE() << "unknown event " << event;
+    }
+    for (const action& a : run->out.list) {
+        if (a.kind == action_send) run->last_send = a;
+    }
+    return describe(run->out);
+}
+
+struct step {
+    const char* event;
+    const char* actions;
+};
+
+struct engine_case {
+    const char* name;
+    std::vector<std::string> files;
+    std::vector<step> steps;
+};
+
+const char pad[] = "PAD\nCaps Backspace\nF1 C-C\n";
+const char numpad[] = "NUM\nNum1 End\n";
+
+// clang-format off
+const engine_case cases[] = {
+    {"a keyboard is captured when a file names it or its id is unknown", {pad},
+     {{"kbd 1 MAIN", "filter 1 0\n"}, {"kbd 2 PAD", "filter 2 ffff\n"}, {"kbd 3 -", "filter 3 ffff\n"},
+      {"kbd 4 pad", "filter 4 0\n"}, {"kbd 0 PAD", ""}, {"kbd 11 PAD", ""}}},
+    {"a named keyboard's keys are translated, its unmapped keys and Pause pass on", {pad},
+     {{"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"up 1 3a PAD", "send 1 000e 0001\nUP remapping pressed key=Caps 003a -> 000e: 000e up\n"},
+      {"down 1 1e PAD", "pass 1 001e 0000\nbypassing key 001e\n"},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
+                        "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"}}},
+    {"another keyboard's stroke passes on and lets it go; one without an id stays captured", {pad},
+     {{"down 2 1e MAIN", "pass 2 001e 0000\nfilter 2 0\n"}, {"down 3 1e -", "pass 3 001e 0000\n"}}},
+    {"a held key keeps its layout across a save; the next press takes the new one", {pad},
+     {{"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"save 0 PAD\nCaps Delete\n", "reloaded f0.cfg\nCaps->Delete\n"},
+      {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"up 1 3a PAD", "send 1 000e 0001\nUP remapping pressed key=Caps 003a -> 000e: 000e up\n"},
+      {"down 1 3a PAD", "send 1 0053 0002\nDOWN pressed key=Caps 003a -> e053: e053 down-\n"}}},
+    {"a save that cannot be used keeps the layout", {pad, numpad},
+     {{"save 1 PAD\n", "not reloaded f1.cfg: f0.cfg names the same keyboard (the layout stays as it was)\n"},
+      {"save 0 !", "not reloaded f0.cfg: it cannot be read (the layout stays as it was)\n"},
+      {"save 0  ", "not reloaded f0.cfg: it holds no hardware id (the layout stays as it was)\n"},
+      {"save 1 OTHER\n", "check keyboards\nreloaded f1.cfg\n"}}},
+    {"a keyboard that leaves its slot gets what padmap held for it released", {pad, numpad},
+     {{"down 1 3a PAD", "send 1 000e 0000\nf0.cfg: DOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"kbd 1 NUM", "send 1 000e 0001\nfilter 1 ffff\n"},
+      {"up 1 3a NUM", "pass 1 003a 0001\nf1.cfg: bypassing key 003a\n"}}},
+    {"the program in front picks its section; held keys keep theirs", {std::string(pad) + "when Edit.exe\nCaps Esc\n"},
+     {{"front edit.EXE", ""},
+      {"down 1 3a PAD", "send 1 0001 0000\nwhen Edit.exe: DOWN pressed key=Caps 003a -> 0001: 0001 down-\n"},
+      {"front -", ""},
+      {"up 1 3a PAD", "send 1 0001 0001\nwhen Edit.exe: UP remapping pressed key=Caps 003a -> 0001: 0001 up\n"},
+      {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"}}},
+    {"a stop releases every output held; a refused press is not held", {pad},
+     {{"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"refuse", ""},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
+                        "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"},
+      {"stop", "send 1 002e 0001\n"}}},
+};
+// clang-format on
+
+TEST(Engine, GivenTheseEventsTheseActions) {
+    for (const engine_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine_run run;
+        start(&run, c.files);
+        for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
+    }
+}
+
+}  // namespace
