@@ -19,7 +19,7 @@ run_outcome run_key_loop(run_state* run, const stroke_handler& handler) {
     watch_for_stop(run->set);
     for (;;) {
         if (stop_requested()) return run_outcome{run_stopped, 0};
-        remap_wait extra = {{}, 0, os_wait_infinite};
+        remap_wait extra = {nullptr, 0, os_wait_infinite};
         if (handler.mode == loop_remap) extra = remap_before_wait(handler.remap);
         input_wait wait = wait_for_input(run->set, extra.others, extra.count, extra.limit_ms);
         switch (wait.end) {

@@ -29,12 +29,12 @@ bool monitor_stroke(run_state* run, monitor_view* monitor, int device, const str
 bool remap_stroke(remap_session* remap, int device, const stroke& received);
 
 // Remap mode's part of the wait: the handles it waits on besides the devices
-// (at most input_max_others) and how long the wait may last
-// (os_wait_infinite: no limit); it may do what is due first (read saved files
-// again). remap_quiet: the time ran out; remap_signalled: other handle k of
-// those it gave is signalled.
+// (count of them, at most input_max_others, valid until the next call) and
+// how long the wait may last (os_wait_infinite: no limit); it may do what is
+// due first (read saved files again). remap_quiet: the time ran out;
+// remap_signalled: other handle k of those it gave is signalled.
 struct remap_wait {
-    os_handle others[input_max_others];
+    const os_handle* others;
     int count;
     uint32_t limit_ms;
 };

@@ -75,7 +75,8 @@ const variant_layouts& layouts_of_variants() {
 std::string expected_log(int variant, key_stroke key) {
     stroke_log log;
     held_outputs held;
-    engine_actions out;
+    static engine_actions out;
+    clear_actions(&out);
     translate_stroke(&layouts_of_variants().loaded[variant].keys, key, output_target{1, &held, &out}, "", &log);
     return std::string(log.text, log.length);
 }

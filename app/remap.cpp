@@ -22,10 +22,13 @@ struct remap_session {
     file_watch files;
     front_program front;
     os_keyboard_watch* keyboards;
-    // The handles of the last remap_before_wait: the keyboard watch, then
-    // each folder's watch that still listens.
+    // The handles the loop waits on besides the devices: the keyboard watch,
+    // then each folder's watch that still listens; gathered again when one
+    // is lost.
     int folder_at[input_max_others];  // the folder of each, -1 for the keyboard watch
     os_handle waited[input_max_others];
+    int waited_count;
+    bool waits_known;
 };
 
 namespace {
@@ -61,7 +64,8 @@ bool ids_distinct(const engine& core) {
 // the last send.
 void carry_out(remap_session* remap) {
     run_state* run = remap->run;
-    for (const action& act : remap->actions.list) {
+    for (int i = 0; i < remap->actions.count; ++i) {
+        const action& act = remap->actions.list[i];
         if (act.kind == action_filter) {
             apply_filter(run->set, &remap->capture, act.device, act.filter);
             continue;
@@ -98,31 +102,39 @@ void reload_changed(remap_session* remap) {
 
 }  // namespace
 
-remap_wait remap_before_wait(remap_session* remap) {
-    for (;;) {
-        remap_wait wait = {{}, 0, keyboard_poll_ms};
-        if (files_settling(&remap->files)) {
-            // The quiet is the files', counted from their last change: strokes
-            // that come meanwhile do not put the reading off.
-            uint64_t quiet_ms = os_now_ms() - remap->files.changed_at;
-            if (quiet_ms >= reload_settle_ms) {
-                reload_changed(remap);
-                continue;
-            }
-            wait.limit_ms = reload_settle_ms - static_cast<uint32_t>(quiet_ms);
-        }
-        if (remap->keyboards != nullptr) {
-            remap->folder_at[wait.count] = -1;
-            wait.others[wait.count++] = os_keyboard_watch_event(remap->keyboards);
-        }
-        for (int k = 0; k < remap->files.folder_count; ++k) {
-            if (remap->files.folders[k].watch == nullptr) continue;
-            remap->folder_at[wait.count] = k;
-            wait.others[wait.count++] = os_folder_watch_handle(remap->files.folders[k].watch);
-        }
-        for (int k = 0; k < wait.count; ++k) remap->waited[k] = wait.others[k];
-        return wait;
+namespace {
+
+void gather_waits(remap_session* remap) {
+    int count = 0;
+    if (remap->keyboards != nullptr) {
+        remap->folder_at[count] = -1;
+        remap->waited[count++] = os_keyboard_watch_event(remap->keyboards);
     }
+    for (int k = 0; k < remap->files.folder_count; ++k) {
+        if (remap->files.folders[k].watch == nullptr) continue;
+        remap->folder_at[count] = k;
+        remap->waited[count++] = os_folder_watch_handle(remap->files.folders[k].watch);
+    }
+    remap->waited_count = count;
+    remap->waits_known = true;
+}
+
+}  // namespace
+
+remap_wait remap_before_wait(remap_session* remap) {
+    if (!remap->waits_known) gather_waits(remap);
+    remap_wait wait = {remap->waited, remap->waited_count, keyboard_poll_ms};
+    while (files_settling(&remap->files)) {
+        // The quiet is the files', counted from their last change: strokes
+        // that come meanwhile do not put the reading off.
+        uint64_t quiet_ms = os_now_ms() - remap->files.changed_at;
+        if (quiet_ms < reload_settle_ms) {
+            wait.limit_ms = reload_settle_ms - static_cast<uint32_t>(quiet_ms);
+            break;
+        }
+        reload_changed(remap);
+    }
+    return wait;
 }
 
 void remap_quiet(remap_session* remap) {
@@ -133,6 +145,8 @@ void remap_signalled(remap_session* remap, int k) {
     int folder = remap->folder_at[k];
     if (folder >= 0) {
         take_folder_news(&remap->files, folder);
+        // A watch that is lost is waited on no more.
+        remap->waits_known = remap->files.folders[folder].watch != nullptr;
         return;
     }
     // Reset first: a keyboard that comes while the others are asked is seen
@@ -170,6 +184,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     remap->run = run;
     remap->keyboards = nullptr;
+    remap->waits_known = false;
     reset_capture(&remap->capture);
     reset_front(&remap->front);
     if (!load_files(remap.get(), count, paths)) return 1;

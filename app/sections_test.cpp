@@ -98,7 +98,8 @@ std::string expected_log(int section, key_stroke key) {
     }
     stroke_log log;
     held_outputs held;
-    engine_actions out;
+    static engine_actions out;
+    clear_actions(&out);
     translate_entry(index >= 0 ? &entry : nullptr, key, output_target{1, &held, &out}, prefix.c_str(), &log);
     return std::string(log.text, log.length);
 }

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "keymap/key_stroke.h"
 
@@ -28,8 +27,14 @@ struct action {
 constexpr uint16_t capture_every_stroke = 0xFFFF;
 constexpr uint16_t capture_nothing = 0;
 
+// The most one event can ask for: every key of every keyboard released (a
+// stop), or one keyboard's keys released and a stroke's every output pressed
+// with every modifier around it.
+constexpr int max_actions = keyboard_count * 512 + 1024;
+
 struct engine_actions {
-    std::vector<action> list;
+    action list[max_actions];
+    int count;
     std::string log;
     // Every keyboard slot's id is to be asked again and told to the engine
     // (a file now names another keyboard).
@@ -39,8 +44,20 @@ struct engine_actions {
 // Empties the list for the next event; what it took stays reserved.
 void clear_actions(engine_actions* out);
 
-void add_send(engine_actions* out, int device, const key_stroke& key);
-void add_pass(engine_actions* out, int device, const key_stroke& key);
-void add_filter(engine_actions* out, int device, uint16_t filter);
+inline void add_action(engine_actions* out, const action& act) {
+    if (out->count < max_actions) out->list[out->count++] = act;
+}
+
+inline void add_send(engine_actions* out, int device, const key_stroke& key) {
+    add_action(out, action{action_send, static_cast<uint8_t>(device), 0, key});
+}
+
+inline void add_pass(engine_actions* out, int device, const key_stroke& key) {
+    add_action(out, action{action_pass, static_cast<uint8_t>(device), 0, key});
+}
+
+inline void add_filter(engine_actions* out, int device, uint16_t filter) {
+    add_action(out, action{action_filter, static_cast<uint8_t>(device), filter, key_stroke{}});
+}
 
 #endif

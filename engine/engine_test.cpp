@@ -20,7 +20,8 @@ namespace {
 // CODE STATE", "filter D FILTER", then the log text as it is.
 std::string describe(const engine_actions& out) {
     std::string text;
-    for (const action& a : out.list) {
+    for (int i = 0; i < out.count; ++i) {
+        const action& a = out.list[i];
         char line[64];
         const char* kind = a.kind == action_send ? "send" : a.kind == action_pass ? "pass" : "filter";
         if (a.kind == action_filter) {
@@ -40,7 +41,8 @@ std::u16string wide(const std::string& text) {
 
 struct engine_run {
     std::unique_ptr<engine> core{new engine};
-    engine_actions out;
+    std::unique_ptr<engine_actions> out_space{new engine_actions};
+    engine_actions& out = *out_space;
     action last_send = {};
 };
 
@@ -88,8 +90,8 @@ std::string happen(engine_run* run, const std::string& event) {
     } else {
         ADD_FAILURE() << "unknown event " << event;
     }
-    for (const action& a : run->out.list) {
-        if (a.kind == action_send) run->last_send = a;
+    for (int i = 0; i < run->out.count; ++i) {
+        if (run->out.list[i].kind == action_send) run->last_send = run->out.list[i];
     }
     return describe(run->out);
 }
