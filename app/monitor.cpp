@@ -40,12 +40,19 @@ void key_text(const key_stroke& key, bool pause, char* out, size_t cap) {
 
 // One line when the keyboard is first seen or its id has changed since.
 size_t id_line(known_id* known, int device, bool usable, const char16_t* id, char* out, size_t cap) {
-    bool same =
-        known->seen && known->usable == usable && (!usable || std::memcmp(known->id, id, sizeof known->id) == 0);
+    // The id ends at its terminator: what lies after it in the buffer is no
+    // part of it.
+    size_t units = 0;
+    while (usable && units < hardware_id_units - 1 && id[units] != 0) ++units;
+    bool same = known->seen && known->usable == usable &&
+                (!usable || (std::memcmp(known->id, id, units * sizeof id[0]) == 0 && known->id[units] == 0));
     if (same) return 0;
     known->seen = true;
     known->usable = usable;
-    if (usable) std::memcpy(known->id, id, sizeof known->id);
+    if (usable) {
+        std::memcpy(known->id, id, units * sizeof id[0]);
+        known->id[units] = 0;
+    }
     int length = std::snprintf(out, cap, "keyboard %d: ", device);
     if (length < 0) return 0;
     size_t used = static_cast<size_t>(length);
