@@ -74,7 +74,8 @@ const variant_layouts& layouts_of_variants() {
 // The log of one stroke under the variant's layout.
 std::string expected_log(int variant, key_stroke key) {
     stroke_log log;
-    held_outputs held;
+    static held_outputs held;
+    reset_held_outputs(&held);
     static engine_actions out;
     clear_actions(&out);
     translate_stroke(&layouts_of_variants().loaded[variant].keys, key, output_target{1, &held, &out}, "", &log);

@@ -97,7 +97,8 @@ std::string expected_log(int section, key_stroke key) {
         }
     }
     stroke_log log;
-    held_outputs held;
+    static held_outputs held;
+    reset_held_outputs(&held);
     static engine_actions out;
     clear_actions(&out);
     translate_entry(index >= 0 ? &entry : nullptr, key, output_target{1, &held, &out}, prefix.c_str(), &log);

@@ -21,10 +21,12 @@ void name_sections(engine_file* file) {
 }
 
 // A keyboard that is no longer there gets no releases for the keys held on
-// it: padmap lets go of the outputs it pressed for them.
+// it: padmap lets go of everything it holds down for it, outputs and keys it
+// passed on, and forgets its keys and its half-seen Pause.
 void keyboard_gone(engine* core, int device, engine_actions* out) {
-    release_outputs_of(&core->outputs, device, out);
+    release_keyboard_keys(&core->outputs, device, out);
     forget_presses(&core->pressed, device);
+    core->after_e1[device - 1] = false;
 }
 
 // Notes the file a keyboard was found to follow (-1: none); the one it
@@ -54,24 +56,30 @@ struct found_entry {
     const char* prefix;
 };
 
-// A pressed key's repeats and release go by what its press found; anything
-// else by the layout of the moment: the section of the program in front,
-// for a key that section gives a first output, otherwise the lines outside
-// sections. A press of a key not down yet is noted with what it found. A
-// section's entry has the key's own name: sections share the file's names.
+// A pressed key's repeats and release go by what its press found; a release
+// whose press padmap did not handle under this file passes on as typed (the
+// key went down before padmap captured it, or under another file). A press
+// goes by the layout of the moment: the section of the program in front,
+// when it maps the key, otherwise the lines outside sections; each scope
+// uses the first entry it maps. A press of a key not down yet is noted with
+// what it found.
 found_entry entry_for_stroke(engine* core, int file, int device, const key_stroke& key) {
     uint16_t code = lookup_code(key);
     if (const pressed_key* pressed = find_pressed(&core->pressed, device, code)) {
         return found_entry{pressed->found ? &pressed->entry : nullptr, pressed->prefix};
     }
     const engine_file& loaded = core->files[file];
-    int index = find_key_by_code(&loaded.layout.keys, code);
-    found_entry found = {index >= 0 ? &loaded.layout.keys.entries[index] : nullptr, loaded.line_prefix};
-    int section = index >= 0 ? section_in_front(core, file) : -1;
-    if (section >= 0 && loaded.layout.sections[section].keys.entries[index].outputs[0] != 0) {
-        found = found_entry{&loaded.layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
-    }
+    const config& layout = loaded.layout;
+    found_entry found = {nullptr, loaded.line_prefix};
     if (key.key_state & key_state_up) return found;
+    int section = layout.section_count > 0 ? section_in_front(core, file) : -1;
+    int index = section >= 0 ? find_mapped_by_code(&layout.keys, &layout.sections[section].keys, code) : -1;
+    if (index >= 0) {
+        found = found_entry{&layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
+    } else {
+        index = find_mapped_by_code(&layout.keys, &layout.keys, code);
+        if (index >= 0) found.entry = &layout.keys.entries[index];
+    }
     note_press(&core->pressed, device, code, found.entry, found.prefix);
     return found;
 }
@@ -147,13 +155,14 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
     }
     stroke_log log;
     if (pause) {
+        // Pause's strokes carry other keys' codes: they hold nothing down.
         add_pass(out, device, key);
         log_pass_through(key, core->files[file].line_prefix, &log);
     } else {
         found_entry found = entry_for_stroke(core, file, device, key);
         output_target target = {device, &core->outputs, out};
         if (translate_entry(found.entry, key, target, found.prefix, &log) == translate_pass_through) {
-            add_pass(out, device, key);
+            pass_key(&core->outputs, out, device, key);
         }
         // Let go only now: the entry above may be the pressed key's own.
         if (key.key_state & key_state_up) note_release(&core->pressed, device, lookup_code(key));

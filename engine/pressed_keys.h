@@ -13,10 +13,10 @@
 // the next press takes the layout of that moment. So nothing padmap pressed
 // is left held, and nothing is released that padmap did not press.
 
-// The keys of the pads that are down, each with what its press found. Keys
-// down at once on one keyboard that keep their layout; a key pressed while as
-// many are down takes the layout of the moment at its release.
-constexpr int pressed_key_count = 32;
+// The keys of the pads that are down, each with what its press found: more
+// than any keyboard can hold down at once. A key pressed while as many are
+// down is not noted, and its release passes on as typed.
+constexpr int pressed_key_count = 128;
 
 struct pressed_key {
     uint16_t code;                // the key's lookup code

@@ -138,11 +138,16 @@ void release_output(stroke_log* log, const line_context& line, uint16_t out) {
     put_text(log, output_up);
 }
 
+// A modifier padmap already holds down on the keyboard (for another key, or
+// a modifier key passed on) is neither pressed nor released around the
+// output: releasing it would take it from the key that holds it.
 void press_output(stroke_log* log, const line_context& line, uint16_t out, uint16_t modifiers) {
     const output_target& target = line.target;
     put_head(log, down_prefix, length(down_prefix), line, out);
+    uint16_t pressed = 0;
     for (int bit = 0; bit < modifier_bits; ++bit) {
-        if (!(modifiers & (1u << bit))) continue;
+        if (!(modifiers & (1u << bit)) || key_held(target.held, target.device, modifier_strokes[2 * bit])) continue;
+        pressed |= static_cast<uint16_t>(1u << bit);
         put_text(log, modifier_texts[bit].log_tag);
         put_text(log, modifier_down);
         send_output(target.held, target.out, target.device, modifier_strokes[2 * bit]);
@@ -152,7 +157,7 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
     put_hex(log, out);
     put_text(log, output_down);
     for (int bit = 0; bit < modifier_bits; ++bit) {
-        if (!(modifiers & (1u << bit))) continue;
+        if (!(pressed & (1u << bit))) continue;
         put_text(log, modifier_texts[bit].log_tag);
         put_text(log, modifier_up);
         send_output(target.held, target.out, target.device, modifier_strokes[2 * bit + 1]);

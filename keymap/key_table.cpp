@@ -215,6 +215,13 @@ int find_key_by_code(const key_table* table, uint16_t code) {
     return find_code_before(table, code, key_count);
 }
 
+int find_mapped_by_code(const key_table* codes, const key_table* outputs, uint16_t code) {
+    for (int i = 0; i < key_count; ++i) {
+        if (codes->entries[i].scan_code == code && outputs->entries[i].outputs[0] != 0) return i;
+    }
+    return -1;
+}
+
 int find_key_for_code_line(const key_table* table, uint16_t code) {
     return find_code_before(table, code, first_late_key);
 }

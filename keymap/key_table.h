@@ -59,6 +59,12 @@ int find_key_by_name(const key_table* table, const char* text);
 // stroke with that lookup code uses.
 int find_key_by_code(const key_table* table, uint16_t code);
 
+// Index of the first entry whose scan code (in codes) equals code and to
+// which outputs (a table of the same configuration: its own, or a section's)
+// gives a first output, or -1: the entry a stroke uses in that scope. An
+// entry that only another scope maps does not hide a later one.
+int find_mapped_by_code(const key_table* codes, const key_table* outputs, uint16_t code);
+
 // The entry a '#' line with the code names: the first one with that scan code
 // before the later named keys, or -1.
 int find_key_for_code_line(const key_table* table, uint16_t code);
