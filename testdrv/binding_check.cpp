@@ -14,6 +14,7 @@
 
 #include "app/platform.h"
 #include "driver/control_codes.h"
+#include "keymap/file.h"
 #include "testdrv/balance_check.h"
 #include "testdrv/control.h"
 
@@ -224,6 +225,16 @@ void check_folder_watch() {
     report(problem == nullptr, "folder watch: a new file renamed over a watched one", problem);
     os_unwatch_folder(watch);
 
+    // An editor's save that renames the file padmap reads to a backup and a
+    // new one into its place. (Wine refuses to rename a file over one that
+    // is open, whatever the sharing.)
+    config_file* reading = open_config_file(reinterpret_cast<const char16_t*>((folder + L"\\pad.cfg").c_str()));
+    bool saved = reading != nullptr && write_file(folder + L"\\pad.cfg.new", "id3\n") &&
+                 MoveFileExW((folder + L"\\pad.cfg").c_str(), (folder + L"\\pad.cfg~").c_str(), 0) &&
+                 MoveFileExW((folder + L"\\pad.cfg.new").c_str(), (folder + L"\\pad.cfg").c_str(), 0);
+    close_config_file(reading);
+    report(saved, "configuration: renamed to a backup and replaced while padmap reads it", "a rename failed");
+
     // Given a file's short name (an old batch file's, say), the watch still
     // hears of the file when an editor saves it by its long name.
     const std::wstring long_path = folder + L"\\pad configuration.cfg";
@@ -241,7 +252,8 @@ void check_folder_watch() {
     report(problem == nullptr, "folder watch: a file watched by its short name, saved by its long name", problem);
     os_unwatch_folder(watch);
 
-    for (const wchar_t* name : {L"padmap.log", L"pad.cfg", L"numpad.cfg", L"pad configuration.cfg"}) {
+    for (const wchar_t* name :
+         {L"padmap.log", L"pad.cfg", L"pad.cfg~", L"pad.cfg.new", L"numpad.cfg", L"pad configuration.cfg"}) {
         DeleteFileW((folder + L"\\" + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
