@@ -259,6 +259,24 @@ void check_folder_watch() {
     RemoveDirectoryW(folder.c_str());
 }
 
+// Stopping the keyboard watch gives up on a thread that does not end (held
+// here) after a bounded wait; once it runs again it ends on its own.
+void check_keyboard_watch_left() {
+    os_keyboard_watch* watch = os_watch_keyboards();
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"padmap-keyboard-watch", nullptr);
+    DWORD id = watch != nullptr && window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
+    HANDLE thread = id != 0 ? OpenThread(THREAD_SUSPEND_RESUME | SYNCHRONIZE, FALSE, id) : nullptr;
+    const char* problem = thread == nullptr || SuspendThread(thread) == static_cast<DWORD>(-1)
+                              ? "the watch's thread cannot be held"
+                          : os_unwatch_keyboards(watch) ? "os_unwatch_keyboards says the thread ended"
+                                                        : nullptr;
+    if (thread != nullptr && ResumeThread(thread) == 1 && WaitForSingleObject(thread, 15000) != WAIT_OBJECT_0) {
+        problem = "the thread did not end once it ran again";
+    }
+    report(problem == nullptr, "keyboard watch: a thread that does not end is left after a bounded wait", problem);
+    if (thread != nullptr) CloseHandle(thread);
+}
+
 }  // namespace
 
 int main() {
@@ -273,6 +291,7 @@ int main() {
     check_clock();
     check_balance(&link, report);
     check_folder_watch();
+    check_keyboard_watch_left();
     testctl_close(&link);
     return failed == 0 ? 0 : 1;
 }
