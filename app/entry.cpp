@@ -64,8 +64,12 @@ bool is_option(const char16_t* arg) {
     return arg[0] == u'-' && arg[1] == u'-';
 }
 
-bool console_sink(void*, const char* text, size_t size) {
-    return console_write_direct(text, size);
+log_sink_answer console_sink(void*, const char* text, size_t size) {
+    log_sink_answer answer = {log_sink_took, ""};
+    console_answer wrote = console_write_direct(text, size, answer.why, sizeof answer.why);
+    if (wrote == console_busy) answer.state = log_sink_busy;
+    if (wrote == console_failed) answer.state = log_sink_failed;
+    return answer;
 }
 
 int run_mode(int argc, const char16_t* const* argv, const padmap_log_output& output) {

@@ -8,6 +8,8 @@
 #include <new>
 #include <thread>
 
+#include "console/console.h"
+
 struct log_writer {
     log_sink sink;
     void* context;
@@ -18,6 +20,7 @@ struct log_writer {
     bool idle;               // the thread sleeps and must be woken for new text
     bool ending;             // finish_log_writer asked the thread to end
     bool abandoned;          // ... and gave up waiting: the thread frees the writer
+    bool failed;             // the console failed for good: text is dropped
     size_t capacity;         // the part of the ring in use
     size_t head;             // where the unwritten text starts in the ring
     size_t used;             // unwritten bytes, the piece being written included
@@ -34,6 +37,14 @@ constexpr size_t notice_bytes = 96;
 // woken, so that within a burst the loop never pays for waking it.
 constexpr int quiet_looks = 20;
 constexpr std::chrono::milliseconds look_interval(1);
+// How soon a console that took nothing is offered the text again.
+constexpr std::chrono::milliseconds busy_interval(10);
+
+// What snprintf put into a buffer of cap bytes, without the NUL.
+size_t printed(int length, size_t cap) {
+    if (length < 0) return 0;
+    return static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
+}
 
 unsigned long count_lines(const char* text, size_t size) {
     unsigned long lines = 0;
@@ -77,7 +88,10 @@ void write_loop(log_writer* w) {
             w->idle = false;
         }
         quiet = 0;
-        if (w->used == 0) {
+        // Once the end of the run stopped waiting for this console nothing
+        // more is written, so no text of this run comes after whatever the
+        // process writes next.
+        if (w->used == 0 || w->abandoned) {
             bool abandoned = w->abandoned;
             hold.unlock();
             if (abandoned) delete w;
@@ -89,15 +103,24 @@ void write_loop(log_writer* w) {
         hold.unlock();
         // The loop only ever adds behind the unwritten text, so this piece
         // stays as it is while the lock is let go.
-        w->sink(w->context, text, size);
+        log_sink_answer answer = w->sink(w->context, text, size);
+        if (answer.state == log_sink_failed) {
+            answer.why[log_why_bytes - 1] = 0;
+            char notice[notice_bytes + log_why_bytes];
+            console_write(console_err, notice, log_failed_notice(answer.why, notice, sizeof notice));
+            console_flush(console_err);
+        }
         hold.lock();
-        // The end of the run stopped waiting for this console: nothing more
-        // is written once the piece in hand is out, so no text of this run
-        // comes after whatever the process writes next.
-        if (w->abandoned) {
-            hold.unlock();
-            delete w;
-            return;
+        if (answer.state == log_sink_busy) {
+            w->text_waiting.wait_for(hold, busy_interval);
+            continue;
+        }
+        if (answer.state == log_sink_failed) {
+            w->failed = true;
+            w->used = 0;
+            w->left_out = 0;
+            w->all_written.notify_all();
+            continue;
         }
         w->head = (w->head + size) % w->capacity;
         w->used -= size;
@@ -110,10 +133,15 @@ void write_loop(log_writer* w) {
 }  // namespace
 
 size_t left_out_notice(unsigned long lines, char* out, size_t cap) {
-    int length = std::snprintf(out, cap, "... %lu log line%s left out while the console was blocked\n", lines,
-                               lines == 1 ? "" : "s");
-    if (length < 0) return 0;
-    return static_cast<size_t>(length) < cap ? static_cast<size_t>(length) : cap - 1;
+    return printed(std::snprintf(out, cap, "... %lu log line%s left out while the console was blocked\n", lines,
+                                 lines == 1 ? "" : "s"),
+                   cap);
+}
+
+size_t log_failed_notice(const char* why, char* out, size_t cap) {
+    return printed(
+        std::snprintf(out, cap, "padmap: the log can no longer be written (%s); padmap goes on without it\n", why),
+        cap);
 }
 
 log_writer* start_log_writer(log_sink sink, void* context, size_t capacity) {
@@ -126,6 +154,7 @@ log_writer* start_log_writer(log_sink sink, void* context, size_t capacity) {
     w->idle = false;
     w->ending = false;
     w->abandoned = false;
+    w->failed = false;
     w->head = 0;
     w->used = 0;
     w->left_out = 0;
@@ -136,6 +165,7 @@ log_writer* start_log_writer(log_sink sink, void* context, size_t capacity) {
 void log_text(log_writer* w, const char* text, size_t size) {
     if (w == nullptr || size == 0) return;
     std::lock_guard<std::mutex> hold(w->lock);
+    if (w->failed) return;
     if (!put_notice(w, size) || size > w->capacity - w->used) {
         w->left_out += count_lines(text, size);
         return;
@@ -147,6 +177,7 @@ void log_text(log_writer* w, const char* text, size_t size) {
 bool finish_log_writer(log_writer* w, int limit_ms) {
     if (w == nullptr) return true;
     bool all = false;
+    bool failed = false;
     {
         std::unique_lock<std::mutex> hold(w->lock);
         put_notice(w, 0);
@@ -158,16 +189,18 @@ bool finish_log_writer(log_writer* w, int limit_ms) {
         } else {
             all = w->all_written.wait_for(hold, std::chrono::milliseconds(limit_ms), done);
         }
+        failed = w->failed;
         w->ending = true;
         w->abandoned = !all;
         w->text_waiting.notify_one();
-        // The thread is stuck on a console that takes nothing. It is left to
-        // free the writer once the console takes the piece in hand, or to go
-        // with the process; the rest of the text is left out.
+        // The thread is stuck on a console that takes nothing, or offers it
+        // the text again and again. It is left to free the writer once the
+        // console takes the piece in hand, or to go with the process; the
+        // rest of the text is left out.
         if (!all) w->thread.detach();
     }
     if (!all) return false;
     w->thread.join();
     delete w;
-    return true;
+    return !failed;
 }

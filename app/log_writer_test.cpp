@@ -101,7 +101,7 @@ TEST(LogWriter, HandsTheConsoleBoundedPieces) {
         std::lock_guard<std::mutex> hold(p->lock);
         p->largest = size > p->largest ? size : p->largest;
         p->total += size;
-        return true;
+        return log_sink_answer{log_sink_took, ""};
     };
     gated_console console;
     log_writer* writer = start_log_writer(sink, &seen);
@@ -134,6 +134,55 @@ TEST(LogWriter, FinishingGivesUpOnAConsoleThatTakesNothing) {
     EXPECT_LT(took, gated_console_guard) << "the end of the run hung on the console";
     set_open(&console, true);
     EXPECT_TRUE(wait_for_text(&console, [&line](const std::string& text) { return text == line; }));
+}
+
+// Busy a number of times, then takes text until offered the line it fails on.
+struct scripted_console {
+    std::mutex lock;
+    int busy_left;
+    std::string fail_on, text;
+    int offers_after_failing;
+};
+
+log_sink_answer write_scripted(void* context, const char* text, size_t size) {
+    scripted_console* console = static_cast<scripted_console*>(context);
+    std::lock_guard<std::mutex> hold(console->lock);
+    console->offers_after_failing += console->fail_on.empty();
+    if (console->busy_left-- > 0) return log_sink_answer{log_sink_busy, ""};
+    if (std::string(text, size).find(console->fail_on) == std::string::npos) {
+        console->text.append(text, size);
+        return log_sink_answer{log_sink_took, ""};
+    }
+    console->fail_on.clear();
+    return log_sink_answer{log_sink_failed, "Broken pipe"};
+}
+
+// A busy console gets everything once it takes text; one that failed for good
+// is offered nothing more, stderr says so once, and nothing waits for it.
+TEST(LogWriter, AConsoleBusyForAWhileOrFailingForGood) {
+    struct row {
+        const char* name;
+        int busy, fail_at, lines;  // fail_at: the line the console fails on, -1 for none
+    } const rows[] = {
+        {"busy, then takes all", 30, -1, 1000}, {"fails at once", 0, 0, 40000}, {"busy, then fails", 5, 600, 40000}};
+    const std::string notice = "padmap: the log can no longer be written (Broken pipe); padmap goes on without it\n";
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        scripted_console console = {{}, r.busy, r.fail_at < 0 ? "no such line" : numbered_line(r.fail_at), "", 0};
+        testing::internal::CaptureStderr();
+        log_writer* writer = start_log_writer(write_scripted, &console);
+        std::string expected;
+        watchdog guard("the writer of a busy or failed console");
+        for (int n = 0; n < r.lines; ++n) {
+            std::string line = numbered_line(n);
+            if (r.fail_at < 0 || n < r.fail_at) expected += line;
+            log_text(writer, line.data(), line.size());
+        }
+        EXPECT_EQ(finish_log_writer(writer, -1), r.fail_at < 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), r.fail_at < 0 ? "" : notice);
+        EXPECT_EQ(console.offers_after_failing, 0);
+        EXPECT_EQ(r.fail_at < 0 ? expected : expected.substr(0, console.text.size()), console.text);
+    }
 }
 
 }  // namespace

@@ -13,8 +13,10 @@ void on_stop_signal(int) {
 }  // namespace
 
 // Arguments arrive as UTF-8; padmap takes UTF-16. SIGINT and SIGTERM ask for a
-// clean stop.
+// clean stop. A closed standard output (padmap my.cfg | head) fails the
+// writes to it, which the log writer reports, rather than ending padmap.
 int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
     struct sigaction stop = {};
     stop.sa_handler = on_stop_signal;
     stop.sa_flags = SA_RESTART;

@@ -14,9 +14,12 @@
 struct os_keyboard_watch {
     HANDLE event;
     HANDLE ready;  // set once the window exists, or the thread gave up
+    HANDLE stop;   // set to end the thread
     HANDLE thread;
-    DWORD thread_id;
     bool listening;
+    // The caller and the thread each hold the watch; whichever lets go last
+    // frees it, so that a thread the caller stopped waiting for still can.
+    LONG holders;
 };
 
 namespace {
@@ -26,6 +29,9 @@ const GUID keyboard_class = {0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0
 const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
 // Making a window takes milliseconds; only a broken system takes this long.
 constexpr DWORD watch_start_limit_ms = 10000;
+// A thread told to stop ends in milliseconds; the end of a run does not
+// wait longer than this for one that does not.
+constexpr DWORD watch_stop_limit_ms = 2000;
 
 LRESULT CALLBACK watch_window(HWND window, UINT message, WPARAM what, LPARAM detail) {
     if (message == WM_DEVICECHANGE) {
@@ -38,6 +44,29 @@ LRESULT CALLBACK watch_window(HWND window, UINT message, WPARAM what, LPARAM det
     return DefWindowProcW(window, message, what, detail);
 }
 
+void free_watch(os_keyboard_watch* watch) {
+    if (watch->thread != nullptr) CloseHandle(watch->thread);
+    if (watch->stop != nullptr) CloseHandle(watch->stop);
+    if (watch->ready != nullptr) CloseHandle(watch->ready);
+    if (watch->event != nullptr) CloseHandle(watch->event);
+    HeapFree(GetProcessHeap(), 0, watch);
+}
+
+void let_go(os_keyboard_watch* watch) {
+    if (InterlockedDecrement(&watch->holders) == 0) free_watch(watch);
+}
+
+// Takes messages, sent ones among them, until the stop is set; the thread
+// does nothing else, so this wait holds nobody up.
+void listen(os_keyboard_watch* watch) {
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjectsEx(1, &watch->stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+}
+
 DWORD WINAPI watch_thread(void* context) {
     auto* watch = static_cast<os_keyboard_watch*>(context);
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -47,13 +76,13 @@ DWORD WINAPI watch_thread(void* context) {
     kind.hInstance = instance;
     kind.lpszClassName = watch_window_class;
     // A class left registered by an earlier watch of this process is the same one.
-    if (RegisterClassExW(&kind) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        SetEvent(watch->ready);
-        return 1;
+    HWND window = nullptr;
+    if (RegisterClassExW(&kind) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+        window = CreateWindowExW(0, watch_window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
     }
-    HWND window = CreateWindowExW(0, watch_window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
     if (window == nullptr) {
         SetEvent(watch->ready);
+        let_go(watch);
         return 1;
     }
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
@@ -66,18 +95,11 @@ DWORD WINAPI watch_thread(void* context) {
     // register the interest; the slow poll covers what then goes unnoticed.
     watch->listening = true;
     SetEvent(watch->ready);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    listen(watch);
     if (notification != nullptr) UnregisterDeviceNotification(notification);
     DestroyWindow(window);
+    let_go(watch);
     return 0;
-}
-
-void free_watch(os_keyboard_watch* watch) {
-    if (watch->thread != nullptr) CloseHandle(watch->thread);
-    if (watch->ready != nullptr) CloseHandle(watch->ready);
-    if (watch->event != nullptr) CloseHandle(watch->event);
-    HeapFree(GetProcessHeap(), 0, watch);
 }
 
 }  // namespace
@@ -88,18 +110,20 @@ os_keyboard_watch* os_watch_keyboards() {
     if (watch == nullptr) return nullptr;
     watch->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     watch->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (watch->event != nullptr && watch->ready != nullptr) {
-        watch->thread = CreateThread(nullptr, 0, watch_thread, watch, 0, &watch->thread_id);
+    watch->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watch->holders = 2;
+    if (watch->event != nullptr && watch->ready != nullptr && watch->stop != nullptr) {
+        watch->thread = CreateThread(nullptr, 0, watch_thread, watch, 0, nullptr);
     }
     if (watch->thread == nullptr) {
         free_watch(watch);
         return nullptr;
     }
-    // A thread that never got its window ready keeps the watch: it is left to it.
-    if (WaitForSingleObject(watch->ready, watch_start_limit_ms) != WAIT_OBJECT_0) return nullptr;
-    if (!watch->listening) {
-        WaitForSingleObject(watch->thread, INFINITE);
-        free_watch(watch);
+    // A thread that never got its window ready, or gave up, is told to stop
+    // and left to free the watch whenever it ends.
+    if (WaitForSingleObject(watch->ready, watch_start_limit_ms) != WAIT_OBJECT_0 || !watch->listening) {
+        SetEvent(watch->stop);
+        let_go(watch);
         return nullptr;
     }
     return watch;
@@ -109,11 +133,12 @@ os_handle os_keyboard_watch_event(const os_keyboard_watch* watch) {
     return watch != nullptr ? reinterpret_cast<os_handle>(watch->event) : os_null_handle;
 }
 
-void os_unwatch_keyboards(os_keyboard_watch* watch) {
-    if (watch == nullptr) return;
-    PostThreadMessageW(watch->thread_id, WM_QUIT, 0, 0);
-    WaitForSingleObject(watch->thread, INFINITE);
-    free_watch(watch);
+bool os_unwatch_keyboards(os_keyboard_watch* watch) {
+    if (watch == nullptr) return true;
+    SetEvent(watch->stop);
+    bool ended = WaitForSingleObject(watch->thread, watch_stop_limit_ms) == WAIT_OBJECT_0;
+    let_go(watch);
+    return ended;
 }
 
 struct os_folder_watch {
@@ -181,16 +206,19 @@ void add_other_form(os_folder_watch* watch, const std::wstring& path, DWORD(WINA
     add_name(watch, name, converted + length - name);
 }
 
-void free_folder_watch(os_folder_watch* watch) {
+bool free_folder_watch(os_folder_watch* watch) {
     if (watch->listening) {
-        // The system writes into the watch until the request is over.
+        // The system writes into the watch until the request is over: a
+        // request that does not end leaves the watch as it is, never freed.
         CancelIoEx(watch->folder, &watch->overlapped);
+        if (WaitForSingleObject(watch->event, watch_stop_limit_ms) != WAIT_OBJECT_0) return false;
         DWORD bytes = 0;
-        GetOverlappedResult(watch->folder, &watch->overlapped, &bytes, TRUE);
+        GetOverlappedResult(watch->folder, &watch->overlapped, &bytes, FALSE);
     }
     if (watch->event != nullptr) CloseHandle(watch->event);
     if (watch->folder != INVALID_HANDLE_VALUE) CloseHandle(watch->folder);
     HeapFree(GetProcessHeap(), 0, watch);
+    return true;
 }
 
 }  // namespace
@@ -251,9 +279,9 @@ os_folder_news os_take_folder_changes(os_folder_watch* watch) {
     return named ? os_folder_named : os_folder_others;
 }
 
-void os_unwatch_folder(os_folder_watch* watch) {
-    if (watch == nullptr) return;
-    free_folder_watch(watch);
+bool os_unwatch_folder(os_folder_watch* watch) {
+    if (watch == nullptr) return true;
+    return free_folder_watch(watch);
 }
 
 uint64_t os_now_ms() {

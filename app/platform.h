@@ -23,8 +23,12 @@ os_keyboard_watch* os_watch_keyboards();
 // caller to wait on and reset.
 os_handle os_keyboard_watch_event(const os_keyboard_watch* watch);
 
-// Stops listening and closes the event; null is ignored.
-void os_unwatch_keyboards(os_keyboard_watch* watch);
+// Stops listening and closes the event; null is ignored. Waits a bounded
+// time (two seconds) for the listening thread to end. Returns false when it
+// did not: it is then left to end and free the watch on its own, and the
+// caller goes on and says so in its log (keyboard_watch_left_line).
+bool os_unwatch_keyboards(os_keyboard_watch* watch);
+constexpr char keyboard_watch_left_line[] = "the keyboard watch did not stop; padmap goes on without waiting for it\n";
 
 // Listening for changes to chosen files of one folder (a file written,
 // created, renamed or removed): ReadDirectoryChangesW on the folder, not its
@@ -59,8 +63,13 @@ enum os_folder_news {
 // lost. Null is lost.
 os_folder_news os_take_folder_changes(os_folder_watch* watch);
 
-// Stops listening; null is ignored.
-void os_unwatch_folder(os_folder_watch* watch);
+// Stops listening; null is ignored. Waits a bounded time (two seconds) for
+// the system to end its request on the folder. Returns false when it did
+// not: the watch is then left as it is, never freed, and the caller goes on
+// and says so in its log (folder_watch_left_line).
+bool os_unwatch_folder(os_folder_watch* watch);
+constexpr char folder_watch_left_line[] =
+    "the watch of a configuration's folder did not stop; padmap goes on without waiting for it\n";
 
 // GetTickCount64: milliseconds from a moment of the system's choosing, for
 // the time between two calls; it never goes back, and moves in ticks of

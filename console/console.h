@@ -23,10 +23,20 @@ void console_printf(console_stream stream, const char* format, ...)
     ;
 void console_flush(console_stream stream);
 
+enum console_answer {
+    console_took,    // all of the text was written
+    console_busy,    // none of it was: the output takes nothing now, and says so rather than wait
+    console_failed,  // the output takes nothing ever again (a closed pipe, a full disk)
+};
+
 // For the log writer's own thread: writes all of the text to standard output
-// before it returns, waiting as long as the output is blocked. Returns false
-// when the output refuses the text for good (closed, broken). Whatever was
-// written with console_write must have been flushed first.
-bool console_write_direct(const char* text, size_t size);
+// before it returns, waiting as long as the output is blocked (a console
+// with a selection, a full pipe). An output made not to wait (a non-blocking
+// descriptor, a pipe in no-wait mode) answers busy when it takes none of the
+// text; once part of it is out the rest waits until it is taken, so that no
+// line is cut. On a failure the system's words for it go into why
+// (NUL-terminated UTF-8 of at most why_cap bytes). Whatever was written with
+// console_write must have been flushed first.
+console_answer console_write_direct(const char* text, size_t size, char* why, size_t why_cap);
 
 #endif

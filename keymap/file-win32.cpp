@@ -9,10 +9,13 @@ struct config_file {
 };
 
 config_file* open_config_file(const char16_t* path) {
-    // Other programs may keep the file open, an editor for instance.
-    HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Other programs may keep the file open, an editor for instance. One
+    // that saves by renaming or deleting this file and putting a new one in
+    // its place must not fail while padmap reads it: that takes the delete
+    // sharing.
+    HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     // Consoles, pipes and devices such as the driver's own are no files.
     if (GetFileType(handle) != FILE_TYPE_DISK) {

@@ -20,10 +20,11 @@ os_handle os_keyboard_watch_event(const os_keyboard_watch* watch) {
     return watch != nullptr ? watch->event : os_null_handle;
 }
 
-void os_unwatch_keyboards(os_keyboard_watch* watch) {
-    if (watch == nullptr) return;
+bool os_unwatch_keyboards(os_keyboard_watch* watch) {
+    if (watch == nullptr) return true;
     os_close_handle(watch->event);
     delete watch;
+    return true;
 }
 
 uintptr_t os_foreground_window() {
@@ -69,10 +70,11 @@ os_folder_news os_take_folder_changes(os_folder_watch* watch) {
     return named ? os_folder_named : os_folder_others;
 }
 
-void os_unwatch_folder(os_folder_watch* watch) {
-    if (watch == nullptr) return;
+bool os_unwatch_folder(os_folder_watch* watch) {
+    if (watch == nullptr) return true;
     os_close_handle(watch->event);
     delete watch;
+    return true;
 }
 
 uint64_t os_now_ms() {

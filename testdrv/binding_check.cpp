@@ -14,6 +14,7 @@
 
 #include "app/platform.h"
 #include "driver/control_codes.h"
+#include "keymap/file.h"
 #include "testdrv/balance_check.h"
 #include "testdrv/control.h"
 
@@ -224,6 +225,16 @@ void check_folder_watch() {
     report(problem == nullptr, "folder watch: a new file renamed over a watched one", problem);
     os_unwatch_folder(watch);
 
+    // An editor's save that renames the file padmap reads to a backup and a
+    // new one into its place. (Wine refuses to rename a file over one that
+    // is open, whatever the sharing.)
+    config_file* reading = open_config_file(reinterpret_cast<const char16_t*>((folder + L"\\pad.cfg").c_str()));
+    bool saved = reading != nullptr && write_file(folder + L"\\pad.cfg.new", "id3\n") &&
+                 MoveFileExW((folder + L"\\pad.cfg").c_str(), (folder + L"\\pad.cfg~").c_str(), 0) &&
+                 MoveFileExW((folder + L"\\pad.cfg.new").c_str(), (folder + L"\\pad.cfg").c_str(), 0);
+    close_config_file(reading);
+    report(saved, "configuration: renamed to a backup and replaced while padmap reads it", "a rename failed");
+
     // Given a file's short name (an old batch file's, say), the watch still
     // hears of the file when an editor saves it by its long name.
     const std::wstring long_path = folder + L"\\pad configuration.cfg";
@@ -241,10 +252,29 @@ void check_folder_watch() {
     report(problem == nullptr, "folder watch: a file watched by its short name, saved by its long name", problem);
     os_unwatch_folder(watch);
 
-    for (const wchar_t* name : {L"padmap.log", L"pad.cfg", L"numpad.cfg", L"pad configuration.cfg"}) {
+    for (const wchar_t* name :
+         {L"padmap.log", L"pad.cfg", L"pad.cfg~", L"pad.cfg.new", L"numpad.cfg", L"pad configuration.cfg"}) {
         DeleteFileW((folder + L"\\" + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+// Stopping the keyboard watch gives up on a thread that does not end (held
+// here) after a bounded wait; once it runs again it ends on its own.
+void check_keyboard_watch_left() {
+    os_keyboard_watch* watch = os_watch_keyboards();
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"padmap-keyboard-watch", nullptr);
+    DWORD id = watch != nullptr && window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
+    HANDLE thread = id != 0 ? OpenThread(THREAD_SUSPEND_RESUME | SYNCHRONIZE, FALSE, id) : nullptr;
+    const char* problem = thread == nullptr || SuspendThread(thread) == static_cast<DWORD>(-1)
+                              ? "the watch's thread cannot be held"
+                          : os_unwatch_keyboards(watch) ? "os_unwatch_keyboards says the thread ended"
+                                                        : nullptr;
+    if (thread != nullptr && ResumeThread(thread) == 1 && WaitForSingleObject(thread, 15000) != WAIT_OBJECT_0) {
+        problem = "the thread did not end once it ran again";
+    }
+    report(problem == nullptr, "keyboard watch: a thread that does not end is left after a bounded wait", problem);
+    if (thread != nullptr) CloseHandle(thread);
 }
 
 }  // namespace
@@ -261,6 +291,7 @@ int main() {
     check_clock();
     check_balance(&link, report);
     check_folder_watch();
+    check_keyboard_watch_left();
     testctl_close(&link);
     return failed == 0 ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "app/log_writer.h"
+
 // Test support: a console that can be held. While closed, a write waits until
 // it opens, as a write to a console with a selection in its window does.
 // Tests wait for what the console saw, never for an amount of time.
@@ -24,7 +26,7 @@ struct gated_console {
 // No wait of a test comes near this; only a hang reaches it.
 constexpr std::chrono::seconds gated_console_guard(60);
 
-inline bool write_gated(void* context, const char* text, size_t size) {
+inline log_sink_answer write_gated(void* context, const char* text, size_t size) {
     gated_console* console = static_cast<gated_console*>(context);
     std::unique_lock<std::mutex> hold(console->lock);
     if (!console->open) {
@@ -34,7 +36,7 @@ inline bool write_gated(void* context, const char* text, size_t size) {
     console->changed.wait(hold, [console] { return console->open; });
     console->text.append(text, size);
     console->changed.notify_all();
-    return true;
+    return log_sink_answer{log_sink_took, ""};
 }
 
 inline void set_open(gated_console* console, bool open) {

@@ -60,15 +60,11 @@ struct program_run {
     struct run_options const* options = nullptr;
 };
 
-// The log written at once on the loop's thread, so that what was printed
-// while each stroke was handled can be told apart.
-inline bool program_run_log(void*, const char* text, size_t size) {
-    return console_write_direct(text, size);
-}
-
 struct run_options {
     size_t stop_at_delivery = SIZE_MAX;  // a stop is asked for while this delivery is made
-    padmap_log_output log = {program_run_log, nullptr, false};
+    // The log written at once on the loop's thread, so that what was printed
+    // while each stroke was handled can be told apart.
+    padmap_log_output log = {padmap_console_log().sink, nullptr, false};
     std::function<void(size_t delivery)> on_delivery;  // after each delivery is noted
     std::function<void()> on_end;                      // when the script has run out
     std::function<void(size_t typed)> before_typed;    // as each item of the script is about to happen
