@@ -95,24 +95,28 @@ void watch_folders(file_watch* files) {
     }
 }
 
-void unwatch_folders(file_watch* files) {
-    for (int k = 0; k < files->folder_count; ++k) os_unwatch_folder(files->folders[k].watch);
+bool unwatch_folders(file_watch* files) {
+    bool stopped = true;
+    for (int k = 0; k < files->folder_count; ++k) stopped = os_unwatch_folder(files->folders[k].watch) && stopped;
     files->folder_count = 0;
+    return stopped;
 }
 
-void take_folder_news(file_watch* files, int folder) {
+bool take_folder_news(file_watch* files, int folder) {
     watched_folder& watched = files->folders[folder];
     os_folder_news news = os_take_folder_changes(watched.watch);
+    bool stopped = true;
     if (news == os_folder_lost) {
         // Its handle would stay signalled: the files are read once more, and
         // the loop waits on it no longer.
-        os_unwatch_folder(watched.watch);
+        stopped = os_unwatch_folder(watched.watch);
         watched.watch = nullptr;
     }
     if (news != os_folder_others) {
         watched.changed = true;
         files->changed_at = os_now_ms();
     }
+    return stopped;
 }
 
 bool files_settling(const file_watch* files) {

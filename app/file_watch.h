@@ -70,11 +70,13 @@ void note_loaded_files(file_watch* files, int count, const char16_t* const* path
 
 // One watch per folder that holds a file; files of one folder share it.
 void watch_folders(file_watch* files);
-void unwatch_folders(file_watch* files);
+// Returns false when a watch did not stop (it is left as it is).
+bool unwatch_folders(file_watch* files);
 
 // A folder's watch told of news: a change of its files is noted (and its
 // time), a watch that is lost is read once more and no longer waited on.
-void take_folder_news(file_watch* files, int folder);
+// Returns false when a lost watch did not stop (it is left as it is).
+bool take_folder_news(file_watch* files, int folder);
 
 // True while a change waits for its files to settle.
 bool files_settling(const file_watch* files);

@@ -144,7 +144,9 @@ void remap_quiet(remap_session* remap) {
 void remap_signalled(remap_session* remap, int k) {
     int folder = remap->folder_at[k];
     if (folder >= 0) {
-        take_folder_news(&remap->files, folder);
+        if (!take_folder_news(&remap->files, folder)) {
+            log_line(remap->run, folder_watch_left_line, sizeof folder_watch_left_line - 1);
+        }
         // A watch that is lost is waited on no more.
         remap->waits_known = remap->files.folders[folder].watch != nullptr;
         return;
@@ -195,8 +197,10 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->keyboards = os_watch_keyboards();
     watch_folders(&remap->files);
     run_outcome outcome = run_key_loop(run, stroke_handler{loop_remap, nullptr, remap.get()});
-    unwatch_folders(&remap->files);
-    os_unwatch_keyboards(remap->keyboards);
+    if (!unwatch_folders(&remap->files)) log_line(run, folder_watch_left_line, sizeof folder_watch_left_line - 1);
+    if (!os_unwatch_keyboards(remap->keyboards)) {
+        log_line(run, keyboard_watch_left_line, sizeof keyboard_watch_left_line - 1);
+    }
     clear_actions(&remap->actions);
     engine_stop(&remap->core, &remap->actions);
     carry_out(remap.get());
