@@ -129,16 +129,19 @@ bool files_settling(const file_watch* files) {
 void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>* bytes) {
     for (int i = 0; i < files->file_count; ++i) {
         watched_file& file = files->files[i];
-        news[i] = file_news{file_unchanged, nullptr, 0};
-        if (!files->folders[file.folder].changed) continue;
+        news[i] = file_news{file_unchanged, nullptr, 0, false};
+        // A file refused before is tried again whenever padmap reloads: the
+        // file that kept it out may have let go.
+        bool refused_before = file.seen_signature != file.loaded_signature;
+        if (!files->folders[file.folder].changed && !refused_before) continue;
         uint64_t signature = read_whole_file(file.path, &bytes[i]) ? content_signature(bytes[i]) : unreadable_signature;
-        if (signature == file.seen_signature) continue;
+        bool saved = signature != file.seen_signature;
         file.seen_signature = signature;
         // Back to the content in use: nothing to do.
         if (signature == file.loaded_signature) continue;
         file.read_signature = signature;
-        news[i] = signature == unreadable_signature ? file_news{file_unreadable, nullptr, 0}
-                                                    : file_news{file_changed, bytes[i].data(), bytes[i].size()};
+        news[i] = signature == unreadable_signature ? file_news{file_unreadable, nullptr, 0, saved}
+                                                    : file_news{file_changed, bytes[i].data(), bytes[i].size(), saved};
     }
 }
 

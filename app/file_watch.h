@@ -81,9 +81,11 @@ bool take_folder_news(file_watch* files, int folder);
 // True while a change waits for its files to settle.
 bool files_settling(const file_watch* files);
 
-// Reads again every file of the folders that changed: news[i] says what
-// file i holds now (file_unchanged when it holds what was last found or
-// what its layout was read from); bytes[i] keeps what news[i] points to.
+// Reads again every file of the folders that changed, and every file whose
+// content was refused before: news[i] says what file i holds now
+// (file_unchanged when it holds what its layout was read from, saved when
+// that differs from what was last found in it); bytes[i] keeps what news[i]
+// points to.
 void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>* bytes);
 
 // After the engine took the news: the files of replaced (bit i for file i)

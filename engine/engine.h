@@ -71,19 +71,27 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
 
 // What a file was found to hold when it was read again.
 enum file_news_kind {
-    file_unchanged,   // nothing to do for it
+    file_unchanged,   // it holds what its layout in use was read from
     file_unreadable,  // it cannot be read
-    file_changed,     // bytes hold its new content
+    file_changed,     // bytes hold its content, which differs from its layout in use
 };
 struct file_news {
     file_news_kind kind;
     const uint8_t* bytes;
     size_t size;
+    bool saved;  // the content is new since the file was last read (a refusal is said again only then)
 };
 
-// Files were read again: for each changed one, "reloaded FILE" with its echo
-// and what the check finds in it, or "not reloaded FILE: why" with its layout
-// kept. Returns the files (bit i for file i) whose layout was replaced.
+// Files were read again. Every file whose content differs from its layout in
+// use is loaded anew, and the keyboards are shared out among all the files:
+// each changed file would name its new id, every other file its id in use;
+// where an id is named twice, the file whose layout in use names it keeps it
+// (while it still names it) and every other changed file naming it is
+// refused; where no file's layout in use names it, every changed file naming
+// it is refused; until no id is named twice. The log says "reloaded FILE"
+// with its echo and what the check finds in it, or for a file saved since
+// "not reloaded FILE: why" with its layout kept. Returns the files (bit i for
+// file i) whose layout was replaced.
 uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out);
 
 // The layout of file i was replaced (engine_reload does it): the prefixes of

@@ -44,6 +44,7 @@ struct engine_run {
     std::unique_ptr<engine_actions> out_space{new engine_actions};
     engine_actions& out = *out_space;
     action last_send = {};
+    std::string texts[max_config_files];
 };
 
 void start(engine_run* run, const std::vector<std::string>& files) {
@@ -76,12 +77,27 @@ std::string happen(engine_run* run, const std::string& event) {
     } else if (event.rfind("front ", 0) == 0) {
         std::u16string program = wide(event.substr(6));
         engine_front(core, event.substr(6) == "-" ? nullptr : program.c_str());
-    } else if (event.rfind("save ", 0) == 0) {
-        int file = event[5] - '0';
-        std::string text = event.substr(7);
+    } else if (event.rfind("save ", 0) == 0 || event.rfind("again ", 0) == 0) {
+        // Several files at once are joined by " || "; "again" is a file read
+        // again whose content is not new.
         file_news news[max_config_files] = {};
-        news[file] = text == "!" ? file_news{file_unreadable, nullptr, 0}
-                                 : file_news{file_changed, reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+        std::vector<std::string> texts;
+        for (size_t from = 0; from != std::string::npos;) {
+            size_t end = event.find(" || ", from);
+            texts.push_back(event.substr(from, end == std::string::npos ? end : end - from));
+            from = end == std::string::npos ? end : end + 4;
+        }
+        for (const std::string& part : texts) {
+            bool saved = part.rfind("save ", 0) == 0;
+            size_t at = saved ? 5 : 6;
+            int file = part[at] - '0';
+            const std::string& text = part.substr(at + 2);
+            run->texts[file] = text;
+            news[file] = text == "!"
+                             ? file_news{file_unreadable, nullptr, 0, saved}
+                             : file_news{file_changed, reinterpret_cast<const uint8_t*>(run->texts[file].data()),
+                                         run->texts[file].size(), saved};
+        }
         engine_reload(core, news, &run->out);
     } else if (event == "refuse") {
         engine_send_refused(core, run->last_send.device, run->last_send.key);
@@ -134,6 +150,16 @@ const engine_case cases[] = {
       {"save 0 !", "not reloaded f0.cfg: it cannot be read (the layout stays as it was)\n"},
       {"save 0  ", "not reloaded f0.cfg: it holds no hardware id (the layout stays as it was)\n"},
       {"save 1 OTHER\n", "check keyboards\nreloaded f1.cfg\n"}}},
+    {"ids are shared out among the files as they are now", {pad, numpad, "OTHER\n"},
+     {{"save 1 PAD\n", "not reloaded f1.cfg: f0.cfg names the same keyboard (the layout stays as it was)\n"},
+      {"save 0 NEW\n || again 1 PAD\n", "check keyboards\nreloaded f0.cfg\nreloaded f1.cfg\n"},
+      {"save 0 NUM2\n || save 2 NUM2\n",
+       "not reloaded f0.cfg: f2.cfg names the same keyboard (the layout stays as it was)\n"
+       "not reloaded f2.cfg: f0.cfg names the same keyboard (the layout stays as it was)\n"},
+      {"save 1 OTHER\n || save 2 PAD\n", "check keyboards\nreloaded f1.cfg\nreloaded f2.cfg\n"},
+      {"save 0 PAD\n || save 2 PAD\nCaps Esc\n",
+       "not reloaded f0.cfg: f2.cfg names the same keyboard (the layout stays as it was)\n"
+       "reloaded f2.cfg\nCaps->Esc\n"}}},
     {"a keyboard that leaves its slot gets what padmap held for it released", {pad, numpad},
      {{"down 1 3a PAD", "send 1 000e 0000\nf0.cfg: DOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
       {"kbd 1 NUM", "send 1 000e 0001\nfilter 1 ffff\n"},
