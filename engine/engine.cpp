@@ -11,11 +11,18 @@ void copy_prefix(const std::string& prefix, char* into) {
     std::memcpy(into, prefix.c_str(), prefix.size() + 1);
 }
 
-// A prefix longer than its room keeps its start: the file, then the section.
+bool continues_character(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// A prefix longer than its room keeps its start: the file, then the section,
+// cut before a whole character.
 void name_sections(engine_file* file) {
     for (int s = 0; s < file->layout.section_count; ++s) {
         std::string prefix = std::string(file->line_prefix) + "when " + file->layout.sections[s].label + ": ";
-        prefix.resize(std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1));
+        size_t cut = std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1);
+        while (cut > 0 && cut < prefix.size() && continues_character(prefix[cut])) --cut;
+        prefix.resize(cut);
         copy_prefix(prefix, file->section_prefix[s]);
     }
 }
@@ -96,8 +103,13 @@ void start_engine(engine* core, int count, const std::string* shown) {
         // one file prints exactly what it always has.
         if (count > 1) {
             std::string prefix = file.shown + ": ";
-            // A path too long for the prefix keeps its end, the file's own name.
-            if (prefix.size() >= log_prefix_max) prefix = "..." + prefix.substr(prefix.size() - (log_prefix_max - 4));
+            // A path too long for the prefix keeps its end, the file's own
+            // name, from a whole character on.
+            if (prefix.size() >= log_prefix_max) {
+                size_t from = prefix.size() - (log_prefix_max - 4);
+                while (from < prefix.size() && continues_character(prefix[from])) ++from;
+                prefix = "..." + prefix.substr(from);
+            }
             copy_prefix(prefix, file.line_prefix);
         }
         name_sections(&file);

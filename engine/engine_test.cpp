@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,6 +186,44 @@ TEST(Engine, GivenTheseEventsTheseActions) {
         engine_run run;
         start(&run, c.files);
         for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+bool whole_characters(const char* text) {
+    size_t length = std::strlen(text);
+    size_t at = 0;
+    while (at < length) {
+        unsigned char lead = static_cast<unsigned char>(text[at]);
+        size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if ((lead & 0xC0) == 0x80 || at + size > length) return false;
+        at += size;
+    }
+    return true;
+}
+
+// A prefix too long for its room, of a path or of a section's programs, is
+// cut between characters, whatever their sizes.
+TEST(Engine, ALongPrefixIsCutBetweenCharacters) {
+    for (const char* character : {"\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x91\x8b"}) {
+        for (int odd = 0; odd < 3; ++odd) {
+            SCOPED_TRACE(std::string(character) + " " + std::to_string(odd));
+            std::string name = std::string(static_cast<size_t>(odd), 'x');
+            std::string programs = std::string(static_cast<size_t>(odd), 'p');
+            for (int i = 0; i < 120; ++i) name += character;
+            for (int i = 0; i < 60; ++i) programs += character;
+            std::string text = "PAD\nwhen " + programs + ".exe\nCaps Esc\n";
+            engine_run run;
+            start(&run, {text, "NUM\n"});
+            run.core->files[0].shown = name;
+            std::string shown[] = {name, "b.cfg"};
+            start_engine(run.core.get(), 2, shown);
+            EXPECT_TRUE(whole_characters(run.core->files[0].line_prefix));
+            EXPECT_TRUE(whole_characters(run.core->files[0].section_prefix[0]));
+        }
     }
 }
 

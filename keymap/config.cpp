@@ -160,7 +160,9 @@ config_outcome load_from(byte_source source, config* into, const config_listener
         if (line_start && is_section_line(line)) {
             section = into->section_count < max_sections ? into->section_count++ : -2;
             note_only(line, &note, line_section);
+            // A space then '#' starts a comment, as after a key line's outputs.
             programs = utf8_text(wide + 5);
+            programs = programs.substr(0, programs.find(" #"));
             note.programs = programs.c_str();
             if (section >= 0) {
                 start_section(&into->sections[section], number, programs);

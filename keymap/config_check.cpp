@@ -225,28 +225,33 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
 // A key both a '#' line and its later name map: strokes find the user entry
 // the '#' line claims first, so the later name's lines do nothing. Said on
 // the later of the two lines, whichever it is.
+// Each scope (the lines outside sections, each section) finds its own entry:
+// a '#' line and a name for one key meet only when one scope maps both.
 void check_code_and_name(checker* c, long line, const line_note& note) {
     const key_table& table = c->result->table;
+    const int scope = note.section + 1;
     uint16_t code = table.entries[note.entry].scan_code;
     char code_text[8];
     std::snprintf(code_text, sizeof code_text, "#%04x", static_cast<unsigned>(code));
-    if (note.claimed) {
+    if (note.entry < first_late_key) {
+        // A '#' line that gives its key no output hides nothing.
+        if (!is_user_key(note.entry) || c->first_output[scope][note.entry] == 0) return;
         for (int late = first_late_key; late < key_count; ++late) {
-            if (table.entries[late].scan_code != code || c->first_line_of[0][late] == 0) continue;
+            long mapped = c->first_line_of[scope][late];
+            if (table.entries[late].scan_code != code || mapped == 0 || mapped > line) continue;
             find(c, line,
                  quoted(note.key_token) + " is " + quoted(table.entries[late].name) + ", mapped on line " +
-                     std::to_string(c->first_line_of[0][late]) + ": this line claims " +
-                     quoted(table.entries[note.entry].name) +
+                     std::to_string(mapped) + ": this line claims " + quoted(table.entries[note.entry].name) +
                      " for the key, which strokes find first, so that line does nothing");
         }
         return;
     }
-    if (note.entry < first_late_key) return;
     for (int user = first_user_key; user < first_late_key; ++user) {
-        if (table.entries[user].scan_code != code || c->claimed_on[user] == 0) continue;
+        long mapped = c->first_line_of[scope][user];
+        if (table.entries[user].scan_code != code || c->first_output[scope][user] == 0) continue;
         find(c, line,
-             quoted(note.key_token) + " is " + quoted(code_text) + ", which line " +
-                 std::to_string(c->claimed_on[user]) + " claims as " + quoted(table.entries[user].name) +
+             quoted(note.key_token) + " is " + quoted(code_text) + ", which line " + std::to_string(mapped) +
+                 " claims as " + quoted(table.entries[user].name) +
                  ": strokes find that entry first, so this line does nothing");
     }
 }
@@ -341,7 +346,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_claim(c, *note);
         check_outputs(c, line, text, *note);
         follow_outputs(c, *note);
-        if (note->section < 0) check_code_and_name(c, line, *note);
+        check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
         long& first = c->first_line_of[note->section + 1][note->entry];
         if (first == 0) {
@@ -492,7 +497,7 @@ void run_check(config_check* result, bool from_file, const char16_t* path, const
                      [](const config_finding& a, const config_finding& b) { return a.line < b.line; });
     for (int i = 0; i < key_count; ++i) {
         const key_entry& entry = result->table.entries[i];
-        bool shadowed = i >= first_late_key && find_key_by_code(&result->table, entry.scan_code) != i;
+        bool shadowed = find_mapped_by_code(&result->table, &result->table, entry.scan_code) != i;
         result->keys_mapped += entry.outputs[0] != 0 && !shadowed;
     }
 }

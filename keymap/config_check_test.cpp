@@ -220,7 +220,7 @@ TEST(ConfigCheck, CountsTheKeysStrokesReach) {
         {"Esc Tab\nLWin Space\n", 2},
         {"#0001 A-F4\nEsc Tab\n", 1},
         {"Esc Tab\n#0001 A-F4\n", 1},
-        {"Esc Tab\n#0001 Nothing\n", 0},
+        {"Esc Tab\n#0001 Nothing\n", 1},
         {"#e05b Space\nEsc Tab\nF1 user1\n", 3},
     };
     // clang-format on
