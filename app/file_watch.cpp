@@ -75,7 +75,7 @@ void watch_folders(file_watch* files) {
             found = files->folder_count++;
             files->folders[found].path = folder;
             files->folders[found].watch = nullptr;
-            files->folders[found].changed = false;
+            files->folders[found].changed = true;
         }
         files->files[i].folder = found;
     }

@@ -69,6 +69,8 @@ struct file_watch {
 void note_loaded_files(file_watch* files, int count, const char16_t* const* paths);
 
 // One watch per folder that holds a file; files of one folder share it.
+// Every folder counts as changed once: a save made after the files were
+// loaded but before their watch listened is read then.
 void watch_folders(file_watch* files);
 // Returns false when a watch did not stop (it is left as it is).
 bool unwatch_folders(file_watch* files);

@@ -196,6 +196,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     check_every_keyboard(remap.get());
     remap->keyboards = os_watch_keyboards();
     watch_folders(&remap->files);
+    reload_changed(remap.get());
     run_outcome outcome = run_key_loop(run, stroke_handler{loop_remap, nullptr, remap.get()});
     if (!unwatch_folders(&remap->files)) log_line(run, folder_watch_left_line, sizeof folder_watch_left_line - 1);
     if (!os_unwatch_keyboards(remap->keyboards)) {
