@@ -171,7 +171,8 @@ TEST(Sections, TheProgramInFrontPicksTheSectionAndHeldKeysKeepTheirs) {
             EXPECT_EQ(parts[i + 1], items[i].expected) << "item " << i;
             from_sections += items[i].expected.compare(0, 5, "when ") == 0;
         }
-        EXPECT_EQ(check_outputs_balance(run, script, 1), "");
+        EXPECT_EQ(check_outputs_balance(run, script, 1), "") << describe(script) << "delivered:\n"
+                                                             << describe(run.delivered);
         if (HasFailure()) return;
     }
     EXPECT_GT(from_sections, 200);

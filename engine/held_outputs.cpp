@@ -41,7 +41,9 @@ void reset_held_outputs(held_outputs* held) {
 }
 
 void note_output(held_outputs* held, int device, const key_stroke& key) {
-    set_down(held, device, key, !(key.key_state & key_state_up));
+    bool down = !(key.key_state & key_state_up);
+    set_down(held, device, key, down);
+    if (!down) set_bit(held->passed, device, key, false);
 }
 
 void send_output(held_outputs* held, engine_actions* out, int device, const key_stroke& key) {

@@ -21,7 +21,8 @@ struct held_outputs {
 void reset_held_outputs(held_outputs* held);
 
 // Notes a key stroke sent to keyboard 1-10: a press holds the key, a release
-// lets it go. Make codes above 0xFF and other devices are not kept.
+// lets it go (the system has one key of a code: one passed on is up too).
+// Make codes above 0xFF and other devices are not kept.
 void note_output(held_outputs* held, int device, const key_stroke& key);
 
 // Asks for the stroke to be sent and notes it.
