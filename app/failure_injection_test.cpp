@@ -248,6 +248,13 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
     for (size_t k = 0; lost_write >= 0 && k < e.delivered.size(); ++k) {
         if (!written[k] || lost_write-- != 0) continue;
         sim_typed lost = e.delivered[k];
+        // The stroke's log says what did not reach the system.
+        char said[96];
+        std::snprintf(said, sizeof said, "%s %04x %s: it did not reach the system\n",
+                      step == sim_step_write ? "the driver refused" : "no memory to send",
+                      static_cast<unsigned>(lookup_code(lost.key)),
+                      (lost.key.key_state & key_state_up) ? "up" : "down");
+        e.output[static_cast<size_t>(stroke_of[k]) + 1] += said;
         e.delivered.erase(e.delivered.begin() + static_cast<long>(k));
         output.erase(output.begin() + static_cast<long>(k));
         written.erase(written.begin() + static_cast<long>(k));

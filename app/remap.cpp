@@ -72,8 +72,10 @@ void carry_out(remap_session* remap) {
         }
         stroke out = {};
         out.key = act.key;
-        int taken = send_stroke(run->set, act.device, &out);
-        if (taken < 1 && act.kind == action_send) engine_send_refused(&remap->core, act.device, act.key);
+        uint32_t bytes = 0;
+        if (send_stroke(run->set, act.device, &out, &bytes) < 1) {
+            engine_send_refused(&remap->core, act, bytes, &remap->actions);
+        }
     }
     if (!remap->actions.log.empty()) log_line(run, remap->actions.log.data(), remap->actions.log.size());
 }

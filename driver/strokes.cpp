@@ -70,7 +70,8 @@ void decode_mouse(const uint8_t* record, mouse_stroke* mouse) {
 
 }  // namespace
 
-int send_stroke(device_set* set, int device, const stroke* from) {
+int send_stroke(device_set* set, int device, const stroke* from, uint32_t* bytes) {
+    if (bytes != nullptr) *bytes = send_no_request;
     os_handle handle = checked_device(set, device);
     if (handle == os_null_handle) return 0;
     uint32_t size = is_keyboard(device) ? key_record_size : mouse_record_size;
@@ -84,6 +85,7 @@ int send_stroke(device_set* set, int device, const stroke* from) {
     uint32_t taken = 0;
     os_device_control(handle, ctl_write, record, size, nullptr, 0, &taken);
     os_heap_free(record);
+    if (bytes != nullptr) *bytes = taken;
     return static_cast<int>(taken / size);
 }
 

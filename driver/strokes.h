@@ -25,8 +25,8 @@ union stroke {
 };
 static_assert(sizeof(stroke) == sizeof(mouse_stroke), "a stroke is as large as a mouse stroke");
 
-// Sizes of the driver's wire records.
-constexpr uint32_t key_record_size = 12;
+// Sizes of the driver's wire records (a key's, key_record_size, is with the
+// key stroke).
 constexpr uint32_t mouse_record_size = 24;
 
 // All three return 0 without any request when the set is null, the device
@@ -43,8 +43,11 @@ constexpr int receive_partial = -2;
 constexpr int receive_no_memory = -3;
 int receive_stroke(device_set* set, int device, stroke* into);
 
-// Injects one stroke on the device. Returns the strokes the driver took, 0 or 1.
-int send_stroke(device_set* set, int device, const stroke* from);
+// Injects one stroke on the device. Returns the strokes the driver took, 0 or
+// 1. bytes (when not null) gets the bytes the driver took of the record: all
+// of it, part of it, 0 for a refusal, or send_no_request when no request was
+// made (no memory, no such device).
+int send_stroke(device_set* set, int device, const stroke* from, uint32_t* bytes = nullptr);
 
 // Asks the device's hardware id into id (hardware_id_units units), whose text
 // then ends where the driver's answer ends (at its own terminator or at the

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "keymap/text.h"
@@ -191,6 +192,21 @@ void engine_stop(engine* core, engine_actions* out) {
     release_all_outputs(&core->outputs, out);
 }
 
-void engine_send_refused(engine* core, int device, const key_stroke& key) {
-    note_refused(&core->outputs, device, key);
+void engine_send_refused(engine* core, const action& act, uint32_t bytes, engine_actions* out) {
+    if (act.kind == action_send) note_refused(&core->outputs, act.device, act.key);
+    int file = act.device >= 1 && act.device <= keyboard_count ? core->keyboard_file[act.device - 1] : -1;
+    char line[160];
+    const char* prefix = file >= 0 ? core->files[file].line_prefix : "";
+    const char* way = (act.key.key_state & key_state_up) ? "up" : "down";
+    unsigned code = lookup_code(act.key);
+    int length =
+        bytes == send_no_request
+            ? std::snprintf(line, sizeof line, "no memory to send %04x %s: it did not reach the system\n", code, way)
+        : bytes == 0
+            ? std::snprintf(line, sizeof line, "the driver refused %04x %s: it did not reach the system\n", code, way)
+            : std::snprintf(line, sizeof line,
+                            "the driver took %lu of the %lu bytes of %04x %s: it did not reach the system\n",
+                            static_cast<unsigned long>(bytes), static_cast<unsigned long>(key_record_size), code, way);
+    out->log += prefix;
+    if (length > 0) out->log.append(line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1);
 }

@@ -102,7 +102,10 @@ void engine_file_replaced(engine* core, int file);
 // The run ends: every output padmap holds is released.
 void engine_stop(engine* core, engine_actions* out);
 
-// The driver did not take a stroke the engine asked to send.
-void engine_send_refused(engine* core, int device, const key_stroke& key);
+// The driver did not take a stroke the engine asked to send or pass on
+// (act): it took bytes of its record (send_no_request: no request could be
+// made, for want of memory). The log says so, with the key that did not
+// reach the system; an output refused is not held.
+void engine_send_refused(engine* core, const action& act, uint32_t bytes, engine_actions* out);
 
 #endif

@@ -101,7 +101,7 @@ std::string happen(engine_run* run, const std::string& event) {
         }
         engine_reload(core, news, &run->out);
     } else if (event == "refuse") {
-        engine_send_refused(core, run->last_send.device, run->last_send.key);
+        engine_send_refused(core, run->last_send, 0, &run->out);
     } else if (event == "stop") {
         engine_stop(core, &run->out);
     } else {
@@ -173,7 +173,7 @@ const engine_case cases[] = {
       {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"}}},
     {"a stop releases every output held; a refused press is not held", {pad},
      {{"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
-      {"refuse", ""},
+      {"refuse", "the driver refused 000e down: it did not reach the system\n"},
       {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
                         "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"},
       {"stop", "send 1 002e 0001\n"}}},

@@ -15,6 +15,13 @@ constexpr uint16_t key_state_up = 0x01;
 constexpr uint16_t key_state_e0 = 0x02;
 constexpr uint16_t key_state_e1 = 0x04;
 
+// A key stroke on the driver's wire is a record of this many bytes.
+constexpr uint32_t key_record_size = 12;
+
+// What a send that could make no request (no memory, no such device) says
+// it took.
+constexpr uint32_t send_no_request = 0xFFFFFFFF;
+
 // Keyboard slots are devices 1-10 of the driver.
 constexpr int keyboard_count = 10;
 
