@@ -55,15 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(finding.line >= 1 && finding.line <= lines, "a finding on a line the file does not have");
         require(!finding.message.empty(), "an empty finding");
     }
-    // A later name counts only when no user entry holds its code: a stroke
-    // with that code finds the user entry.
+    // A later name counts only when no user entry that holds its code maps
+    // it: a stroke with that code finds the user entry then.
     int mapped = 0;
     for (int i = 0; i < key_count; ++i) {
         const key_entry& entry = alone.keys.entries[i];
         bool claimed = false;
         if (i >= first_late_key) {
             for (int user = first_user_key; user < first_late_key; ++user) {
-                claimed = claimed || alone.keys.entries[user].scan_code == entry.scan_code;
+                const key_entry& claim = alone.keys.entries[user];
+                claimed = claimed || (claim.scan_code == entry.scan_code && claim.outputs[0] != 0);
             }
         }
         mapped += entry.outputs[0] != 0 && !claimed;

@@ -74,8 +74,20 @@ struct feed {
 };
 
 // The output keys the program holds down on the system, by keyboard and by
-// make code with the E0 flag: what it must release when the run ends.
+// make code with the E0 flag: what it must release when the run ends; and
+// the keys of the configured keyboard it passed on unchanged and holds down.
 bool held[11][512];
+bool passed[11][512];
+
+// The configured keyboard's keys that are down, each with the entry its press
+// found (-1: none); a press while 128 are down is not noted.
+constexpr int pressed_capacity = 128;
+struct pressed_key {
+    uint16_t code;
+    int entry;
+};
+pressed_key pressed[pressed_capacity];
+int pressed_count;
 
 void require(bool ok, const char* what) {
     if (ok) return;
@@ -85,7 +97,11 @@ void require(bool ok, const char* what) {
 
 void expect(int device, uint16_t make, uint16_t state, uint32_t extra) {
     require(due_count < due_capacity, "too many deliveries due at once");
-    if (device <= 10 && make <= 0xFF) held[device][((state & key_state_e0) ? 256 : 0) + make] = !(state & key_state_up);
+    if (device <= 10 && make <= 0xFF) {
+        int code = ((state & key_state_e0) ? 256 : 0) + make;
+        held[device][code] = !(state & key_state_up);
+        if (state & key_state_up) passed[device][code] = false;
+    }
     delivery& d = due[(due_head + due_count) % due_capacity];
     d.device = device;
     d.key.make_code = make;
@@ -114,13 +130,40 @@ bool is_configured_keyboard(int device) {
     return false;
 }
 
-int entry_for(const key_stroke& key) {
+uint16_t code_of(const key_stroke& key) {
     uint16_t code = key.make_code;
     if (key.key_state & key_state_e0) code = static_cast<uint16_t>(code | 0xE000);
+    return code;
+}
+
+// The first entry with the stroke's code that maps it.
+int entry_for(const key_stroke& key) {
     for (int i = 0; i < key_count; ++i) {
-        if (expected_layout.keys.entries[i].scan_code == code) return i;
+        const key_entry& entry = expected_layout.keys.entries[i];
+        if (entry.scan_code == code_of(key) && entry.outputs[0] != 0) return i;
     }
     return -1;
+}
+
+// A press of a key not down notes what it found; a repeat and a release go
+// by that; a release of a key whose press was not noted finds nothing.
+int entry_by_press(const key_stroke& key) {
+    uint16_t code = code_of(key);
+    for (int i = 0; i < pressed_count; ++i) {
+        if (pressed[i].code != code) continue;
+        int entry = pressed[i].entry;
+        if (key.key_state & key_state_up) pressed[i] = pressed[--pressed_count];
+        return entry;
+    }
+    if (key.key_state & key_state_up) return -1;
+    int entry = entry_for(key);
+    if (pressed_count < pressed_capacity) pressed[pressed_count++] = pressed_key{code, entry};
+    return entry;
+}
+
+bool modifier_held(int device, const key_stroke& m) {
+    int code = ((m.key_state & key_state_e0) ? 256 : 0) + m.make_code;
+    return held[device][code] || passed[device][code];
 }
 
 void expect_passed_on(int device, const key_stroke& key) {
@@ -142,9 +185,15 @@ bool is_pause_half(int device, const key_stroke& key) {
 
 void expect_handled(int device, const key_stroke& key) {
     bool pause = is_pause_half(device, key);
-    int index = is_configured_keyboard(device) && !pause ? entry_for(key) : -1;
-    if (index < 0 || expected_layout.keys.entries[index].outputs[0] == 0) {
+    bool configured = is_configured_keyboard(device);
+    int index = configured && !pause ? entry_by_press(key) : -1;
+    if (index < 0) {
         expect_passed_on(device, key);
+        // A key of the configured keyboard passed on is held down by padmap.
+        if (configured && !pause && key.make_code <= 0xFF) {
+            passed[device][((key.key_state & key_state_e0) ? 256 : 0) + key.make_code] =
+                !(key.key_state & key_state_up);
+        }
         return;
     }
     const key_entry& entry = expected_layout.keys.entries[index];
@@ -157,7 +206,11 @@ void expect_handled(int device, const key_stroke& key) {
             expect(device, make, static_cast<uint16_t>(key_state_up | e0), key.extra_info);
             continue;
         }
+        // A modifier padmap already holds on the keyboard is left as it is.
         uint16_t mask = entry.modifiers[i] & 0xFF;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (modifier_held(device, modifier_strokes[2 * bit])) mask &= static_cast<uint16_t>(~(1u << bit));
+        }
         for (int bit = 0; bit < 8; ++bit) {
             const key_stroke& m = modifier_strokes[2 * bit];
             if (mask & (1u << bit)) expect(device, m.make_code, m.key_state, m.extra_info);
@@ -274,6 +327,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     due_head = 0;
     due_count = 0;
     std::memset(held, 0, sizeof held);
+    std::memset(passed, 0, sizeof passed);
+    pressed_count = 0;
     std::memset(after_e1, 0, sizeof after_e1);
 
     sim_reset();
