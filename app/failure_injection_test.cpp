@@ -41,8 +41,8 @@ const std::vector<sim_typed> session = {
 };
 // clang-format on
 
-const char* const step_names[sim_step_count] = {"open", "event", "set-event",   "alloc",
-                                                "read", "write", "hardware-id", "wait"};
+const char* const step_names[sim_step_count] = {"open",  "event",       "set-event", "alloc",       "read",
+                                                "write", "hardware-id", "wait",      "folder-watch"};
 
 program_run run_padmap(const std::string& config, int fail_step, int occurrence) {
     sim_reset();
@@ -155,8 +155,10 @@ struct expectation {
 //   ended early) is released, keyboard by keyboard, plain keys before E0 keys,
 //   each in code order;
 // - a loop ended by a failed wait or read (or no memory for a read) says so
-//   last, with the system's words, and ends with status 1.
-expectation expect_run(const program_run& clean, const program_run& run, bool identify, int step, int occurrence) {
+//   last, with the system's words, and ends with status 1;
+// - a folder that cannot be watched is said before the first stroke.
+expectation expect_run(const program_run& clean, const program_run& run, bool identify, int step, int occurrence,
+                       const std::string& config) {
     bool hit = run.calls[step] >= occurrence;
     std::vector<std::string> clean_text = output_parts(clean);
     bool no_set =
@@ -172,6 +174,11 @@ expectation expect_run(const program_run& clean, const program_run& run, bool id
     int failed_id_read = failed_id_request > initial ? failed_id_request - initial - 1 : -1;
 
     expectation e = {{clean_text[0]}, {}, 0};
+    // A folder that cannot be watched is said before the first stroke.
+    if (hit && step == sim_step_folder_watch) {
+        e.output[0] += "cannot watch the folder " + config.substr(0, config.rfind('/')) + " (" + config +
+                       "): saves there are not read until padmap can watch it again\n";
+    }
     std::vector<bool> output;    // per expected delivery: an output of a translated stroke
     std::vector<bool> written;   // ... written by padmap (not typed straight to the system)
     std::vector<int> stroke_of;  // ... the typed stroke it was made for
@@ -371,7 +378,7 @@ TEST(FailureInjection, EveryStepAtEveryOccurrence) {
             for (int occurrence = 1; occurrence <= clean.calls[step] + 1; ++occurrence) {
                 SCOPED_TRACE(std::string(step_names[step]) + " #" + std::to_string(occurrence));
                 program_run run = run_padmap(identify ? "" : config, step, occurrence);
-                expectation e = expect_run(clean, run, identify, step, occurrence);
+                expectation e = expect_run(clean, run, identify, step, occurrence, config);
                 EXPECT_EQ(run.status, e.status);
                 expect_nothing_left();
                 EXPECT_EQ(output_parts(run), e.output);

@@ -1,6 +1,7 @@
 #include "app/file_watch.h"
 
 #include "keymap/file.h"
+#include "keymap/text.h"
 
 static_assert(max_config_files <= os_folder_watch_names, "a folder's watch takes every file padmap loads");
 
@@ -65,7 +66,41 @@ void note_loaded_files(file_watch* files, int count, const char16_t* const* path
     }
 }
 
-void watch_folders(file_watch* files) {
+namespace {
+
+// "FOLDER (pad.cfg, numpad.cfg)": a folder and the files it holds, as the
+// command line named them.
+std::string folder_text(const file_watch* files, int folder) {
+    std::string text = utf8_text(files->folders[folder].path.c_str()) + " (";
+    bool first = true;
+    for (int i = 0; i < files->file_count; ++i) {
+        if (files->files[i].folder != folder) continue;
+        text += (first ? "" : ", ") + utf8_text(files->files[i].path);
+        first = false;
+    }
+    return text + ")";
+}
+
+// Each folder's watch listens only for its configuration files: a log
+// written beside them must not put their reading off.
+os_folder_watch* watch_folder(const file_watch* files, int folder) {
+    std::u16string names[max_config_files];
+    const char16_t* name_list[max_config_files];
+    int count = 0;
+    for (int i = 0; i < files->file_count; ++i) {
+        if (files->files[i].folder != folder) continue;
+        names[count] = name_in_folder(files->files[i].path);
+        name_list[count] = names[count].c_str();
+        ++count;
+    }
+    return os_watch_folder(files->folders[folder].path.c_str(), name_list, count);
+}
+
+const char unwatched[] = ": saves there are not read until padmap can watch it again\n";
+
+}  // namespace
+
+void watch_folders(file_watch* files, std::string* log) {
     files->folder_count = 0;
     for (int i = 0; i < files->file_count; ++i) {
         std::u16string folder = folder_of(files->files[i].path);
@@ -79,20 +114,25 @@ void watch_folders(file_watch* files) {
         }
         files->files[i].folder = found;
     }
-    // Each folder's watch listens only for its configuration files: a log
-    // written beside them must not put their reading off.
     for (int k = 0; k < files->folder_count; ++k) {
-        std::u16string names[max_config_files];
-        const char16_t* name_list[max_config_files];
-        int count = 0;
-        for (int i = 0; i < files->file_count; ++i) {
-            if (files->files[i].folder != k) continue;
-            names[count] = name_in_folder(files->files[i].path);
-            name_list[count] = names[count].c_str();
-            ++count;
-        }
-        files->folders[k].watch = os_watch_folder(files->folders[k].path.c_str(), name_list, count);
+        files->folders[k].watch = watch_folder(files, k);
+        if (files->folders[k].watch == nullptr) *log += "cannot watch the folder " + folder_text(files, k) + unwatched;
     }
+}
+
+bool rewatch_folders(file_watch* files, std::string* log) {
+    bool anew = false;
+    for (int k = 0; k < files->folder_count; ++k) {
+        watched_folder& folder = files->folders[k];
+        if (folder.watch != nullptr) continue;
+        folder.watch = watch_folder(files, k);
+        if (folder.watch == nullptr) continue;
+        *log += "watching the folder " + folder_text(files, k) + " again\n";
+        folder.changed = true;
+        files->changed_at = os_now_ms();
+        anew = true;
+    }
+    return anew;
 }
 
 bool unwatch_folders(file_watch* files) {
@@ -102,7 +142,7 @@ bool unwatch_folders(file_watch* files) {
     return stopped;
 }
 
-bool take_folder_news(file_watch* files, int folder) {
+bool take_folder_news(file_watch* files, int folder, std::string* log) {
     watched_folder& watched = files->folders[folder];
     os_folder_news news = os_take_folder_changes(watched.watch);
     bool stopped = true;
@@ -111,6 +151,7 @@ bool take_folder_news(file_watch* files, int folder) {
         // the loop waits on it no longer.
         stopped = os_unwatch_folder(watched.watch);
         watched.watch = nullptr;
+        *log += "lost the watch of the folder " + folder_text(files, folder) + unwatched;
     }
     if (news != os_folder_others) {
         watched.changed = true;

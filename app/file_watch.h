@@ -70,15 +70,23 @@ void note_loaded_files(file_watch* files, int count, const char16_t* const* path
 
 // One watch per folder that holds a file; files of one folder share it.
 // Every folder counts as changed once: a save made after the files were
-// loaded but before their watch listened is read then.
-void watch_folders(file_watch* files);
+// loaded but before their watch listened is read then. A folder that cannot
+// be watched is said in log (a line each), and watched again by
+// rewatch_folders.
+void watch_folders(file_watch* files, std::string* log);
+
+// Tries again to watch each folder whose watch could not be set up or was
+// lost; each that listens now is said in log and counts as changed, so that
+// a save made meanwhile is read. Returns true when one listens anew.
+bool rewatch_folders(file_watch* files, std::string* log);
 // Returns false when a watch did not stop (it is left as it is).
 bool unwatch_folders(file_watch* files);
 
 // A folder's watch told of news: a change of its files is noted (and its
-// time), a watch that is lost is read once more and no longer waited on.
+// time); a watch that is lost is said in log, its files are read once more,
+// and it is no longer waited on until rewatch_folders sets it up again.
 // Returns false when a lost watch did not stop (it is left as it is).
-bool take_folder_news(file_watch* files, int folder);
+bool take_folder_news(file_watch* files, int folder, std::string* log);
 
 // True while a change waits for its files to settle.
 bool files_settling(const file_watch* files);

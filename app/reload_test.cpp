@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/capture.h"
 #include "app/file_watch.h"
 #include "engine/translate.h"
 #include "keymap/config.h"
@@ -420,6 +421,48 @@ TEST(Reload, StrokesWhileAChangeSettlesDoNotPutItsReadingOff) {
         EXPECT_EQ(describe(run.delivered), expected);
         EXPECT_EQ(run.output.find("reloaded ") != std::string::npos, r.first_new >= 0);
         expect_nothing_left();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A folder whose watch is lost (renamed, its drive gone) or cannot be set up
+// is said; padmap watches it again at its slow poll, says so, and reads a
+// save made meanwhile.
+TEST(Reload, AWatchLostOrNeverSetUpIsSaidAndSetUpAgain) {
+    const std::string config = write_config(std::string(pad_id) + "\nF1 B\n");
+    const std::string folder = utf8_text(folder_of(utf16_text(config.c_str()).c_str()).c_str());
+    const std::string what = folder + " (" + config + ")";
+    const std::string unwatched = ": saves there are not read until padmap can watch it again\n";
+    for (bool lost : {true, false}) {
+        SCOPED_TRACE(lost ? "lost" : "never set up");
+        write_file(config, std::string(pad_id) + "\nF1 B\n", false);
+        sim_typed gone = {};
+        gone.kind = sim_typed_folder_lost;
+        gone.folder = folder.c_str();
+        sim_typed quiet = {};
+        quiet.kind = sim_typed_pause;
+        quiet.pause_ms = keyboard_poll_ms;
+        run_options options;
+        options.before_typed = [&](size_t index) {
+            if (index == 3) write_file(config, std::string(pad_id) + "\nF1 C\n", false);
+        };
+        sim_reset();
+        sim_declare_device(1, pad_id);
+        if (!lost) sim_fail_at(sim_step_folder_watch, 1);
+        program_run run = run_program({key_on(1, 0x3B, false), lost ? gone : files_changed(folder),
+                                       files_changed(folder), quiet, key_on(1, 0x3B, true), key_on(1, 0x3B, false)},
+                                      config, options);
+        ASSERT_EQ(run.status, 0);
+        std::string log = run.output.substr(run.output.find("F1->B\n") + 6);
+        EXPECT_EQ(log, (lost ? "" : "cannot watch the folder " + what + unwatched) +
+                           "DOWN pressed key=F1 003b -> 0030: 0030 down-\n" +
+                           (lost ? "lost the watch of the folder " + what + unwatched : "") + "watching the folder " +
+                           what + " again\nreloaded " + config +
+                           "\nF1->C\nUP remapping pressed key=F1 003b -> 0030: 0030 up\n"
+                           "DOWN pressed key=F1 003b -> 002e: 002e down-\n");
     }
 }
 

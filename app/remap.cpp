@@ -139,16 +139,22 @@ remap_wait remap_before_wait(remap_session* remap) {
     return wait;
 }
 
+// The slow poll: keyboards whose notice was lost, and folders whose watch
+// could not be set up or was lost.
 void remap_quiet(remap_session* remap) {
-    if (!files_settling(&remap->files)) check_every_keyboard(remap);
+    if (files_settling(&remap->files)) return;
+    check_every_keyboard(remap);
+    std::string said;
+    if (rewatch_folders(&remap->files, &said)) remap->waits_known = false;
+    if (!said.empty()) log_line(remap->run, said.data(), said.size());
 }
 
 void remap_signalled(remap_session* remap, int k) {
     int folder = remap->folder_at[k];
     if (folder >= 0) {
-        if (!take_folder_news(&remap->files, folder)) {
-            log_line(remap->run, folder_watch_left_line, sizeof folder_watch_left_line - 1);
-        }
+        std::string said;
+        if (!take_folder_news(&remap->files, folder, &said)) said += folder_watch_left_line;
+        if (!said.empty()) log_line(remap->run, said.data(), said.size());
         // A watch that is lost is waited on no more.
         remap->waits_known = remap->files.folders[folder].watch != nullptr;
         return;
@@ -197,7 +203,9 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     start_log(run);
     check_every_keyboard(remap.get());
     remap->keyboards = os_watch_keyboards();
-    watch_folders(&remap->files);
+    std::string said;
+    watch_folders(&remap->files, &said);
+    if (!said.empty()) log_line(run, said.data(), said.size());
     reload_changed(remap.get());
     run_outcome outcome = run_key_loop(run, stroke_handler{loop_remap, nullptr, remap.get()});
     if (!unwatch_folders(&remap->files)) log_line(run, folder_watch_left_line, sizeof folder_watch_left_line - 1);

@@ -50,6 +50,7 @@ os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* 
         size_t units = names[i] != nullptr ? std::char_traits<char16_t>::length(names[i]) : 0;
         if (units == 0 || units > os_folder_name_units) return nullptr;
     }
+    if (sim_attempt(sim_step_folder_watch)) return nullptr;
     sim_handle* event = sim_new_handle(sim_handle_event);
     if (event == nullptr) return nullptr;
     event->folder_watch = true;
@@ -64,7 +65,7 @@ os_handle os_folder_watch_handle(const os_folder_watch* watch) {
 
 os_folder_news os_take_folder_changes(os_folder_watch* watch) {
     sim_handle* event = watch != nullptr ? sim_find_handle(watch->event) : nullptr;
-    if (event == nullptr || !os_reset_event(watch->event)) return os_folder_lost;
+    if (event == nullptr || event->lost || !os_reset_event(watch->event)) return os_folder_lost;
     bool named = event->named_changed;
     event->named_changed = false;
     return named ? os_folder_named : os_folder_others;

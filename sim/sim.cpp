@@ -398,6 +398,17 @@ bool sim_type_next() {
         sim_bring_to_front(next.id);
         return true;
     }
+    if (next.kind == sim_typed_folder_lost) {
+        for (sim_handle& handle : sim_state().handles) {
+            if (handle.kind != sim_handle_event || !handle.folder_watch || next.folder == nullptr ||
+                handle.folder != next.folder) {
+                continue;
+            }
+            sim_signal(&handle, true);
+            handle.lost = true;
+        }
+        return true;
+    }
     if (next.kind == sim_typed_freeze || next.kind == sim_typed_thaw) {
         sim_state().frozen = next.kind == sim_typed_freeze;
         return true;

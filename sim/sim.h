@@ -13,14 +13,15 @@
 
 // The steps a test can make fail.
 enum sim_step {
-    sim_step_open,         // a device open
-    sim_step_event,        // event creation
-    sim_step_set_event,    // the set-event request
-    sim_step_alloc,        // a heap allocation
-    sim_step_read,         // a read request
-    sim_step_write,        // a write request
-    sim_step_hardware_id,  // a hardware-id request
-    sim_step_wait,         // a wait
+    sim_step_open,          // a device open
+    sim_step_event,         // event creation
+    sim_step_set_event,     // the set-event request
+    sim_step_alloc,         // a heap allocation
+    sim_step_read,          // a read request
+    sim_step_write,         // a write request
+    sim_step_hardware_id,   // a hardware-id request
+    sim_step_wait,          // a wait
+    sim_step_folder_watch,  // the start of a folder's watch
     sim_step_count
 };
 
@@ -55,17 +56,19 @@ bool sim_answer_short_reads(int device);
 // changes (unplugged and another plugged in, say), a quiet moment, or the
 // program held and let go again.
 enum sim_typed_kind {
-    sim_typed_key,        // key typed on keyboard device
-    sim_typed_interrupt,  // device and key unused
-    sim_typed_id,         // device answers with id from now on (UTF-8, null: no id); the
-                          // system tells every keyboard watch (os_watch_keyboards)
-    sim_typed_pause,      // pause_ms of quiet: a timed wait of the program may run out in it
-    sim_typed_freeze,     // the program is held: what follows is typed without waiting for it
-    sim_typed_thaw,       // the program goes on and takes what waits
-    sim_typed_files,      // file (UTF-8 name; null: a file every watch listens for) of folder (UTF-8)
-                          // changed: every watch of that folder is told; a quiet moment of
-                          // sim_settle_ms follows, as an editor's save takes
-    sim_typed_front,      // a window of program id (UTF-8 file name; null: no window) comes to the front
+    sim_typed_key,          // key typed on keyboard device
+    sim_typed_interrupt,    // device and key unused
+    sim_typed_id,           // device answers with id from now on (UTF-8, null: no id); the
+                            // system tells every keyboard watch (os_watch_keyboards)
+    sim_typed_pause,        // pause_ms of quiet: a timed wait of the program may run out in it
+    sim_typed_freeze,       // the program is held: what follows is typed without waiting for it
+    sim_typed_thaw,         // the program goes on and takes what waits
+    sim_typed_files,        // file (UTF-8 name; null: a file every watch listens for) of folder (UTF-8)
+                            // changed: every watch of that folder is told; a quiet moment of
+                            // sim_settle_ms follows, as an editor's save takes
+    sim_typed_front,        // a window of program id (UTF-8 file name; null: no window) comes to the front
+    sim_typed_folder_lost,  // every watch of folder (UTF-8) is lost, as when the folder is renamed or its
+                            // drive goes: each is signalled and tells of its loss
 };
 
 struct sim_typed {

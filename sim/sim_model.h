@@ -30,6 +30,7 @@ struct sim_handle {
     std::string folder;              // UTF-8
     std::vector<std::string> names;  // the folder watch's files (UTF-8 names)
     bool named_changed;              // one of them changed since the watch was last asked
+    bool lost;                       // the system dropped the watch (its folder went away)
 };
 
 // One captured record waiting for the program: 12 bytes for a key, 24 for a mouse.
