@@ -167,6 +167,8 @@ bool draw_item(void* context, sim_typed* next) {
         next->kind = sim_typed_front;
         next->id = item.has_id ? item.id : nullptr;
         break;
+    case session_fail_wait: next->kind = sim_typed_fail_wait; break;
+    case session_fail_read: next->kind = sim_typed_fail_read; break;
     }
     return true;
 }

@@ -365,6 +365,13 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    if (word_is(directive, "fail-wait") || word_is(directive, "fail-read")) {
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = word_is(directive, "fail-wait") ? session_fail_wait : session_fail_read;
+        out->kind = kind_item;
+        return;
+    }
+
     bool freeze = word_is(directive, "freeze");
     if (freeze || word_is(directive, "interrupt") || word_is(directive, "thaw")) {
         if (!at_line_end(&at, out)) return;

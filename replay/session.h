@@ -94,6 +94,8 @@ enum session_item_kind {
     session_replace,      // ... by a new file renamed over it
     session_remove,       // file is deleted
     session_front,        // a window of program id comes to the front (has_id false: none)
+    session_fail_wait,    // padmap's wait fails as a driver that breaks fails it
+    session_fail_read,    // padmap's next read of a stroke fails so
 };
 
 // One thing that happens on the user's side, in file order.

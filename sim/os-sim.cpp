@@ -224,7 +224,13 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t time
             model.now_ms += model.quiet_left_ms;
             model.quiet_left_ms = 0;
         }
-        if (!sim_type_next()) {
+        bool typed = sim_type_next();
+        if (model.wait_fails) {
+            model.wait_fails = false;
+            model.last_error = sim_failure_error;
+            return os_wait_failed;
+        }
+        if (!typed) {
             // The end of the script lets a held program go on.
             if (model.frozen) {
                 model.frozen = false;

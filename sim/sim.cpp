@@ -61,6 +61,7 @@ void sim_reset() {
     }
     model.live_blocks = 0;
     model.last_error = 0;
+    model.wait_fails = false;
     model.script.clear();
     model.script.shrink_to_fit();
     model.script_next = 0;
@@ -396,6 +397,20 @@ bool sim_type_next() {
     }
     if (next.kind == sim_typed_front) {
         sim_bring_to_front(next.id);
+        return true;
+    }
+    if (next.kind == sim_typed_fail_wait) {
+        sim_state().wait_fails = true;
+        return true;
+    }
+    if (next.kind == sim_typed_fail_read) {
+        sim_fail_at(sim_step_read, sim_step_calls(sim_step_read) + 1);
+        for (sim_device& device : sim_state().devices) {
+            sim_handle* event = device.filter != 0 ? sim_find_handle(device.event) : nullptr;
+            if (event == nullptr) continue;
+            sim_signal(event, true);
+            break;
+        }
         return true;
     }
     if (next.kind == sim_typed_folder_lost) {

@@ -69,6 +69,9 @@ enum sim_typed_kind {
     sim_typed_front,        // a window of program id (UTF-8 file name; null: no window) comes to the front
     sim_typed_folder_lost,  // every watch of folder (UTF-8) is lost, as when the folder is renamed or its
                             // drive goes: each is signalled and tells of its loss
+    sim_typed_fail_wait,    // the program's wait fails as a driver that breaks would fail it
+    sim_typed_fail_read,    // the program's next read fails so: the lowest keyboard with a filter
+                            // is signalled for it
 };
 
 struct sim_typed {

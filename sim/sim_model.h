@@ -85,6 +85,7 @@ struct sim_model {
     int priority_raises;
     os_open_failure last_open_failure;
     uint32_t last_error;     // os_last_error: set by every step made to fail
+    bool wait_fails;         // the wait in progress fails (sim_typed_fail_wait)
     uint32_t quiet_left_ms;  // of the quiet moment in progress
     uint64_t now_ms;         // the quiet that has passed since the reset: the clock (os_now_ms)
     uintptr_t front_window;  // 0: no window in front

@@ -603,6 +603,10 @@ const char* perform(session_run* run, const session_item& next) {
     case session_replace:
     case session_remove: return change_file(run, next);
     case session_front: return next.has_id ? bring_to_front(run, next.id) : leave_no_window_in_front(run);
+    // The stage leaves sessions with these to padmap-replay: the test driver
+    // cannot break padmap's wait or read.
+    case session_fail_wait:
+    case session_fail_read: return "a driver failure cannot be made through the test driver";
     }
     return nullptr;
 }
