@@ -215,8 +215,13 @@ int find_key_by_code(const key_table* table, uint16_t code) {
     return find_code_before(table, code, key_count);
 }
 
+// A code stands in one entry, or in a user entry a '#' line claimed and a
+// later name: only then is there a second entry to look at.
 int find_mapped_by_code(const key_table* codes, const key_table* outputs, uint16_t code) {
-    for (int i = 0; i < key_count; ++i) {
+    int first = find_key_by_code(codes, code);
+    if (first < 0 || outputs->entries[first].outputs[0] != 0) return first;
+    if (!is_user_key(first)) return -1;
+    for (int i = first_late_key; i < key_count; ++i) {
         if (codes->entries[i].scan_code == code && outputs->entries[i].outputs[0] != 0) return i;
     }
     return -1;
