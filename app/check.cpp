@@ -59,6 +59,11 @@ int report(const checked_file& file) {
     // A file with sections says how many, after the keys mapped outside them.
     int sections = result.outcome == config_loaded ? result.loaded.section_count : 0;
     if (sections > 0) summary += std::to_string(sections) + " section" + plural(static_cast<size_t>(sections)) + ", ";
+    int layers = 0;
+    for (int l = 0; result.outcome == config_loaded && l < result.loaded.layer_count; ++l) {
+        layers += result.loaded.layers[l].line != 0;
+    }
+    if (layers > 0) summary += std::to_string(layers) + " layer" + plural(static_cast<size_t>(layers)) + ", ";
     console_printf(console_out, "%s: %s, %s%lu finding%s\n", name, id.c_str(), summary.c_str(), findings,
                    plural(findings));
     return result.findings.empty() ? 0 : 1;

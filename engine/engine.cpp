@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "keymap/text.h"
 
@@ -16,15 +17,23 @@ bool continues_character(char byte) {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
-// A prefix longer than its room keeps its start: the file, then the section,
-// cut before a whole character.
+// A prefix longer than its room keeps its start: the file, then the section
+// or layer, cut before a whole character.
+void copy_cut_prefix(std::string prefix, char* into) {
+    size_t cut = std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1);
+    while (cut > 0 && cut < prefix.size() && continues_character(prefix[cut])) --cut;
+    prefix.resize(cut);
+    copy_prefix(prefix, into);
+}
+
 void name_sections(engine_file* file) {
     for (int s = 0; s < file->layout.section_count; ++s) {
-        std::string prefix = std::string(file->line_prefix) + "when " + file->layout.sections[s].label + ": ";
-        size_t cut = std::min(prefix.size(), static_cast<size_t>(log_prefix_max) - 1);
-        while (cut > 0 && cut < prefix.size() && continues_character(prefix[cut])) --cut;
-        prefix.resize(cut);
-        copy_prefix(prefix, file->section_prefix[s]);
+        copy_cut_prefix(std::string(file->line_prefix) + "when " + file->layout.sections[s].label + ": ",
+                        file->section_prefix[s]);
+    }
+    for (int l = 0; l < file->layout.layer_count; ++l) {
+        copy_cut_prefix(std::string(file->line_prefix) + "layer " + file->layout.layers[l].name + ": ",
+                        file->layer_prefix[l]);
     }
 }
 
@@ -35,6 +44,7 @@ void keyboard_gone(engine* core, int device, engine_actions* out) {
     release_keyboard_keys(&core->outputs, device, out);
     forget_presses(&core->pressed, device);
     core->after_e1[device - 1] = false;
+    reset_layers(&core->layers[device - 1]);
 }
 
 // Notes the file a keyboard was found to follow (-1: none); the one it
@@ -80,16 +90,68 @@ found_entry entry_for_stroke(engine* core, int file, int device, const key_strok
     const config& layout = loaded.layout;
     found_entry found = {nullptr, loaded.line_prefix};
     if (key.key_state & key_state_up) return found;
-    int section = layout.section_count > 0 ? section_in_front(core, file) : -1;
-    int index = section >= 0 ? find_mapped_by_code(&layout.keys, &layout.sections[section].keys, code) : -1;
-    if (index >= 0) {
+    int index = -1;
+    // The layers that are on come first, the last turned on first.
+    const char* names[max_layers];
+    int on = layout.layer_count > 0 ? layers_in_order(&core->layers[device - 1], names) : 0;
+    for (int i = 0; i < on && index < 0; ++i) {
+        int layer = layer_named(layout, names[i]);
+        if (layer < 0 || layout.layers[layer].line == 0) continue;
+        index = find_mapped_by_code(&layout.keys, &layout.layers[layer].keys, code);
+        if (index >= 0) found = found_entry{&layout.layers[layer].keys.entries[index], loaded.layer_prefix[layer]};
+    }
+    int section = index < 0 && layout.section_count > 0 ? section_in_front(core, file) : -1;
+    if (section >= 0) index = find_mapped_by_code(&layout.keys, &layout.sections[section].keys, code);
+    if (section >= 0 && index >= 0) {
         found = found_entry{&layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
-    } else {
+    } else if (index < 0) {
         index = find_mapped_by_code(&layout.keys, &layout.keys, code);
         if (index >= 0) found.entry = &layout.keys.entries[index];
     }
-    note_press(&core->pressed, device, code, found.entry, found.prefix);
+    uint16_t first = found.entry != nullptr ? found.entry->outputs[0] : 0;
+    const char* layer = is_layer_switch(first) && first < switch_all_off ? layout.layers[first & 0xFF].name : "";
+    note_press(&core->pressed, device, code, found.entry, found.prefix, layer);
     return found;
+}
+
+// A key whose output switches layers sends nothing: it acts at its first
+// press (a layer held, a toggle, every toggle off) and, for a key that holds
+// a layer, at its release. The log says what became of the layer.
+void switch_layers(engine* core, int device, const key_stroke& key, const pressed_key& press, bool repeat,
+                   stroke_log* log) {
+    keyboard_layers& on = core->layers[device - 1];
+    uint16_t out = press.entry.outputs[0];
+    const char* name = press.layer;
+    bool release = (key.key_state & key_state_up) != 0;
+    std::string written = out >= switch_all_off             ? "layers-off"
+                          : (out & 0xFF00) == switch_toggle ? std::string("toggle(") + name + ")"
+                                                            : std::string("layer(") + name + ")";
+    std::string effect;
+    if (repeat) {
+        effect = "repeat, nothing to do";
+    } else if ((out & 0xFF00) == switch_layer) {
+        bool was = hold_layer(&on, name, 0);
+        bool now = hold_layer(&on, name, release ? -1 : 1);
+        effect = std::string("layer ") + name + (now == was ? " stays " : " ") + (now ? "on" : "off");
+    } else if (release) {
+        effect = "nothing to do";
+    } else if ((out & 0xFF00) == switch_toggle) {
+        bool was = hold_layer(&on, name, 0);
+        bool now = toggle_layer(&on, name);
+        effect = std::string("layer ") + name + (now == was ? " stays " : " ") + (now ? "on" : "off");
+    } else {
+        layers_off(&on);
+        effect = "every toggle off";
+    }
+    char line[log_capacity];
+    int length = std::snprintf(line, sizeof line, "%s%s%s %04x -> %s: %s\n", press.prefix,
+                               release ? "UP remapping pressed key=" : "DOWN pressed key=", press.entry.name,
+                               static_cast<unsigned>(key.make_code), written.c_str(), effect.c_str());
+    log->length = 0;
+    if (length > 0) {
+        log->length = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
+        std::memcpy(log->text, line, log->length);
+    }
 }
 
 }  // namespace
@@ -118,6 +180,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
         core->in_front[i] = -1;
     }
     for (int& file : core->keyboard_file) file = -1;
+    for (keyboard_layers& on : core->layers) reset_layers(&on);
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);
     reset_pressed_keys(&core->pressed);
@@ -172,9 +235,17 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
         add_pass(out, device, key);
         log_pass_through(key, core->files[file].line_prefix, &log);
     } else {
+        bool repeat = !(key.key_state & key_state_up) && find_pressed(&core->pressed, device, lookup_code(key));
         found_entry found = entry_for_stroke(core, file, device, key);
+        const pressed_key* press = find_pressed(&core->pressed, device, lookup_code(key));
         output_target target = {device, &core->outputs, out};
-        if (translate_entry(found.entry, key, target, found.prefix, &log) == translate_pass_through) {
+        bool switches = found.entry != nullptr && is_layer_switch(found.entry->outputs[0]);
+        if (switches && press != nullptr) {
+            switch_layers(core, device, key, *press, repeat, &log);
+        } else if (switches) {
+            // More keys down than padmap keeps: the switch cannot be undone.
+            log_pass_through(key, found.prefix, &log);
+        } else if (translate_entry(found.entry, key, target, found.prefix, &log) == translate_pass_through) {
             pass_key(&core->outputs, out, device, key);
         }
         // Let go only now: the entry above may be the pressed key's own.

@@ -7,6 +7,7 @@
 
 #include "engine/actions.h"
 #include "engine/held_outputs.h"
+#include "engine/layers.h"
 #include "engine/pressed_keys.h"
 #include "engine/translate.h"
 #include "keymap/config.h"
@@ -23,6 +24,7 @@ struct engine_file {
     std::string shown;                                  // its path as UTF-8
     char line_prefix[log_prefix_max];                   // its log lines' start; empty with one file
     char section_prefix[max_sections][log_prefix_max];  // ... those of a stroke a section translates
+    char layer_prefix[max_layers][log_prefix_max];      // ... those of a stroke a layer translates
     config layout;
 };
 
@@ -31,12 +33,13 @@ struct engine_file {
 struct engine {
     int file_count;
     engine_file files[max_config_files];
-    int keyboard_file[keyboard_count];  // the file each slot's keyboard followed when last seen, -1: none
-    bool after_e1[keyboard_count];      // each keyboard's memory for is_pause_stroke
-    held_outputs outputs;               // what padmap holds down on the system
-    pressed_keys pressed;               // the pads' keys that are down, with what their press found
-    std::string front_program;          // the program in front (UTF-8), empty when none or it cannot be asked
-    int in_front[max_config_files];     // each file's section for that program, -1 for none
+    int keyboard_file[keyboard_count];       // the file each slot's keyboard followed when last seen, -1: none
+    bool after_e1[keyboard_count];           // each keyboard's memory for is_pause_stroke
+    held_outputs outputs;                    // what padmap holds down on the system
+    pressed_keys pressed;                    // the pads' keys that are down, with what their press found
+    keyboard_layers layers[keyboard_count];  // the layers that are on, per keyboard
+    std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
+    int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];
     config fresh;  // a file read again, before it replaces the layout in use
 };

@@ -126,6 +126,9 @@ struct engine_case {
 
 const char pad[] = "PAD\nCaps Backspace\nF1 C-C\n";
 const char numpad[] = "NUM\nNum1 End\n";
+const char layered[] =
+    "PAD\nF12 layer(nav)\nF11 toggle(media)\nF10 layers-off\nF1 C-C\n"
+    "layer nav\nF1 Left\nlayer media\nF1 VolumeUp\nF2 VolumeUp\n";
 
 // clang-format off
 const engine_case cases[] = {
@@ -177,6 +180,27 @@ const engine_case cases[] = {
       {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
                         "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"},
       {"stop", "send 1 002e 0001\n"}}},
+    {"a held layer key's layer is looked in first; its release ends its hold even when a toggle went off meanwhile",
+     {layered},
+     {{"down 1 58 PAD", "DOWN pressed key=F12 0058 -> layer(nav): layer nav on\n"},
+      {"down 1 3b PAD", "send 1 004b 0002\nlayer nav: DOWN pressed key=F1 003b -> e04b: e04b down-\n"},
+      {"down 1 57 PAD", "DOWN pressed key=F11 0057 -> toggle(media): layer media on\n"},
+      {"down 1 3c PAD", "send 1 0030 0002\nlayer media: DOWN pressed key=F2 003c -> e030: e030 down-\n"},
+      {"up 1 3b PAD", "send 1 004b 0003\nlayer nav: UP remapping pressed key=F1 003b -> e04b: e04b up\n"},
+      {"down 1 3b PAD", "send 1 0030 0002\nlayer media: DOWN pressed key=F1 003b -> e030: e030 down-\n"},
+      {"down 1 44 PAD", "DOWN pressed key=F10 0044 -> layers-off: every toggle off\n"},
+      {"down 1 58 PAD", "DOWN pressed key=F12 0058 -> layer(nav): repeat, nothing to do\n"},
+      {"up 1 58 PAD", "UP remapping pressed key=F12 0058 -> layer(nav): layer nav off\n"},
+      {"up 1 3b PAD", "send 1 0030 0003\nlayer media: UP remapping pressed key=F1 003b -> e030: e030 up\n"},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
+                        "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"}}},
+    {"layers belong to one keyboard, and leave with it", {layered, "PAD2\nF12 layer(nav)\nlayer nav\nF1 Home\n"},
+     {{"down 1 58 PAD", "f0.cfg: DOWN pressed key=F12 0058 -> layer(nav): layer nav on\n"},
+      {"down 2 3b PAD2", "pass 2 003b 0000\nf1.cfg: bypassing key 003b\n"},
+      {"kbd 1 -", "filter 1 ffff\n"},
+      {"kbd 1 PAD", "filter 1 ffff\n"},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
+                        "f0.cfg: DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"}}},
 };
 // clang-format on
 

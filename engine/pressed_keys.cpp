@@ -23,7 +23,8 @@ const pressed_key* find_pressed(const pressed_keys* pressed, int device, uint16_
     return nullptr;
 }
 
-void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix) {
+void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix,
+                const char* layer) {
     keyboard_presses* keyboard = presses_of(pressed, device);
     if (keyboard == nullptr || keyboard->count == pressed_key_count) return;
     pressed_key& key = keyboard->keys[keyboard->count++];
@@ -38,6 +39,8 @@ void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entr
     while (length + 1 < sizeof key.prefix && prefix[length] != 0) ++length;
     std::memcpy(key.prefix, prefix, length);
     key.prefix[length] = 0;
+    std::strncpy(key.layer, layer, sizeof key.layer - 1);
+    key.layer[sizeof key.layer - 1] = 0;
 }
 
 void note_release(pressed_keys* pressed, int device, uint16_t code) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/translate.h"
+#include "keymap/config.h"
 #include "keymap/key_stroke.h"
 #include "keymap/key_table.h"
 
@@ -19,10 +20,11 @@
 constexpr int pressed_key_count = 128;
 
 struct pressed_key {
-    uint16_t code;                // the key's lookup code
-    bool found;                   // the layout had an entry for it
-    key_entry entry;              // that entry as it was at the press
-    char prefix[log_prefix_max];  // what its log lines started with (its file, its section)
+    uint16_t code;                 // the key's lookup code
+    bool found;                    // the layout had an entry for it
+    key_entry entry;               // that entry as it was at the press
+    char prefix[log_prefix_max];   // what its log lines started with (its file, its section or layer)
+    char layer[layer_name_bytes];  // the layer its switch names, when its entry's output is one
 };
 
 struct keyboard_presses {
@@ -42,7 +44,8 @@ const pressed_key* find_pressed(const pressed_keys* pressed, int device, uint16_
 
 // Remembers a press of a key that find_pressed found not down, with the entry
 // the layout gives it now (null: none) and the prefix of its log lines.
-void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix);
+void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix,
+                const char* layer = "");
 
 // Forgets the key once released; forget_presses forgets every key of a
 // keyboard that is gone.

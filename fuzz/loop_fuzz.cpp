@@ -317,6 +317,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Whether the file will load, from the loader's byte-buffer entry.
     bool loads = load_config_bytes(file_bytes, file_size, &expected_layout);
+    // The model knows no layers: a file with any is the engine tests' to check.
+    if (loads && expected_layout.layer_count > 0) return 0;
 
     feed in;
     in.strokes = config + config_size;

@@ -14,6 +14,56 @@ void reset_config(config* into) {
     reset_key_table(&into->keys);
     into->section_count = 0;
     memset(into->sections, 0, sizeof into->sections);
+    into->layer_count = 0;
+    memset(into->layers, 0, sizeof into->layers);
+}
+
+int layer_named(const config& layout, const char* name) {
+    for (int i = 0; i < layout.layer_count; ++i) {
+        if (std::strcmp(layout.layers[i].name, name) == 0) return i;
+    }
+    return -1;
+}
+
+bool is_layer_name(const char* text, size_t length) {
+    if (length < 1 || length >= static_cast<size_t>(layer_name_bytes)) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The layer of that name, added (as named only) when the file has none yet;
+// -1 when no room is left.
+int layer_for_name(config* layout, const char* name, size_t length) {
+    char text[layer_name_bytes] = {};
+    std::memcpy(text, name, length);
+    int found = layer_named(*layout, text);
+    if (found >= 0 || layout->layer_count == max_layers) return found;
+    config_layer& layer = layout->layers[layout->layer_count];
+    std::memcpy(layer.name, text, sizeof layer.name);
+    layer.line = 0;
+    reset_key_table(&layer.keys);
+    return layout->layer_count++;
+}
+
+}  // namespace
+
+uint16_t switch_output(config* layout, const char* text) {
+    if (std::strcmp(text, "layers-off") == 0) return switch_all_off;
+    uint16_t kind = std::strncmp(text, "layer(", 6) == 0    ? switch_layer
+                    : std::strncmp(text, "toggle(", 7) == 0 ? switch_toggle
+                                                            : 0;
+    if (kind == 0) return 0;
+    const char* name = text + (kind == switch_layer ? 6 : 7);
+    size_t length = std::strlen(name);
+    if (length < 2 || name[length - 1] != ')' || !is_layer_name(name, length - 1)) return 0;
+    int layer = layer_for_name(layout, name, length - 1);
+    return layer < 0 ? 0 : static_cast<uint16_t>(kind | layer);
 }
 
 std::vector<std::string> program_list(const std::string& names) {
@@ -128,6 +178,53 @@ bool is_section_line(const char* line) {
     return std::strncmp(line, "when ", 5) == 0;
 }
 
+bool is_layer_line(const char* line) {
+    return std::strncmp(line, "layer ", 6) == 0;
+}
+
+// A "layer" line's name: the text after "layer " up to a comment (a space
+// then '#') or the line's end, blanks around it taken off; -1 when it is no
+// name or no room is left for another layer.
+int start_layer(config* layout, const char* line, long number) {
+    const char* name = line + 6;
+    while (*name == ' ' || *name == '\t') ++name;
+    size_t length = 0;
+    while (name[length] != 0 && name[length] != '\n' && !(name[length] == ' ' && name[length + 1] == '#')) ++length;
+    while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '\t' || name[length - 1] == '\r')) --length;
+    if (!is_layer_name(name, length)) return -1;
+    int layer = layer_for_name(layout, name, length);
+    if (layer >= 0 && layout->layers[layer].line == 0) layout->layers[layer].line = number;
+    return layer;
+}
+
+// A line that maps a key to one output that is a layer switch: the switch
+// goes into the entry. Any other output naming no key stays unknown, and so
+// does a switch among other outputs.
+void apply_switch(config* layout, key_table* outputs, line_note* note) {
+    if (note->output_count != 1 || note->outputs[0].found >= 0 || note->outputs[0].modifiers != 0) return;
+    uint16_t code = switch_output(layout, note->outputs[0].name);
+    if (code == 0) return;
+    outputs->entries[note->entry].outputs[0] = code;
+    note->outputs[0].found = output_switch;
+    note->outputs[0].value = code;
+}
+
+// A switch that names a layer no line of the file defines maps nothing.
+void drop_switches_to_nothing(config* layout) {
+    key_table* tables[1 + max_sections + max_layers];
+    int count = 0;
+    tables[count++] = &layout->keys;
+    for (int s = 0; s < layout->section_count; ++s) tables[count++] = &layout->sections[s].keys;
+    for (int l = 0; l < layout->layer_count; ++l) tables[count++] = &layout->layers[l].keys;
+    for (int t = 0; t < count; ++t) {
+        for (key_entry& entry : tables[t]->entries) {
+            uint16_t out = entry.outputs[0];
+            if (!is_layer_switch(out) || out >= switch_all_off) continue;
+            if (layout->layers[out & 0xFF].line == 0) entry.outputs[0] = 0;
+        }
+    }
+}
+
 // A note for a line that is no mapping line: nothing applied.
 void note_only(const char* line, line_note* note, line_fate fate) {
     *note = line_note{};
@@ -137,6 +234,8 @@ void note_only(const char* line, line_note* note, line_fate fate) {
     note->rest = "";
     note->section_label = "";
     note->programs = "";
+    note->layer = -1;
+    note->layer_name = "";
 }
 
 config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
@@ -153,11 +252,19 @@ config_outcome load_from(byte_source source, config* into, const config_listener
     std::string programs;  // a "when" line's, as its note tells them
     bool line_ended = false;
     bool line_start = true;
-    int section = -1;  // -2: a section there is no room for
+    int section = -1;  // -2: a section or layer there is no room for
+    int layer = -1;
     while (read_piece(&stream, line, wide, &line_ended)) {
         line_note note;
         std::memcpy(text, line, sizeof text);
-        if (line_start && is_section_line(line)) {
+        if (line_start && is_layer_line(line)) {
+            note_only(line, &note, line_layer);
+            layer = start_layer(into, line, number);
+            section = layer >= 0 ? -1 : -2;
+            note.layer = layer;
+            if (layer >= 0) note.layer_name = into->layers[layer].name;
+        } else if (line_start && is_section_line(line)) {
+            layer = -1;
             section = into->section_count < max_sections ? into->section_count++ : -2;
             note_only(line, &note, line_section);
             // A space then '#' starts a comment, as after a key line's outputs.
@@ -171,14 +278,19 @@ config_outcome load_from(byte_source source, config* into, const config_listener
         } else if (section == -2) {
             note_only(line, &note, line_dropped);
         } else {
-            key_table* outputs = section >= 0 ? &into->sections[section].keys : &into->keys;
+            key_table* outputs = layer >= 0     ? &into->layers[layer].keys
+                                 : section >= 0 ? &into->sections[section].keys
+                                                : &into->keys;
             apply_mapping_line(&into->keys, outputs, line, &note);
+            if (note.fate == line_applied) apply_switch(into, outputs, &note);
+            note.layer = layer;
         }
         note.section = section;
         if (listener != nullptr) listener->line(listener->context, number, text, &note);
         line_start = line_ended;
         if (line_ended) ++number;
     }
+    drop_switches_to_nothing(into);
     return config_loaded;
 }
 
@@ -223,10 +335,12 @@ void print_failed_to_open(const char16_t* path) {
 std::string echo_text(const line_note* note) {
     std::string text;
     if (note->fate == line_section && note->section >= 0) return "when " + std::string(note->section_label) + "\n";
+    if (note->fate == line_layer && note->layer >= 0) return "layer " + std::string(note->layer_name) + "\n";
     if (note->fate != line_applied) return text;
     for (int i = 0; i < note->output_count; ++i) {
         const output_note& out = note->outputs[i];
-        if (out.found >= 0) text += std::string(note->key_token) + "->" + out.token + "\n";
+        if (out.found >= 0 || out.found == output_switch)
+            text += std::string(note->key_token) + "->" + out.token + "\n";
     }
     return text;
 }

@@ -32,14 +32,51 @@ struct config_section {
     key_table keys;  // the outputs its lines give; names and codes are the file's
 };
 
-// What one configuration file holds: the keyboard it names, its keys, and
-// its sections in file order.
+// A layer: the lines from a "layer NAME" line to the next "layer" or "when"
+// line or the end of the file. NAME is 1-32 of A-Z a-z 0-9 _ -, in case. A
+// layer is on while a key that switches it on is held, or its toggle is on;
+// a key looks itself up in the layers that are on first, the last turned on
+// first. Its lines' keys, codes and user entries are the file's.
+constexpr int max_layers = 16;
+constexpr int layer_name_bytes = 33;  // with its terminator
+
+struct config_layer {
+    long line;                    // its "layer" line; 0: a switch names it, no line defines it
+    char name[layer_name_bytes];  // as written
+    key_table keys;               // the outputs its lines give
+};
+
+// Outputs that switch layers, each the only output of its line: the low
+// byte is the layer's place among the file's layers (layers-off has none).
+constexpr uint16_t switch_layer = 0xF100;    // layer(NAME): on while the key is held
+constexpr uint16_t switch_toggle = 0xF200;   // toggle(NAME): each press turns it on, or off
+constexpr uint16_t switch_all_off = 0xF300;  // layers-off: every toggle off
+inline bool is_layer_switch(uint16_t output) {
+    return output >= switch_layer && output < switch_all_off + 0x100;
+}
+
+// What one configuration file holds: the keyboard it names, its keys, its
+// sections and its layers in file order.
 struct config {
     char16_t configured_hardware_id[hardware_id_units];  // NUL-terminated UTF-16
     key_table keys;
     int section_count;
     config_section sections[max_sections];
+    int layer_count;  // the layers its lines define or its switches name
+    config_layer layers[max_layers];
 };
+
+// The layer of that name (in case), or -1.
+int layer_named(const config& layout, const char* name);
+
+// True when text is a layer's name: 1-32 of A-Z a-z 0-9 _ -.
+bool is_layer_name(const char* text, size_t length);
+
+// A switch written as text ("layer(nav)", "toggle(nav)", "layers-off") as
+// the config names it: its output (naming a layer the file may not have
+// yet, which is then added as named only), or 0 when the text is no switch
+// or no room is left for its layer.
+uint16_t switch_output(config* layout, const char* text);
 
 // The names of a "when" line's list (the text after "when ", UTF-8) split at
 // its commas, the blanks around each taken off; empty names are kept.

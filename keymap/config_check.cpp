@@ -76,8 +76,20 @@ struct pending_user_output {
     std::string token;  // as written
 };
 
-// Where a mapping line stands: outside sections (0) or in section s (s + 1).
-constexpr int scopes = max_sections + 1;
+// Where a mapping line stands: outside sections and layers (0), in section s
+// (s + 1) or in layer l (max_sections + 1 + l).
+constexpr int scopes = max_sections + max_layers + 1;
+
+int scope_of(const line_note& note) {
+    return note.layer >= 0 ? max_sections + 1 + note.layer : note.section + 1;
+}
+
+// A switch as a line names it, for the findings about layers.
+struct switch_use {
+    long line;
+    int layer;  // -1: layers-off
+    std::string token;
+};
 
 struct later_mapping {
     long line;
@@ -93,6 +105,7 @@ struct checker {
     long claimed_on[key_count];                  // the line whose "#" code claimed a user entry
     std::vector<later_mapping> remapped;         // every later mapping of an entry in one scope
     std::vector<pending_user_output> unclaimed;  // outputs naming a user entry with no key yet
+    std::vector<switch_use> switches;            // every layer switch a line gives a key
     bool first_piece;                            // the next piece is the rest of the id's line
 };
 
@@ -175,6 +188,22 @@ std::string joined_list(const char* list) {
     return text;
 }
 
+bool looks_like_switch(const char* name) {
+    return std::strcmp(name, "layers-off") == 0 || std::strncmp(name, "layer(", 6) == 0 ||
+           std::strncmp(name, "toggle(", 7) == 0;
+}
+
+// A "layer" line the loader could not use.
+void check_layer_line(checker* c, long line, const char* text) {
+    if (c->result->loaded.layer_count == max_layers) {
+        find(c, line, "more than " + std::to_string(max_layers) + " layers: this one and its lines are ignored");
+    } else {
+        find(c, line,
+             quoted(trimmed(text)) +
+                 " names no layer: a layer's name is 1 to 32 letters, digits, '_' or '-': its lines are ignored");
+    }
+}
+
 void check_outputs(checker* c, long line, const char* text, const line_note& note) {
     const key_table& table = c->result->table;
     const char* list = std::strchr(text, ' ');
@@ -203,6 +232,12 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
             }
             continue;
         }
+        if (out.found == output_switch) continue;
+        if (out.found < 0 && looks_like_switch(out.name)) {
+            find(c, line,
+                 quoted(out.token) + " switches layers and must be the only output of its line: here it sends nothing");
+            continue;
+        }
         if (out.found < 0) {
             std::string misplaced = misplaced_prefixes(out);
             find(c, line, !misplaced.empty() ? misplaced : unknown_name("output", out.name, true));
@@ -229,7 +264,7 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
 // a '#' line and a name for one key meet only when one scope maps both.
 void check_code_and_name(checker* c, long line, const line_note& note) {
     const key_table& table = c->result->table;
-    const int scope = note.section + 1;
+    const int scope = scope_of(note);
     uint16_t code = table.entries[note.entry].scan_code;
     char code_text[8];
     std::snprintf(code_text, sizeof code_text, "#%04x", static_cast<unsigned>(code));
@@ -265,9 +300,14 @@ void follow_claim(checker* c, const line_note& note) {
 // Lines in a section give their outputs to the section's table; the check
 // keeps the first output of each entry in each scope.
 void follow_outputs(checker* c, const line_note& note) {
-    int scope = note.section + 1;
+    int scope = scope_of(note);
     if (note.output_count > 0 && note.outputs[0].found >= 0) {
         c->first_output[scope][note.entry] = c->result->table.entries[note.outputs[0].found].scan_code;
+    }
+    if (note.output_count > 0 && note.outputs[0].found == output_switch) {
+        c->first_output[scope][note.entry] = note.outputs[0].value;
+        uint16_t value = note.outputs[0].value;
+        c->switches.push_back({0, value >= switch_all_off ? -1 : value & 0xFF, note.outputs[0].token});
     }
     if (scope != 0) return;
     key_entry& entry = c->result->table.entries[note.entry];
@@ -275,6 +315,7 @@ void follow_outputs(checker* c, const line_note& note) {
         const output_note& out = note.outputs[i];
         entry.modifiers[i] = out.modifiers;
         if (out.found >= 0) entry.outputs[i] = c->result->table.entries[out.found].scan_code;
+        if (out.found == output_switch) entry.outputs[i] = out.value;
     }
 }
 
@@ -348,12 +389,17 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_outputs(c, *note);
         check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
-        long& first = c->first_line_of[note->section + 1][note->entry];
+        if (!c->switches.empty() && c->switches.back().line == 0) c->switches.back().line = line;
+        long& first = c->first_line_of[scope_of(*note)][note->entry];
         if (first == 0) {
             first = line;
         } else {
-            c->remapped.push_back({line, note->section + 1, note->entry});
+            c->remapped.push_back({line, scope_of(*note), note->entry});
         }
+        return;
+    }
+    if (note->fate == line_layer) {
+        if (note->layer < 0) check_layer_line(c, line, text);
         return;
     }
     if (note->fate == line_section) {
@@ -412,6 +458,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         break;
     case line_applied:
     case line_section:
+    case line_layer:
     case line_dropped: break;
     }
 }
@@ -460,7 +507,9 @@ void on_hardware_id(void* context, long line, config_outcome outcome) {
 void check_whole_file(checker* c) {
     const config& loaded = c->result->loaded;
     for (const later_mapping& later : c->remapped) {
-        const key_table& scope = later.scope == 0 ? c->result->table : loaded.sections[later.scope - 1].keys;
+        const key_table& scope = later.scope == 0              ? c->result->table
+                                 : later.scope <= max_sections ? loaded.sections[later.scope - 1].keys
+                                                               : loaded.layers[later.scope - max_sections - 1].keys;
         const key_entry& entry = scope.entries[later.entry];
         find(c, later.line,
              quoted(c->result->table.entries[later.entry].name) + " was mapped on line " +
@@ -471,6 +520,35 @@ void check_whole_file(checker* c) {
         bool maps = false;
         for (int i = 0; i < key_count && !maps; ++i) maps = c->first_output[s + 1][i] != 0;
         if (!maps) find(c, loaded.sections[s].line, "this section maps no key: no line of it gives a key an output");
+    }
+    for (int l = 0; l < loaded.layer_count; ++l) {
+        const config_layer& layer = loaded.layers[l];
+        bool switched = false;
+        for (const switch_use& use : c->switches) {
+            if (use.layer != l) continue;
+            switched = true;
+            if (layer.line == 0) {
+                find(c, use.line,
+                     quoted(use.token) + " names a layer this file does not have (no 'layer " + layer.name +
+                         "' line): the key maps nothing");
+            }
+        }
+        if (layer.line == 0) {
+            // The loader drops such a switch: the key maps nothing.
+            for (key_entry& entry : c->result->table.entries) {
+                if (entry.outputs[0] == (switch_layer | l) || entry.outputs[0] == (switch_toggle | l))
+                    entry.outputs[0] = 0;
+            }
+            continue;
+        }
+        if (!switched) {
+            find(c, layer.line,
+                 std::string("layer ") + quoted(layer.name) + " is never switched on: no key has layer(" + layer.name +
+                     ") or toggle(" + layer.name + ")");
+        }
+        bool maps = false;
+        for (int i = 0; i < key_count && !maps; ++i) maps = c->first_output[max_sections + 1 + l][i] != 0;
+        if (!maps) find(c, layer.line, "this layer maps no key: no line of it gives a key an output");
     }
     for (const pending_user_output& out : c->unclaimed) {
         std::string message = quoted(out.token) + " sends nothing: no '#' line above claims " +

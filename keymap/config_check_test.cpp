@@ -153,6 +153,15 @@ const struct {
      "1: a hardware id of 499 characters never matches: the driver's answer for it fills its buffer\n"},
     {"an id of 500 characters", std::string(500, 'k') + "\nCaps Backspace\n",
      "1: the hardware id is 500 characters or longer, which padmap does not take\n"},
+    {"layers named but not defined, never switched to, mapping nothing, badly named; a switch among outputs",
+     id + "F12 layer(nav)\nF11 toggle(ghost)\nF10 A,layers-off\nF9 layer(empty)\nlayer nav  # arrows\nF1 Left\n"
+          "layer unused\nF1 A\nlayer empty\nlayer two words\nF1 B\n",
+     "3: 'toggle(ghost)' names a layer this file does not have (no 'layer ghost' line): the key maps nothing\n"
+     "4: 'layers-off' switches layers and must be the only output of its line: here it sends nothing\n"
+     "8: layer 'unused' is never switched on: no key has layer(unused) or toggle(unused)\n"
+     "10: this layer maps no key: no line of it gives a key an output\n"
+     "11: 'layer two words' names no layer: a layer's name is 1 to 32 letters, digits, '_' or '-': its lines are "
+     "ignored\n"},
 };
 // clang-format on
 

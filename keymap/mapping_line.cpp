@@ -42,6 +42,8 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     note->ended_by = 0;
     note->rest = "";
     note->section = -1;
+    note->layer = -1;
+    note->layer_name = "";
     note->section_label = "";
     note->key_token = line;
     if (line[0] == '\0' || line[0] == '\n') {

@@ -16,14 +16,19 @@ enum line_fate {
     line_no_user_entry,  // a "#" code of no entry, and no user entry left: ignored
     line_applied,        // the output list was applied to the entry
     line_section,        // a "when" line: a section of the configuration starts
-    line_dropped,        // a line of a section the configuration has no room for: ignored
+    line_dropped,        // a line of a section or layer the configuration has no room for: ignored
+    line_layer,          // a "layer" line: a layer of the configuration starts
 };
+
+// What output_note::found holds for an output that switches layers.
+constexpr int output_switch = -2;
 
 struct output_note {
     const char* token;   // the whole output token as written, NUL-terminated
     const char* name;    // the part after the prefixes the loader took
     uint16_t modifiers;  // the bits those prefixes set
-    int found;           // the entry the name names; -1: the output was left as it was
+    int found;           // the entry the name names; -1: the output was left as it was;
+                         // output_switch: a layer switch (value)
     uint16_t value;      // what was stored as the output, when found
 };
 
@@ -39,7 +44,9 @@ struct line_note {
     char ended_by;              // ',' (sixteen taken, more follow), ' ', '\n' or 0
     const char* rest;           // the text after what ended the list (ignored)
     int section;                // the section the line belongs to (or starts), -1 outside sections,
-                                // -2 in one there was no room for
+                                // -2 in one (or a layer) there was no room for
+    int layer;                  // the layer the line belongs to (or starts), -1 outside layers
+    const char* layer_name;     // line_layer: its layer's name ("" when none)
     const char* section_label;  // line_section: its programs as the section names them ("" when none)
     const char* programs;       // line_section: the text after "when " as UTF-8 ("" when none)
 };

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "keymap/config.h"
 #include "keymap/output_text.h"
 #include "layout/key_places.h"
 
@@ -16,6 +17,11 @@ void append_modifier_names(uint16_t mask, std::string& out) {
 }
 
 void append_output_name(const key_table& table, uint16_t code, std::string& out) {
+    // The picture has no layer names: a switch says what kind it is.
+    if (is_layer_switch(code)) {
+        out += code >= switch_all_off ? "Layers off" : code >= switch_toggle ? "Toggle layer" : "Layer";
+        return;
+    }
     int entry = find_key_by_code(&table, code);
     if (entry >= 0 && !is_user_key(entry)) {
         out += table.entries[entry].name;
