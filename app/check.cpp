@@ -64,6 +64,9 @@ int report(const checked_file& file) {
         layers += result.loaded.layers[l].line != 0;
     }
     if (layers > 0) summary += std::to_string(layers) + " layer" + plural(static_cast<size_t>(layers)) + ", ";
+    int holds = 0;
+    for (int k = 0; result.outcome == config_loaded && k < config_scopes; ++k) holds += result.loaded.holds[k].count;
+    if (holds > 0) summary += std::to_string(holds) + " hold" + plural(static_cast<size_t>(holds)) + ", ";
     console_printf(console_out, "%s: %s, %s%lu finding%s\n", name, id.c_str(), summary.c_str(), findings,
                    plural(findings));
     return result.findings.empty() ? 0 : 1;

@@ -29,6 +29,7 @@ struct remap_session {
     os_handle waited[input_max_others];
     int waited_count;
     bool waits_known;
+    bool polls;  // the wait's time limit is the slow poll's
 };
 
 namespace {
@@ -126,15 +127,27 @@ void gather_waits(remap_session* remap) {
 remap_wait remap_before_wait(remap_session* remap) {
     if (!remap->waits_known) gather_waits(remap);
     remap_wait wait = {remap->waited, remap->waited_count, keyboard_poll_ms};
+    remap->polls = true;
     while (files_settling(&remap->files)) {
         // The quiet is the files', counted from their last change: strokes
         // that come meanwhile do not put the reading off.
         uint64_t quiet_ms = os_now_ms() - remap->files.changed_at;
         if (quiet_ms < reload_settle_ms) {
             wait.limit_ms = reload_settle_ms - static_cast<uint32_t>(quiet_ms);
+            remap->polls = false;
             break;
         }
         reload_changed(remap);
+    }
+    // The wait also ends when a pending key's time runs out.
+    uint64_t deadline = engine_deadline(&remap->core);
+    if (deadline != no_deadline) {
+        uint64_t now = os_now_ms();
+        uint64_t left = deadline > now ? deadline - now : 0;
+        if (left < wait.limit_ms) {
+            wait.limit_ms = static_cast<uint32_t>(left);
+            remap->polls = false;
+        }
     }
     return wait;
 }
@@ -142,7 +155,10 @@ remap_wait remap_before_wait(remap_session* remap) {
 // The slow poll: keyboards whose notice was lost, and folders whose watch
 // could not be set up or was lost.
 void remap_quiet(remap_session* remap) {
-    if (files_settling(&remap->files)) return;
+    clear_actions(&remap->actions);
+    engine_time(&remap->core, os_now_ms(), &remap->actions);
+    carry_out(remap);
+    if (!remap->polls || files_settling(&remap->files)) return;
     check_every_keyboard(remap);
     std::string said;
     if (rewatch_folders(&remap->files, &said)) remap->waits_known = false;
@@ -180,8 +196,12 @@ bool remap_stroke(remap_session* remap, int device, const stroke& received) {
     if (engine_follows_front(&remap->core) && follow_front(&remap->front)) {
         engine_front(&remap->core, remap->front.known ? remap->front.name : nullptr);
     }
+    // padmap's clock decides first: a key whose time ran out before this
+    // stroke was read is held before it.
+    uint64_t now = os_now_ms();
     clear_actions(&remap->actions);
-    engine_stroke(&remap->core, device, usable ? id : nullptr, received.key, &remap->actions);
+    engine_time(&remap->core, now, &remap->actions);
+    engine_stroke(&remap->core, device, usable ? id : nullptr, received.key, now, &remap->actions);
     carry_out(remap);
     return true;
 }
@@ -195,6 +215,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->run = run;
     remap->keyboards = nullptr;
     remap->waits_known = false;
+    remap->polls = true;
     reset_capture(&remap->capture);
     reset_front(&remap->front);
     if (!load_files(remap.get(), count, paths)) return 1;

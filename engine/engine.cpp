@@ -67,75 +67,77 @@ int section_in_front(engine* core, int file) {
     return core->in_front[file];
 }
 
-// What a stroke is translated by (null: no entry), and what its log lines
-// start with. Both stay valid until the pressed key is let go.
+// What a press finds in the layout of the moment: the entry of its tap
+// (null: none), the hold of the key (null: none), and what its log lines
+// start with.
 struct found_entry {
     const key_entry* entry;
+    const hold_line* hold;
     const char* prefix;
 };
 
-// A pressed key's repeats and release go by what its press found; a release
-// whose press padmap did not handle under this file passes on as typed (the
-// key went down before padmap captured it, or under another file). A press
-// goes by the layout of the moment: the section of the program in front,
-// when it maps the key, otherwise the lines outside sections; each scope
-// uses the first entry it maps. A press of a key not down yet is noted with
-// what it found.
-found_entry entry_for_stroke(engine* core, int file, int device, const key_stroke& key) {
-    uint16_t code = lookup_code(key);
-    if (const pressed_key* pressed = find_pressed(&core->pressed, device, code)) {
-        return found_entry{pressed->found ? &pressed->entry : nullptr, pressed->prefix};
-    }
+// A press goes by the layout of the moment: the layers that are on, the last
+// turned on first, then the section of the program in front, then the lines
+// outside sections; the first of them that maps the key (a first output or
+// a hold) gives all of it. Each scope uses the first entry it maps.
+found_entry look_up(engine* core, int file, int device, uint16_t code) {
     const engine_file& loaded = core->files[file];
     const config& layout = loaded.layout;
-    found_entry found = {nullptr, loaded.line_prefix};
-    if (key.key_state & key_state_up) return found;
-    int index = -1;
-    // The layers that are on come first, the last turned on first.
     const char* names[max_layers];
     int on = layout.layer_count > 0 ? layers_in_order(&core->layers[device - 1], names) : 0;
-    for (int i = 0; i < on && index < 0; ++i) {
+    for (int i = 0; i < on; ++i) {
         int layer = layer_named(layout, names[i]);
         if (layer < 0 || layout.layers[layer].line == 0) continue;
-        index = find_mapped_by_code(&layout.keys, &layout.layers[layer].keys, code);
-        if (index >= 0) found = found_entry{&layout.layers[layer].keys.entries[index], loaded.layer_prefix[layer]};
+        int index = find_mapped_by_code(&layout.keys, &layout.layers[layer].keys, code);
+        const hold_line* hold = hold_for_code(layout, 1 + max_sections + layer, code);
+        if (index < 0 && hold == nullptr) continue;
+        return found_entry{index >= 0 ? &layout.layers[layer].keys.entries[index] : nullptr, hold,
+                           loaded.layer_prefix[layer]};
     }
-    int section = index < 0 && layout.section_count > 0 ? section_in_front(core, file) : -1;
-    if (section >= 0) index = find_mapped_by_code(&layout.keys, &layout.sections[section].keys, code);
-    if (section >= 0 && index >= 0) {
-        found = found_entry{&layout.sections[section].keys.entries[index], loaded.section_prefix[section]};
-    } else if (index < 0) {
-        index = find_mapped_by_code(&layout.keys, &layout.keys, code);
-        if (index >= 0) found.entry = &layout.keys.entries[index];
+    int section = layout.section_count > 0 ? section_in_front(core, file) : -1;
+    if (section >= 0) {
+        int index = find_mapped_by_code(&layout.keys, &layout.sections[section].keys, code);
+        const hold_line* hold = hold_for_code(layout, 1 + section, code);
+        if (index >= 0 || hold != nullptr) {
+            return found_entry{index >= 0 ? &layout.sections[section].keys.entries[index] : nullptr, hold,
+                               loaded.section_prefix[section]};
+        }
     }
-    uint16_t first = found.entry != nullptr ? found.entry->outputs[0] : 0;
-    const char* layer = is_layer_switch(first) && first < switch_all_off ? layout.layers[first & 0xFF].name : "";
-    note_press(&core->pressed, device, code, found.entry, found.prefix, layer);
-    return found;
+    int index = find_mapped_by_code(&layout.keys, &layout.keys, code);
+    return found_entry{index >= 0 ? &layout.keys.entries[index] : nullptr, hold_for_code(layout, 0, code),
+                       loaded.line_prefix};
+}
+
+// The layer a switch output names in the file, "" for none.
+const char* switch_layer_name(const config& layout, const key_entry* entry) {
+    uint16_t first = entry != nullptr ? entry->outputs[0] : 0;
+    return is_layer_switch(first) && first < switch_all_off ? layout.layers[first & 0xFF].name : "";
+}
+
+bool is_switch(const key_entry& entry) {
+    return is_layer_switch(entry.outputs[0]);
 }
 
 // A key whose output switches layers sends nothing: it acts at its first
 // press (a layer held, a toggle, every toggle off) and, for a key that holds
 // a layer, at its release. The log says what became of the layer.
-void switch_layers(engine* core, int device, const key_stroke& key, const pressed_key& press, bool repeat,
-                   stroke_log* log) {
+void switch_layers(engine* core, int device, uint16_t make_code, const key_entry& entry, const char* name,
+                   const std::string& prefix, bool release, bool repeat, engine_actions* out) {
     keyboard_layers& on = core->layers[device - 1];
-    uint16_t out = press.entry.outputs[0];
-    const char* name = press.layer;
-    bool release = (key.key_state & key_state_up) != 0;
-    std::string written = out >= switch_all_off             ? "layers-off"
-                          : (out & 0xFF00) == switch_toggle ? std::string("toggle(") + name + ")"
-                                                            : std::string("layer(") + name + ")";
+    uint16_t switch_out = entry.outputs[0];
+    std::string written = switch_out >= switch_all_off             ? "layers-off"
+                          : (switch_out & 0xFF00) == switch_toggle ? std::string("toggle(") + name + ")"
+                                                                   : std::string("layer(") + name + ")";
     std::string effect;
     if (repeat) {
         effect = "repeat, nothing to do";
-    } else if ((out & 0xFF00) == switch_layer) {
+    } else if ((switch_out & 0xFF00) == switch_layer) {
         bool was = hold_layer(&on, name, 0);
         bool now = hold_layer(&on, name, release ? -1 : 1);
         effect = std::string("layer ") + name + (now == was ? " stays " : " ") + (now ? "on" : "off");
     } else if (release) {
         effect = "nothing to do";
-    } else if ((out & 0xFF00) == switch_toggle) {
+    } else if ((switch_out & 0xFF00) == switch_toggle) {
         bool was = hold_layer(&on, name, 0);
         bool now = toggle_layer(&on, name);
         effect = std::string("layer ") + name + (now == was ? " stays " : " ") + (now ? "on" : "off");
@@ -143,15 +145,124 @@ void switch_layers(engine* core, int device, const key_stroke& key, const presse
         layers_off(&on);
         effect = "every toggle off";
     }
-    char line[log_capacity];
-    int length = std::snprintf(line, sizeof line, "%s%s%s %04x -> %s: %s\n", press.prefix,
-                               release ? "UP remapping pressed key=" : "DOWN pressed key=", press.entry.name,
-                               static_cast<unsigned>(key.make_code), written.c_str(), effect.c_str());
-    log->length = 0;
-    if (length > 0) {
-        log->length = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
-        std::memcpy(log->text, line, log->length);
+    char code[8];
+    std::snprintf(code, sizeof code, "%04x", static_cast<unsigned>(make_code));
+    out->log += prefix + (release ? "UP remapping pressed key=" : "DOWN pressed key=") + entry.name + " " + code +
+                " -> " + written + ": " + effect + "\n";
+}
+
+// Presses or releases what an entry sends: its outputs, or its switch.
+void act(engine* core, int device, const key_stroke& key, const key_entry& entry, const char* layer,
+         const std::string& prefix, bool repeat, engine_actions* out) {
+    bool release = (key.key_state & key_state_up) != 0;
+    if (is_switch(entry)) {
+        switch_layers(core, device, key.make_code, entry, layer, prefix, release, repeat, out);
+        return;
     }
+    stroke_log log;
+    translate_entry(&entry, key, output_target{device, &core->outputs, out}, prefix.c_str(), &log);
+    out->log.append(log.text, log.length);
+}
+
+key_stroke released(key_stroke key) {
+    key.key_state |= key_state_up;
+    return key;
+}
+
+// A pending key becomes held: its hold outputs are pressed (or its switch).
+void start_hold(engine* core, int device, pressed_key* press) {
+    press->state = press_held;
+    act(core, device, press->typed, press->hold, press->hold_layer, std::string(press->prefix) + "hold: ", false,
+        core->out);
+}
+
+// A pending key released first is a tap: its tap outputs are pressed and
+// released at once; with no tap line, the key itself is, as typed.
+void tap(engine* core, int device, const pressed_key& press, engine_actions* out) {
+    std::string prefix = std::string(press.prefix) + "tap: ";
+    if (!press.found) {
+        for (const key_stroke& key : {press.typed, released(press.typed)}) {
+            pass_key(&core->outputs, out, device, key);
+            stroke_log log;
+            log_pass_through(key, prefix.c_str(), &log);
+            out->log.append(log.text, log.length);
+        }
+        return;
+    }
+    act(core, device, press.typed, press.entry, press.layer, prefix, false, out);
+    act(core, device, released(press.typed), press.entry, press.layer, prefix, false, out);
+}
+
+// Every pending key of the keyboard is held, oldest first: another key of it
+// went down.
+void hold_pending(engine* core, int device) {
+    int count = 0;
+    pressed_key* keys = keyboard_keys(&core->pressed, device, &count);
+    for (;;) {
+        pressed_key* oldest = nullptr;
+        for (int i = 0; i < count; ++i) {
+            if (keys[i].state == press_pending && (oldest == nullptr || keys[i].order < oldest->order))
+                oldest = &keys[i];
+        }
+        if (oldest == nullptr) return;
+        start_hold(core, device, oldest);
+    }
+}
+
+// A press of a key not down yet: a key with a hold is pending (and decides
+// nothing); any other press first holds every pending key of its keyboard,
+// then is looked up with the layers those holds turned on.
+void press_key(engine* core, int file, int device, const key_stroke& key, uint64_t now, engine_actions* out) {
+    uint16_t code = lookup_code(key);
+    const config& layout = core->files[file].layout;
+    found_entry found = look_up(core, file, device, code);
+    if (found.hold == nullptr) {
+        hold_pending(core, device);
+        found = look_up(core, file, device, code);
+    }
+    pressed_key* press =
+        note_press(&core->pressed, device, code, found.entry, found.prefix, switch_layer_name(layout, found.entry));
+    if (found.hold != nullptr && press != nullptr) {
+        press->state = press_pending;
+        press->hold = found.hold->key;
+        std::strncpy(press->hold_layer, switch_layer_name(layout, &found.hold->key), sizeof press->hold_layer - 1);
+        press->hold_layer[sizeof press->hold_layer - 1] = 0;
+        press->typed = key;
+        press->deadline = now + layout.hold_time_ms;
+        press->order = ++core->presses;
+        return;
+    }
+    if (found.entry != nullptr && (press != nullptr || !is_switch(*found.entry))) {
+        act(core, device, key, *found.entry, press != nullptr ? press->layer : "", found.prefix, false, out);
+        return;
+    }
+    // Unmapped, or a switch padmap has no room to undo: the key goes on as typed.
+    pass_key(&core->outputs, out, device, key);
+    stroke_log log;
+    log_pass_through(key, found.prefix, &log);
+    out->log.append(log.text, log.length);
+}
+
+// A repeat or the release of a key that is down goes by its press: a
+// pending or held key's repeats send nothing; its release is a tap, or ends
+// its hold.
+void follow_press(engine* core, int device, const key_stroke& key, pressed_key* press, engine_actions* out) {
+    bool release = (key.key_state & key_state_up) != 0;
+    if (press->state == press_pending) {
+        if (release) tap(core, device, *press, out);
+    } else if (press->state == press_held) {
+        if (release) {
+            act(core, device, key, press->hold, press->hold_layer, std::string(press->prefix) + "hold: ", false, out);
+        }
+    } else if (press->found) {
+        act(core, device, key, press->entry, press->layer, press->prefix, !release, out);
+    } else {
+        pass_key(&core->outputs, out, device, key);
+        stroke_log log;
+        log_pass_through(key, press->prefix, &log);
+        out->log.append(log.text, log.length);
+    }
+    if (release) note_release(&core->pressed, device, press->code);
 }
 
 }  // namespace
@@ -181,6 +292,8 @@ void start_engine(engine* core, int count, const std::string* shown) {
     }
     for (int& file : core->keyboard_file) file = -1;
     for (keyboard_layers& on : core->layers) reset_layers(&on);
+    core->presses = 0;
+    core->out = nullptr;
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);
     reset_pressed_keys(&core->pressed);
@@ -213,7 +326,8 @@ void engine_keyboard(engine* core, int device, const char16_t* id, engine_action
     add_filter(out, device, id == nullptr || file >= 0 ? capture_every_stroke : capture_nothing);
 }
 
-void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, engine_actions* out) {
+void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, uint64_t now,
+                   engine_actions* out) {
     if (device < 1 || device > keyboard_count) {
         add_pass(out, device, key);
         return;
@@ -229,29 +343,70 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
         if (id != nullptr) add_filter(out, device, capture_nothing);
         return;
     }
-    stroke_log log;
     if (pause) {
-        // Pause's strokes carry other keys' codes: they hold nothing down.
+        // Pause's strokes carry other keys' codes: they hold nothing down,
+        // and decide no pending key.
         add_pass(out, device, key);
+        stroke_log log;
         log_pass_through(key, core->files[file].line_prefix, &log);
-    } else {
-        bool repeat = !(key.key_state & key_state_up) && find_pressed(&core->pressed, device, lookup_code(key));
-        found_entry found = entry_for_stroke(core, file, device, key);
-        const pressed_key* press = find_pressed(&core->pressed, device, lookup_code(key));
-        output_target target = {device, &core->outputs, out};
-        bool switches = found.entry != nullptr && is_layer_switch(found.entry->outputs[0]);
-        if (switches && press != nullptr) {
-            switch_layers(core, device, key, *press, repeat, &log);
-        } else if (switches) {
-            // More keys down than padmap keeps: the switch cannot be undone.
-            log_pass_through(key, found.prefix, &log);
-        } else if (translate_entry(found.entry, key, target, found.prefix, &log) == translate_pass_through) {
-            pass_key(&core->outputs, out, device, key);
-        }
-        // Let go only now: the entry above may be the pressed key's own.
-        if (key.key_state & key_state_up) note_release(&core->pressed, device, lookup_code(key));
+        out->log.append(log.text, log.length);
+        return;
     }
-    out->log.append(log.text, log.length);
+    core->out = out;
+    pressed_key* press = pressed_record(&core->pressed, device, lookup_code(key));
+    if (press != nullptr) {
+        // The press it follows says what it does, whatever changed since.
+        follow_press(core, device, key, press, out);
+    } else if (key.key_state & key_state_up) {
+        // A release whose press padmap did not handle under this file passes
+        // on as typed: the key went down before padmap captured it, or under
+        // another file.
+        pass_key(&core->outputs, out, device, key);
+        stroke_log log;
+        log_pass_through(key, core->files[file].line_prefix, &log);
+        out->log.append(log.text, log.length);
+    } else {
+        press_key(core, file, device, key, now, out);
+    }
+    core->out = nullptr;
+}
+
+void engine_time(engine* core, uint64_t now, engine_actions* out) {
+    core->out = out;
+    for (;;) {
+        // The earliest deadline that has passed, across keyboards; equal
+        // ones in press order.
+        pressed_key* next = nullptr;
+        int next_device = 0;
+        for (int device = 1; device <= keyboard_count; ++device) {
+            int count = 0;
+            pressed_key* keys = keyboard_keys(&core->pressed, device, &count);
+            for (int i = 0; i < count; ++i) {
+                const pressed_key& key = keys[i];
+                if (key.state != press_pending || key.deadline > now) continue;
+                bool earlier = next == nullptr || key.deadline < next->deadline ||
+                               (key.deadline == next->deadline && key.order < next->order);
+                if (!earlier) continue;
+                next = &keys[i];
+                next_device = device;
+            }
+        }
+        if (next == nullptr) break;
+        start_hold(core, next_device, next);
+    }
+    core->out = nullptr;
+}
+
+uint64_t engine_deadline(const engine* core) {
+    uint64_t earliest = no_deadline;
+    for (const keyboard_presses& keyboard : core->pressed.keyboards) {
+        for (int i = 0; i < keyboard.count; ++i) {
+            if (keyboard.keys[i].state == press_pending && keyboard.keys[i].deadline < earliest) {
+                earliest = keyboard.keys[i].deadline;
+            }
+        }
+    }
+    return earliest;
 }
 
 void engine_file_replaced(engine* core, int file) {

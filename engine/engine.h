@@ -38,6 +38,8 @@ struct engine {
     held_outputs outputs;                    // what padmap holds down on the system
     pressed_keys pressed;                    // the pads' keys that are down, with what their press found
     keyboard_layers layers[keyboard_count];  // the layers that are on, per keyboard
+    uint32_t presses;                        // the presses of keys with a hold, counted
+    engine_actions* out;                     // where the event in hand asks for actions
     std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
     int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];
@@ -69,8 +71,18 @@ void engine_front(engine* core, const char16_t* program);
 void engine_keyboard(engine* core, int device, const char16_t* id, engine_actions* out);
 
 // A stroke of keyboard device 1-10, with the id its slot answered (null: no
-// usable id).
-void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, engine_actions* out);
+// usable id), read at now (padmap's clock, in ms). Hand engine_time the same
+// moment first, so that a key whose time ran out is held before it.
+void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, uint64_t now,
+                   engine_actions* out);
+
+// Time passed: every key pending since a press whose hold time has run out
+// by now is held, in deadline order, equal ones in press order.
+void engine_time(engine* core, uint64_t now, engine_actions* out);
+
+// When the next pending key's time runs out; no_deadline when none waits.
+constexpr uint64_t no_deadline = ~uint64_t{0};
+uint64_t engine_deadline(const engine* core);
 
 // What a file was found to hold when it was read again.
 enum file_news_kind {

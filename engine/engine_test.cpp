@@ -46,6 +46,7 @@ struct engine_run {
     engine_actions& out = *out_space;
     action last_send = {};
     std::string texts[max_config_files];
+    uint64_t now = 0;
 };
 
 void start(engine_run* run, const std::vector<std::string>& files) {
@@ -74,7 +75,8 @@ std::string happen(engine_run* run, const std::string& event) {
                                                 ((code & 0xE000) ? key_state_e0 : 0)),
                           0};
         std::u16string id = wide(arg);
-        engine_stroke(core, device, std::string(arg) == "-" ? nullptr : id.c_str(), key, &run->out);
+        engine_time(core, run->now, &run->out);
+        engine_stroke(core, device, std::string(arg) == "-" ? nullptr : id.c_str(), key, run->now, &run->out);
     } else if (event.rfind("front ", 0) == 0) {
         std::u16string program = wide(event.substr(6));
         engine_front(core, event.substr(6) == "-" ? nullptr : program.c_str());
@@ -100,6 +102,9 @@ std::string happen(engine_run* run, const std::string& event) {
                                          run->texts[file].size(), saved};
         }
         engine_reload(core, news, &run->out);
+    } else if (std::sscanf(event.c_str(), "wait %d", &device) == 1) {
+        run->now += static_cast<uint64_t>(device);
+        engine_time(core, run->now, &run->out);
     } else if (event == "refuse") {
         engine_send_refused(core, run->last_send, 0, &run->out);
     } else if (event == "stop") {

@@ -23,10 +23,10 @@ const pressed_key* find_pressed(const pressed_keys* pressed, int device, uint16_
     return nullptr;
 }
 
-void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix,
-                const char* layer) {
+pressed_key* note_press(pressed_keys* pressed, int device, uint16_t code, const key_entry* entry, const char* prefix,
+                        const char* layer) {
     keyboard_presses* keyboard = presses_of(pressed, device);
-    if (keyboard == nullptr || keyboard->count == pressed_key_count) return;
+    if (keyboard == nullptr || keyboard->count == pressed_key_count) return nullptr;
     pressed_key& key = keyboard->keys[keyboard->count++];
     key.code = code;
     key.found = entry != nullptr;
@@ -41,6 +41,21 @@ void note_press(pressed_keys* pressed, int device, uint16_t code, const key_entr
     key.prefix[length] = 0;
     std::strncpy(key.layer, layer, sizeof key.layer - 1);
     key.layer[sizeof key.layer - 1] = 0;
+    key.state = press_plain;
+    key.hold_layer[0] = 0;
+    key.deadline = 0;
+    key.order = 0;
+    return &key;
+}
+
+pressed_key* pressed_record(pressed_keys* pressed, int device, uint16_t code) {
+    return const_cast<pressed_key*>(find_pressed(pressed, device, code));
+}
+
+pressed_key* keyboard_keys(pressed_keys* pressed, int device, int* count) {
+    keyboard_presses* keyboard = presses_of(pressed, device);
+    *count = keyboard != nullptr ? keyboard->count : 0;
+    return keyboard != nullptr ? keyboard->keys : nullptr;
 }
 
 void note_release(pressed_keys* pressed, int device, uint16_t code) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "console/console.h"
 #include "keymap/file.h"
@@ -16,6 +17,17 @@ void reset_config(config* into) {
     memset(into->sections, 0, sizeof into->sections);
     into->layer_count = 0;
     memset(into->layers, 0, sizeof into->layers);
+    memset(into->holds, 0, sizeof into->holds);
+    into->hold_time_ms = default_hold_time_ms;
+    into->hold_time_line = 0;
+}
+
+const hold_line* hold_for_code(const config& layout, int scope, uint16_t code) {
+    const scope_holds& holds = layout.holds[scope];
+    for (int i = 0; i < holds.count; ++i) {
+        if (layout.keys.entries[holds.lines[i].entry].scan_code == code) return &holds.lines[i];
+    }
+    return nullptr;
 }
 
 int layer_named(const config& layout, const char* name) {
@@ -182,6 +194,28 @@ bool is_layer_line(const char* line) {
     return std::strncmp(line, "layer ", 6) == 0;
 }
 
+bool is_hold_line(const char* line) {
+    return std::strncmp(line, "hold ", 5) == 0;
+}
+
+bool is_hold_time_line(const char* line) {
+    return std::strncmp(line, "hold-time ", 10) == 0;
+}
+
+// "hold-time MS": the time, up to a comment, when it is a whole number of
+// milliseconds in range; -1 otherwise.
+long hold_time_of(const char* line) {
+    const char* at = line + 10;
+    while (*at == ' ') ++at;
+    long value = 0;
+    int digits = 0;
+    for (; *at >= '0' && *at <= '9' && digits < 8; ++at, ++digits) value = value * 10 + (*at - '0');
+    while (*at == ' ' || *at == '\t' || *at == '\r') ++at;
+    bool ends = *at == 0 || *at == '\n' || *at == '#';
+    bool in_range = value >= static_cast<long>(min_hold_time_ms) && value <= static_cast<long>(max_hold_time_ms);
+    return digits > 0 && ends && in_range ? value : -1;
+}
+
 // A "layer" line's name: the text after "layer " up to a comment (a space
 // then '#') or the line's end, blanks around it taken off; -1 when it is no
 // name or no room is left for another layer.
@@ -209,6 +243,37 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
     note->outputs[0].value = code;
 }
 
+// A "hold KEY OUTPUTS" line: its outputs go into the scope's holds, read as
+// a key line's are. A later hold line of the key merges into the first.
+void apply_hold_line(config* layout, int scope, char* line, long number, key_table* scratch, line_note* note) {
+    apply_mapping_line(&layout->keys, scratch, line + 5, note);
+    note->hold = true;
+    if (note->fate != line_applied) return;
+    apply_switch(layout, scratch, note);
+    key_entry& outputs = scratch->entries[note->entry];
+    scope_holds& holds = layout->holds[scope];
+    hold_line* kept = nullptr;
+    for (int i = 0; i < holds.count && kept == nullptr; ++i) {
+        if (holds.lines[i].entry == note->entry) kept = &holds.lines[i];
+    }
+    if (kept == nullptr && holds.count < max_scope_holds) {
+        kept = &holds.lines[holds.count++];
+        kept->line = number;
+        kept->entry = note->entry;
+        kept->key = layout->keys.entries[note->entry];
+        std::memset(kept->key.outputs, 0, sizeof kept->key.outputs);
+        std::memset(kept->key.modifiers, 0, sizeof kept->key.modifiers);
+    }
+    note->hold_kept = kept != nullptr;
+    for (int i = 0; kept != nullptr && i < key_outputs; ++i) {
+        if (outputs.outputs[i] == 0 && outputs.modifiers[i] == 0) continue;
+        kept->key.outputs[i] = outputs.outputs[i];
+        kept->key.modifiers[i] = outputs.modifiers[i];
+    }
+    std::memset(outputs.outputs, 0, sizeof outputs.outputs);
+    std::memset(outputs.modifiers, 0, sizeof outputs.modifiers);
+}
+
 // A switch that names a layer no line of the file defines maps nothing.
 void drop_switches_to_nothing(config* layout) {
     key_table* tables[1 + max_sections + max_layers];
@@ -221,6 +286,14 @@ void drop_switches_to_nothing(config* layout) {
             uint16_t out = entry.outputs[0];
             if (!is_layer_switch(out) || out >= switch_all_off) continue;
             if (layout->layers[out & 0xFF].line == 0) entry.outputs[0] = 0;
+        }
+    }
+    for (scope_holds& holds : layout->holds) {
+        for (int i = 0; i < holds.count; ++i) {
+            uint16_t out = holds.lines[i].key.outputs[0];
+            if (is_layer_switch(out) && out < switch_all_off && layout->layers[out & 0xFF].line == 0) {
+                holds.lines[i].key.outputs[0] = 0;
+            }
         }
     }
 }
@@ -236,6 +309,9 @@ void note_only(const char* line, line_note* note, line_fate fate) {
     note->programs = "";
     note->layer = -1;
     note->layer_name = "";
+    note->hold = false;
+    note->hold_kept = false;
+    note->hold_time = -1;
 }
 
 config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
@@ -254,6 +330,9 @@ config_outcome load_from(byte_source source, config* into, const config_listener
     bool line_start = true;
     int section = -1;  // -2: a section or layer there is no room for
     int layer = -1;
+    // Where a hold line's outputs are read before they join the scope's holds.
+    std::unique_ptr<key_table> scratch(new key_table);
+    reset_key_table(scratch.get());
     while (read_piece(&stream, line, wide, &line_ended)) {
         line_note note;
         std::memcpy(text, line, sizeof text);
@@ -277,6 +356,17 @@ config_outcome load_from(byte_source source, config* into, const config_listener
             }
         } else if (section == -2) {
             note_only(line, &note, line_dropped);
+        } else if (line_start && is_hold_time_line(line)) {
+            note_only(line, &note, line_hold_time);
+            note.hold_time = hold_time_of(line);
+            if (note.hold_time > 0 && into->hold_time_line == 0) {
+                into->hold_time_ms = static_cast<uint32_t>(note.hold_time);
+                into->hold_time_line = number;
+            }
+        } else if (line_start && is_hold_line(line)) {
+            int scope = layer >= 0 ? 1 + max_sections + layer : section + 1;
+            apply_hold_line(into, scope, line, number, scratch.get(), &note);
+            note.layer = layer;
         } else {
             key_table* outputs = layer >= 0     ? &into->layers[layer].keys
                                  : section >= 0 ? &into->sections[section].keys
@@ -336,11 +426,13 @@ std::string echo_text(const line_note* note) {
     std::string text;
     if (note->fate == line_section && note->section >= 0) return "when " + std::string(note->section_label) + "\n";
     if (note->fate == line_layer && note->layer >= 0) return "layer " + std::string(note->layer_name) + "\n";
-    if (note->fate != line_applied) return text;
+    if (note->fate == line_hold_time && note->hold_time > 0)
+        return "hold-time " + std::to_string(note->hold_time) + "\n";
+    if (note->fate != line_applied || (note->hold && !note->hold_kept)) return text;
     for (int i = 0; i < note->output_count; ++i) {
         const output_note& out = note->outputs[i];
-        if (out.found >= 0 || out.found == output_switch)
-            text += std::string(note->key_token) + "->" + out.token + "\n";
+        if (out.found < 0 && out.found != output_switch) continue;
+        text += std::string(note->hold ? "hold " : "") + note->key_token + "->" + out.token + "\n";
     }
     return text;
 }

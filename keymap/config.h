@@ -55,8 +55,32 @@ inline bool is_layer_switch(uint16_t output) {
     return output >= switch_layer && output < switch_all_off + 0x100;
 }
 
+// A line "hold KEY OUTPUTS" gives KEY what it does when held; the key's own
+// line (if any) is its tap. "hold-time MS" (50-5000) sets for the whole file
+// how long a key is down before it counts as held; the first such line holds.
+constexpr int max_scope_holds = 32;
+constexpr uint32_t default_hold_time_ms = 200;
+constexpr uint32_t min_hold_time_ms = 50;
+constexpr uint32_t max_hold_time_ms = 5000;
+
+struct hold_line {
+    long line;
+    int entry;      // the key, in the file's table
+    key_entry key;  // its hold outputs (name and code are the key's)
+};
+
+// The hold lines of one scope.
+struct scope_holds {
+    int count;
+    hold_line lines[max_scope_holds];
+};
+
+// Scopes of a file: outside sections and layers (0), section s (1 + s),
+// layer l (1 + max_sections + l).
+constexpr int config_scopes = 1 + max_sections + max_layers;
+
 // What one configuration file holds: the keyboard it names, its keys, its
-// sections and its layers in file order.
+// sections and its layers in file order, and its hold lines.
 struct config {
     char16_t configured_hardware_id[hardware_id_units];  // NUL-terminated UTF-16
     key_table keys;
@@ -64,7 +88,13 @@ struct config {
     config_section sections[max_sections];
     int layer_count;  // the layers its lines define or its switches name
     config_layer layers[max_layers];
+    scope_holds holds[config_scopes];
+    uint32_t hold_time_ms;
+    long hold_time_line;  // 0: none, the default holds
 };
+
+// The hold of the key with that code in the scope, or null.
+const hold_line* hold_for_code(const config& layout, int scope, uint16_t code);
 
 // The layer of that name (in case), or -1.
 int layer_named(const config& layout, const char* name);

@@ -106,6 +106,8 @@ struct checker {
     std::vector<later_mapping> remapped;         // every later mapping of an entry in one scope
     std::vector<pending_user_output> unclaimed;  // outputs naming a user entry with no key yet
     std::vector<switch_use> switches;            // every layer switch a line gives a key
+    bool holds_in[scopes];                       // a hold line of the scope holds something
+    long hold_time_line;                         // the first hold-time line padmap takes
     bool first_piece;                            // the next piece is the rest of the id's line
 };
 
@@ -382,6 +384,36 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
     checker* c = static_cast<checker*>(context);
     bool rest_of_id_line = c->first_piece;
     c->first_piece = false;
+    if (note->fate == line_applied && note->hold) {
+        // A hold line maps the key's hold, not its tap: no key line merges with it.
+        check_outputs(c, line, text, *note);
+        if (note->output_count > 0 && note->outputs[0].found == output_switch) {
+            uint16_t value = note->outputs[0].value;
+            c->switches.push_back({line, value >= switch_all_off ? -1 : value & 0xFF, note->outputs[0].token});
+        }
+        if (note->output_count > 0 && (note->outputs[0].found >= 0 || note->outputs[0].found == output_switch)) {
+            c->holds_in[scope_of(*note)] = true;
+        }
+        if (!note->hold_kept) {
+            find(c, line,
+                 "more than " + std::to_string(max_scope_holds) +
+                     " keys with a hold in one scope: this hold is ignored");
+        }
+        return;
+    }
+    if (note->fate == line_hold_time) {
+        if (note->hold_time < 0) {
+            find(c, line,
+                 quoted(trimmed(text)) + " is not a time padmap takes: write a whole number of milliseconds from " +
+                     std::to_string(min_hold_time_ms) + " to " + std::to_string(max_hold_time_ms));
+        } else if (c->hold_time_line != 0) {
+            find(c, line,
+                 "a second 'hold-time' line: the first, on line " + std::to_string(c->hold_time_line) + ", holds");
+        } else {
+            c->hold_time_line = line;
+        }
+        return;
+    }
     if (note->fate == line_applied) {
         if (note->is_code && note->code == 0) find(c, line, quoted(note->key_token) + " is no key's code");
         follow_claim(c, *note);
@@ -459,6 +491,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
     case line_applied:
     case line_section:
     case line_layer:
+    case line_hold_time:
     case line_dropped: break;
     }
 }
@@ -517,7 +550,7 @@ void check_whole_file(checker* c) {
                  " already: the two lines merge, and the key now sends " + sends_text(c->result->table, entry));
     }
     for (int s = 0; s < loaded.section_count; ++s) {
-        bool maps = false;
+        bool maps = c->holds_in[s + 1];
         for (int i = 0; i < key_count && !maps; ++i) maps = c->first_output[s + 1][i] != 0;
         if (!maps) find(c, loaded.sections[s].line, "this section maps no key: no line of it gives a key an output");
     }
@@ -546,7 +579,7 @@ void check_whole_file(checker* c) {
                  std::string("layer ") + quoted(layer.name) + " is never switched on: no key has layer(" + layer.name +
                      ") or toggle(" + layer.name + ")");
         }
-        bool maps = false;
+        bool maps = c->holds_in[max_sections + 1 + l];
         for (int i = 0; i < key_count && !maps; ++i) maps = c->first_output[max_sections + 1 + l][i] != 0;
         if (!maps) find(c, layer.line, "this layer maps no key: no line of it gives a key an output");
     }

@@ -44,6 +44,9 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     note->section = -1;
     note->layer = -1;
     note->layer_name = "";
+    note->hold = false;
+    note->hold_kept = false;
+    note->hold_time = -1;
     note->section_label = "";
     note->key_token = line;
     if (line[0] == '\0' || line[0] == '\n') {

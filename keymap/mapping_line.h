@@ -18,6 +18,7 @@ enum line_fate {
     line_section,        // a "when" line: a section of the configuration starts
     line_dropped,        // a line of a section or layer the configuration has no room for: ignored
     line_layer,          // a "layer" line: a layer of the configuration starts
+    line_hold_time,      // a "hold-time" line (hold_time: its value; 0: none it takes)
 };
 
 // What output_note::found holds for an output that switches layers.
@@ -47,6 +48,9 @@ struct line_note {
                                 // -2 in one (or a layer) there was no room for
     int layer;                  // the layer the line belongs to (or starts), -1 outside layers
     const char* layer_name;     // line_layer: its layer's name ("" when none)
+    bool hold;                  // a "hold KEY OUTPUTS" line (key_token and outputs are after "hold ")
+    bool hold_kept;             // ... whose hold was kept (not past the scope's room)
+    long hold_time;             // line_hold_time: the time it gives, -1 when it gives none
     const char* section_label;  // line_section: its programs as the section names them ("" when none)
     const char* programs;       // line_section: the text after "when " as UTF-8 ("" when none)
 };
