@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -131,6 +134,8 @@ struct engine_case {
 
 const char pad[] = "PAD\nCaps Backspace\nF1 C-C\n";
 const char numpad[] = "NUM\nNum1 End\n";
+const char tap_hold[] =
+    "PAD\nhold-time 300\nCaps Esc\nhold Caps LCtrl\nhold F12 layer(nav)\nF1 C-C\nlayer nav\nF1 Left\n";
 const char layered[] =
     "PAD\nF12 layer(nav)\nF11 toggle(media)\nF10 layers-off\nF1 C-C\n"
     "layer nav\nF1 Left\nlayer media\nF1 VolumeUp\nF2 VolumeUp\n";
@@ -206,6 +211,38 @@ const engine_case cases[] = {
       {"kbd 1 PAD", "filter 1 ffff\n"},
       {"down 1 3b PAD", "send 1 001d 0000\nsend 1 002e 0000\nsend 1 001d 0001\n"
                         "f0.cfg: DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"}}},
+    {"a key with a hold: tapped when released first, held when its time runs out, nothing at its repeats",
+     {tap_hold},
+     {{"down 1 3a PAD", ""},
+      {"up 1 3a PAD", "send 1 0001 0000\nsend 1 0001 0001\ntap: DOWN pressed key=Caps 003a -> 0001: 0001 down-\n"
+                      "tap: UP remapping pressed key=Caps 003a -> 0001: 0001 up\n"},
+      {"down 1 3a PAD", ""},
+      {"wait 299", ""},
+      {"wait 1", "send 1 001d 0000\nhold: DOWN pressed key=Caps 003a -> 001d: 001d down-\n"},
+      {"down 1 3a PAD", ""},
+      {"up 1 3a PAD", "send 1 001d 0001\nhold: UP remapping pressed key=Caps 003a -> 001d: 001d up\n"}}},
+    {"another key's press holds every pending key, oldest first, and is looked up with the layers they turned on",
+     {tap_hold},
+     {{"down 1 58 PAD", ""},
+      {"down 1 3a PAD", ""},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 004b 0002\n"
+                        "hold: DOWN pressed key=F12 0058 -> layer(nav): layer nav on\n"
+                        "hold: DOWN pressed key=Caps 003a -> 001d: 001d down-\n"
+                        "layer nav: DOWN pressed key=F1 003b -> e04b: e04b down-\n"},
+      {"up 1 58 PAD", "hold: UP remapping pressed key=F12 0058 -> layer(nav): layer nav off\n"}}},
+    {"a pending key without a tap line is the key itself when tapped; a stop releases no pending key",
+     {tap_hold},
+     {{"down 1 58 PAD", ""},
+      {"up 1 58 PAD", "pass 1 0058 0000\npass 1 0058 0001\ntap: bypassing key 0058\ntap: bypassing key 0058\n"},
+      {"down 1 3a PAD", ""},
+      {"stop", ""}}},
+    {"deadlines that pass together are taken in deadline order, across keyboards",
+     {tap_hold, "PAD2\nhold-time 100\nhold F3 RShift\n"},
+     {{"down 1 3a PAD", ""},
+      {"wait 50", ""},
+      {"down 2 3d PAD2", ""},
+      {"wait 300", "send 2 0036 0000\nsend 1 001d 0000\nf1.cfg: hold: DOWN pressed key=F3 003d -> 0036: 0036 down-\n"
+                   "f0.cfg: hold: DOWN pressed key=Caps 003a -> 001d: 001d down-\n"}}},
 };
 // clang-format on
 
@@ -253,6 +290,74 @@ TEST(Engine, ALongPrefixIsCutBetweenCharacters) {
             EXPECT_TRUE(whole_characters(run.core->files[0].line_prefix));
             EXPECT_TRUE(whole_characters(run.core->files[0].section_prefix[0]));
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Random sessions of a pad with layers and keys with holds: presses and
+// releases in any order, waits. What the engine asks for never releases a
+// key that is not down (but for a key passed on as typed), and once every
+// key is up, nothing is down.
+TEST(Engine, LayersAndHoldsNeverLeaveAKeyDown) {
+    const std::string text =
+        "PAD\nhold-time 200\nCaps Esc\nhold Caps LCtrl\nhold F12 layer(nav)\nF11 toggle(media)\nF10 layers-off\n"
+        "F1 C-C\nhold F2 RShift\nlayer nav\nF1 Left\nF2 S-Right\nhold F3 layer(media)\nlayer media\nF1 VolumeUp\n"
+        "F3 Home\nCaps Tab\n";
+    const uint16_t keys[] = {0x3A, 0x58, 0x57, 0x44, 0x3B, 0x3C, 0x3D, 0x3E};
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        engine_run run;
+        testing::internal::CaptureStdout();
+        start(&run, {text});
+        testing::internal::GetCapturedStdout();
+        std::set<uint16_t> typed_down;
+        std::map<uint16_t, bool> system;  // lookup code -> down
+        std::string events;
+        auto apply = [&](const std::string& event) {
+            events += event + "\n";
+            happen(&run, event);
+            for (int i = 0; i < run.out.count; ++i) {
+                const action& a = run.out.list[i];
+                if (a.kind == action_filter) continue;
+                uint16_t code = lookup_code(a.key);
+                bool release = (a.key.key_state & key_state_up) != 0;
+                if (release && !system[code] && a.kind != action_pass) {
+                    ADD_FAILURE() << "released " << std::hex << code << " that is not down after\n" << events;
+                }
+                system[code] = !release;
+            }
+        };
+        int length = static_cast<int>(random() % 60);
+        for (int i = 0; i < length && !HasFailure(); ++i) {
+            uint16_t key = keys[random() % (sizeof keys / sizeof keys[0])];
+            char event[64];
+            int what = static_cast<int>(random() % 5);
+            if (what == 4) {
+                std::snprintf(event, sizeof event, "wait %u", static_cast<unsigned>(random() % 400));
+            } else if (what == 3 && typed_down.count(key) > 0) {
+                std::snprintf(event, sizeof event, "up 1 %x PAD", key);
+                typed_down.erase(key);
+            } else {
+                std::snprintf(event, sizeof event, "down 1 %x PAD", key);
+                typed_down.insert(key);
+            }
+            apply(event);
+        }
+        for (uint16_t key : std::set<uint16_t>(typed_down)) {
+            char event[64];
+            std::snprintf(event, sizeof event, "up 1 %x PAD", key);
+            apply(event);
+        }
+        // Every key is up: so is everything it sent, without the stop's help.
+        for (const auto& key : system) {
+            EXPECT_FALSE(key.second) << std::hex << key.first << " is left down after\n" << events;
+        }
+        apply("stop");
+        if (HasFailure()) break;
     }
 }
 
