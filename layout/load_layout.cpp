@@ -12,7 +12,8 @@ namespace {
 void echo_and_note(void* context, long, const char*, const line_note* note) {
     echo_line(note);
     if (note->fate == line_applied && note->section >= -1) {
-        static_cast<layout_names*>(context)->named[note->section + 1][note->entry] = true;
+        int scope = note->layer >= 0 ? 1 + max_sections + note->layer : note->section + 1;
+        static_cast<layout_names*>(context)->named[scope][note->entry] = true;
     }
 }
 

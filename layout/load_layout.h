@@ -11,7 +11,7 @@
 // outside sections, named[s + 1] for those of section s (a line that maps a
 // key to nothing leaves no other trace in the tables).
 struct layout_names {
-    bool named[max_sections + 1][key_count];
+    bool named[config_scopes][key_count];
 };
 
 // Runs padmap's own load_config (or load_config_bytes) on the file into the

@@ -26,23 +26,61 @@ void build_picture(const key_table& table, const bool named[key_count], layout_p
     }
 }
 
-std::vector<layout_view> layout_views(const config& layout, const bool named[max_sections + 1][key_count]) {
-    std::vector<layout_view> views(1 + static_cast<size_t>(layout.section_count));
+namespace {
+
+// The holds of a scope, by entry.
+void add_holds(const config& layout, int scope, layout_view* view) {
+    const scope_holds& holds = layout.holds[scope];
+    for (int h = 0; h < holds.count; ++h) {
+        int entry = holds.lines[h].entry;
+        view->has_hold[entry] = true;
+        view->holds.entries[entry] = holds.lines[h].key;
+    }
+}
+
+// The layout everywhere else, with what a scope maps (a first output or a
+// hold) over it: the scope gives such a key all it does.
+void add_scope(const config& layout, int scope, const key_table& own, const bool named[config_scopes][key_count],
+               layout_view* view) {
+    view->table = layout.keys;
+    std::memset(view->has_hold, 0, sizeof view->has_hold);
+    add_holds(layout, 0, view);
+    for (int i = 0; i < key_count; ++i) {
+        view->named[i] = named[0][i] || named[scope][i];
+        bool mapped = own.entries[i].outputs[0] != 0 || hold_for_code(layout, scope, layout.keys.entries[i].scan_code);
+        if (!mapped) continue;
+        std::memcpy(view->table.entries[i].outputs, own.entries[i].outputs, sizeof own.entries[i].outputs);
+        std::memcpy(view->table.entries[i].modifiers, own.entries[i].modifiers, sizeof own.entries[i].modifiers);
+        view->has_hold[i] = false;
+    }
+    add_holds(layout, scope, view);
+}
+
+}  // namespace
+
+std::vector<layout_view> layout_views(const config& layout, const bool named[config_scopes][key_count]) {
+    int layers = 0;
+    for (int l = 0; l < layout.layer_count; ++l) layers += layout.layers[l].line != 0;
+    std::vector<layout_view> views(1 + static_cast<size_t>(layout.section_count + layers));
     views[0].table = layout.keys;
     for (int i = 0; i < key_count; ++i) views[0].named[i] = named[0][i];
-    if (layout.section_count > 0) views[0].heading = "everywhere else";
+    std::memset(views[0].has_hold, 0, sizeof views[0].has_hold);
+    add_holds(layout, 0, &views[0]);
+    if (views.size() > 1) views[0].heading = "everywhere else";
+    std::vector<std::string> names;
+    for (int l = 0; l < layout.layer_count; ++l) names.push_back(layout.layers[l].name);
+    for (layout_view& view : views) view.layer_names = names;
+    size_t at = 1;
     for (int s = 0; s < layout.section_count; ++s) {
-        const config_section& section = layout.sections[s];
-        layout_view& view = views[static_cast<size_t>(s) + 1];
-        view.heading = "when " + std::string(section.label);
-        view.table = layout.keys;
-        for (int i = 0; i < key_count; ++i) {
-            view.named[i] = named[0][i] || named[s + 1][i];
-            const key_entry& own = section.keys.entries[i];
-            if (own.outputs[0] == 0) continue;
-            std::memcpy(view.table.entries[i].outputs, own.outputs, sizeof own.outputs);
-            std::memcpy(view.table.entries[i].modifiers, own.modifiers, sizeof own.modifiers);
-        }
+        layout_view& view = views[at++];
+        view.heading = "when " + std::string(layout.sections[s].label);
+        add_scope(layout, 1 + s, layout.sections[s].keys, named, &view);
+    }
+    for (int l = 0; l < layout.layer_count; ++l) {
+        if (layout.layers[l].line == 0) continue;
+        layout_view& view = views[at++];
+        view.heading = "layer " + std::string(layout.layers[l].name);
+        add_scope(layout, 1 + max_sections + l, layout.layers[l].keys, named, &view);
     }
     return views;
 }

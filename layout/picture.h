@@ -34,13 +34,17 @@ void build_picture(const key_table& table, const bool named[key_count], layout_p
 // of it while its program is in front (its outputs where it gives a key a
 // first output, the others' elsewhere).
 struct layout_view {
-    std::string heading;  // empty for a file without sections
+    std::string heading;  // empty for a file without sections or layers
     key_table table;
     bool named[key_count];
+    bool has_hold[key_count];              // the key does something else when held ...
+    key_table holds;                       // ... these outputs
+    std::vector<std::string> layer_names;  // the file's layers, for its switches
 };
 
-// The keyboards of a file: one for a file without sections; otherwise the
-// layout everywhere else, then each section's.
-std::vector<layout_view> layout_views(const config& layout, const bool named[max_sections + 1][key_count]);
+// The keyboards of a file: one for a file without sections or layers;
+// otherwise the layout everywhere else, then each section's, then what each
+// layer makes of the layout everywhere else while it is on.
+std::vector<layout_view> layout_views(const config& layout, const bool named[config_scopes][key_count]);
 
 #endif

@@ -146,3 +146,34 @@ TEST(Picture, EachSectionHasAKeyboardOfItsOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+// One keyboard everywhere else, one a section, one a layer; a key that does
+// something when held is marked with its hold; the picture names switches.
+TEST(Picture, EachLayerIsAKeyboardAndHoldsShowOnTheirKeys) {
+    const std::string text =
+        "PAD\nhold Caps LCtrl\nCaps Esc\nF12 toggle(nav)\nwhen a.exe\nF1 B\nlayer nav\nF1 Left\nhold F2 C-C\n";
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(load_layout_config_bytes((const uint8_t*)text.data(), text.size(), &loaded, &names));
+    testing::internal::GetCapturedStdout();
+    std::vector<layout_view> views = layout_views(loaded, names.named);
+    ASSERT_EQ(3u, views.size());
+    EXPECT_EQ("everywhere else", views[0].heading);
+    EXPECT_EQ("when a.exe", views[1].heading);
+    EXPECT_EQ("layer nav", views[2].heading);
+    const int caps = find_key_by_name(&loaded.keys, "Caps"), f1 = find_key_by_name(&loaded.keys, "F1");
+    const int f2 = find_key_by_name(&loaded.keys, "F2");
+    for (const layout_view& view : views) EXPECT_TRUE(view.has_hold[caps]) << view.heading;
+    EXPECT_FALSE(views[0].has_hold[f2]);
+    EXPECT_TRUE(views[2].has_hold[f2]);
+    EXPECT_EQ(0x4B, views[2].table.entries[f1].outputs[0] & 0xFF);
+    std::string svg;
+    draw_layouts(views, "PAD", "pad.cfg", svg);
+    // The text of a key is broken over its lines.
+    for (const char* said : {">Esc / hold:<", ">toggle(<", ">nav)<", ">itself<", ">/ hold:<", ">Ctrl+C<"}) {
+        EXPECT_NE(std::string::npos, svg.find(said)) << said;
+    }
+}
+
+}  // namespace

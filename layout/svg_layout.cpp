@@ -102,9 +102,32 @@ int chars_across(double room, int font) {
     return (int)(room / (font * mono_advance));
 }
 
+// What a key sends: its outputs (its tap, for a key with a hold), then
+// "hold:" and what it sends when held.
+void append_outputs(const key_table& table, const key_entry& entry, const layout_view* view, std::string& out) {
+    uint16_t first = entry.outputs[0];
+    size_t layer = first & 0xFF;
+    if (!is_layer_switch(first) || first >= switch_all_off || view == nullptr || layer >= view->layer_names.size()) {
+        append_sequence(table, entry, out);
+        return;
+    }
+    out += ((first & 0xFF00) == switch_toggle ? "toggle(" : "layer(") + view->layer_names[layer] + ")";
+}
+
+std::string key_text(const key_table& table, int entry, const layout_view* view) {
+    std::string text;
+    append_outputs(table, table.entries[entry], view, text);
+    if (view == nullptr || !view->has_hold[entry]) return text;
+    if (text.empty()) text = "itself";
+    text += " / hold: ";
+    append_outputs(table, view->holds.entries[entry], view, text);
+    return text;
+}
+
 // Draws one key; returns true when its sequence was shortened (the key then
 // carries the number `number` in a badge on its last line).
-bool draw_key(std::string& svg, const key_table& table, int top, int place, const layout_picture& picture, int number) {
+bool draw_key(std::string& svg, const key_table& table, int top, int place, const layout_picture& picture, int number,
+              const layout_view* view) {
     const key_place& k = key_places[place];
     double x = margin + k.x * quarter + gap;
     double y = top + k.y * quarter + gap;
@@ -112,6 +135,8 @@ bool draw_key(std::string& svg, const key_table& table, int top, int place, cons
     double h = k.h * quarter - 2 * gap;
     int entry = picture.entry[place];
     key_look look = picture.look[place];
+    // A key that does something when held is mapped, tap or not.
+    if (entry >= 0 && view != nullptr && view->has_hold[entry]) look = look_mapped;
 
     look_colours colours = k.named ? plain_colours : unnamed_colours;
     if (look == look_mapped)
@@ -125,8 +150,7 @@ bool draw_key(std::string& svg, const key_table& table, int top, int place, cons
     int max_lines = 1 + (int)(h - 36) / out_line;
     bool cut = false;
     if (look == look_mapped) {
-        std::string sequence;
-        append_sequence(table, table.entries[entry], sequence);
+        std::string sequence = key_text(table, entry, view);
         cut = fit_text(sequence, per_line, max_lines, lines);
         if (cut && max_lines > 1) fit_text(sequence, per_line, max_lines - 1, lines);  // the badge takes the last line
         add_lines(svg, x + 5, y + 30, out_font, out_line, std::string("fill=\"") + mapped_ink + "\"", lines);
@@ -185,13 +209,11 @@ double add_section(std::string& svg, double y, const char* heading, const std::v
     return y + 10;
 }
 
-std::string entry_text(const key_table& table, int entry) {
-    std::string text;
-    if (table.entries[entry].outputs[0] != 0)
-        append_sequence(table, table.entries[entry], text);
-    else
-        text = std::string(passes_text) + " (first output empty)";
-    return text;
+std::string entry_text(const key_table& table, int entry, const layout_view* view) {
+    if (table.entries[entry].outputs[0] != 0 || (view != nullptr && view->has_hold[entry])) {
+        return key_text(table, entry, view);
+    }
+    return std::string(passes_text) + " (first output empty)";
 }
 
 }  // namespace
@@ -202,6 +224,7 @@ struct drawn_keyboard {
     const std::string* heading;
     const key_table* table;
     layout_picture picture;
+    const layout_view* view;  // its holds; null when it has none
 };
 
 void draw_all(const std::vector<drawn_keyboard>& keyboards, const std::string& hardware_id,
@@ -234,9 +257,9 @@ void draw_all(const std::vector<drawn_keyboard>& keyboards, const std::string& h
         std::vector<std::string> shortened;
         for (int p = 0; p < key_place_count; ++p) {
             int number = (int)shortened.size() + 1;
-            if (draw_key(body, table, top, p, picture, number))
+            if (draw_key(body, table, top, p, picture, number, keyboard.view))
                 shortened.push_back(std::to_string(number) + ". " + key_places[p].label + ": " +
-                                    entry_text(table, picture.entry[p]));
+                                    entry_text(table, picture.entry[p], keyboard.view));
         }
         y = top + keyboard_height_q * quarter + 34;
 
@@ -254,7 +277,7 @@ void draw_all(const std::vector<drawn_keyboard>& keyboards, const std::string& h
         for (int i = 0; i < picture.loose_count; ++i) {
             const key_entry& e = table.entries[picture.loose[i]];
             loose.push_back(std::string(e.name) + " " + code_text(e.scan_code) + ": " +
-                            entry_text(table, picture.loose[i]));
+                            entry_text(table, picture.loose[i], keyboard.view));
         }
         y = add_section(body, y, "Keys without a place on this keyboard", loose);
     }
@@ -277,7 +300,7 @@ void draw_all(const std::vector<drawn_keyboard>& keyboards, const std::string& h
 void draw_layout(const key_table& table, const layout_picture& picture, const std::string& hardware_id,
                  const std::string& file_name, std::string& svg) {
     static const std::string no_heading;
-    draw_all({drawn_keyboard{&no_heading, &table, picture}}, hardware_id, file_name, svg);
+    draw_all({drawn_keyboard{&no_heading, &table, picture, nullptr}}, hardware_id, file_name, svg);
 }
 
 void draw_layouts(const std::vector<layout_view>& views, const std::string& hardware_id, const std::string& file_name,
@@ -286,6 +309,7 @@ void draw_layouts(const std::vector<layout_view>& views, const std::string& hard
     for (size_t k = 0; k < views.size(); ++k) {
         keyboards[k].heading = &views[k].heading;
         keyboards[k].table = &views[k].table;
+        keyboards[k].view = &views[k];
         build_picture(views[k].table, views[k].named, keyboards[k].picture);
     }
     draw_all(keyboards, hardware_id, file_name, svg);
