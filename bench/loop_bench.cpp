@@ -6,6 +6,8 @@
 // sections type under a window that stays in front, and under a new window at
 // every stroke (each asks the system for its program and picks the layout
 // anew; the program alternates between one with a section and one without).
+// With layers: a key of a layer held since before the clock started, and a
+// key with a hold tapped (press and release before its time runs out).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,7 +34,10 @@ const char sections_text[] =
     "when mspaint.exe\n"
     "Caps Esc\n";
 
-enum front_kind { no_sections, window_stays, window_changes };
+// A pad with a layer held on F12 and a key that is Esc tapped, Ctrl held.
+const char layers_text[] = "F1 Esc\nhold F1 LCtrl\nF12 layer(nav)\nlayer nav\nCaps Delete\n";
+
+enum front_kind { no_sections, window_stays, window_changes, layer_held, plain_layers };
 
 constexpr int configured_keyboard = 1;
 constexpr int other_keyboard = 2;
@@ -43,12 +48,18 @@ struct typing {
     front_kind front;
     long typed;
     long delivered;
+    bool layer_down;  // layer_held: F12 went down before the first stroke
 };
 
 // The benchmark's clock runs while the driver asks for strokes: each
 // iteration is one typed stroke.
 bool type_next(void* context, sim_typed* next) {
     typing* t = static_cast<typing*>(context);
+    if (t->front == layer_held && !t->layer_down) {
+        t->layer_down = true;
+        *next = sim_typed{t->press.device, key_stroke{0x58, 0, 0}};
+        return true;
+    }
     if (!t->state->KeepRunning()) return false;
     *next = t->press;
     if (t->front == window_changes) sim_bring_to_front(t->typed % 2 ? "explorer.exe" : "notepad.exe");
@@ -64,20 +75,23 @@ std::string config_path() {
     return "/tmp/padmap-loop-bench-" + std::to_string(static_cast<long>(getpid())) + ".cfg";
 }
 
-bool write_config(const std::string& path, bool sections) {
+bool write_config(const std::string& path, front_kind front) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
-    bool ok = std::fputs(config_text, file) >= 0 && (!sections || std::fputs(sections_text, file) >= 0);
+    bool sections = front == window_stays || front == window_changes;
+    bool layers = front == layer_held || front == plain_layers;
+    bool ok = std::fputs(config_text, file) >= 0 && (!sections || std::fputs(sections_text, file) >= 0) &&
+              (!layers || std::fputs(layers_text, file) >= 0);
     return std::fclose(file) == 0 && ok;
 }
 
 void run_loop(benchmark::State& state, int device, uint16_t make, uint16_t e0, front_kind front = no_sections) {
     std::string path8 = config_path();
-    if (!write_config(path8, front != no_sections)) {
+    if (!write_config(path8, front)) {
         state.SkipWithError("cannot write the configuration file");
         return;
     }
-    typing t = {&state, {device, {make, e0, 0}}, front, 0, 0};
+    typing t = {&state, {device, {make, e0, 0}}, front, 0, 0, false};
     sim_reset();
     sim_declare_device(configured_keyboard, "HID\\VID_04D9&PID_1702");
     sim_declare_device(other_keyboard, "HID\\VID_046D&PID_C31C");
@@ -131,6 +145,14 @@ void sections_window_changes(benchmark::State& state) {
     run_loop(state, configured_keyboard, 0x3A, 0, window_changes);
 }
 
+void key_in_a_held_layer(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x3A, 0, layer_held);
+}
+
+void tapped_key_with_a_hold(benchmark::State& state) {
+    run_loop(state, configured_keyboard, 0x3B, 0, plain_layers);
+}
+
 }  // namespace
 
 BENCHMARK(other_keyboard_stroke);
@@ -139,5 +161,7 @@ BENCHMARK(one_output_key);
 BENCHMARK(sixteen_outputs_with_modifiers);
 BENCHMARK(sections_window_stays);
 BENCHMARK(sections_window_changes);
+BENCHMARK(key_in_a_held_layer);
+BENCHMARK(tapped_key_with_a_hold);
 
 BENCHMARK_MAIN();

@@ -42,6 +42,9 @@ void name_sections(engine_file* file) {
 // passed on, and forgets its keys and its half-seen Pause.
 void keyboard_gone(engine* core, int device, engine_actions* out) {
     release_keyboard_keys(&core->outputs, device, out);
+    int count = 0;
+    const pressed_key* keys = keyboard_keys(&core->pressed, device, &count);
+    for (int i = 0; i < count; ++i) core->pending -= keys[i].state == press_pending;
     forget_presses(&core->pressed, device);
     core->after_e1[device - 1] = false;
     reset_layers(&core->layers[device - 1]);
@@ -122,7 +125,7 @@ bool is_switch(const key_entry& entry) {
 // press (a layer held, a toggle, every toggle off) and, for a key that holds
 // a layer, at its release. The log says what became of the layer.
 void switch_layers(engine* core, int device, uint16_t make_code, const key_entry& entry, const char* name,
-                   const std::string& prefix, bool release, bool repeat, engine_actions* out) {
+                   const char* prefix, bool release, bool repeat, engine_actions* out) {
     keyboard_layers& on = core->layers[device - 1];
     uint16_t switch_out = entry.outputs[0];
     std::string written = switch_out >= switch_all_off             ? "layers-off"
@@ -147,20 +150,20 @@ void switch_layers(engine* core, int device, uint16_t make_code, const key_entry
     }
     char code[8];
     std::snprintf(code, sizeof code, "%04x", static_cast<unsigned>(make_code));
-    out->log += prefix + (release ? "UP remapping pressed key=" : "DOWN pressed key=") + entry.name + " " + code +
-                " -> " + written + ": " + effect + "\n";
+    out->log += std::string(prefix) + (release ? "UP remapping pressed key=" : "DOWN pressed key=") + entry.name + " " +
+                code + " -> " + written + ": " + effect + "\n";
 }
 
 // Presses or releases what an entry sends: its outputs, or its switch.
-void act(engine* core, int device, const key_stroke& key, const key_entry& entry, const char* layer,
-         const std::string& prefix, bool repeat, engine_actions* out) {
+void act(engine* core, int device, const key_stroke& key, const key_entry& entry, const char* layer, const char* prefix,
+         bool repeat, engine_actions* out) {
     bool release = (key.key_state & key_state_up) != 0;
     if (is_switch(entry)) {
         switch_layers(core, device, key.make_code, entry, layer, prefix, release, repeat, out);
         return;
     }
     stroke_log log;
-    translate_entry(&entry, key, output_target{device, &core->outputs, out}, prefix.c_str(), &log);
+    translate_entry(&entry, key, output_target{device, &core->outputs, out}, prefix, &log);
     out->log.append(log.text, log.length);
 }
 
@@ -172,8 +175,9 @@ key_stroke released(key_stroke key) {
 // A pending key becomes held: its hold outputs are pressed (or its switch).
 void start_hold(engine* core, int device, pressed_key* press) {
     press->state = press_held;
-    act(core, device, press->typed, press->hold, press->hold_layer, std::string(press->prefix) + "hold: ", false,
-        core->out);
+    --core->pending;
+    std::string prefix = std::string(press->prefix) + "hold: ";
+    act(core, device, press->typed, press->hold, press->hold_layer, prefix.c_str(), false, core->out);
 }
 
 // A pending key released first is a tap: its tap outputs are pressed and
@@ -189,8 +193,8 @@ void tap(engine* core, int device, const pressed_key& press, engine_actions* out
         }
         return;
     }
-    act(core, device, press.typed, press.entry, press.layer, prefix, false, out);
-    act(core, device, released(press.typed), press.entry, press.layer, prefix, false, out);
+    act(core, device, press.typed, press.entry, press.layer, prefix.c_str(), false, out);
+    act(core, device, released(press.typed), press.entry, press.layer, prefix.c_str(), false, out);
 }
 
 // Every pending key of the keyboard is held, oldest first: another key of it
@@ -230,6 +234,7 @@ void press_key(engine* core, int file, int device, const key_stroke& key, uint64
         press->typed = key;
         press->deadline = now + layout.hold_time_ms;
         press->order = ++core->presses;
+        ++core->pending;
         return;
     }
     if (found.entry != nullptr && (press != nullptr || !is_switch(*found.entry))) {
@@ -249,10 +254,14 @@ void press_key(engine* core, int file, int device, const key_stroke& key, uint64
 void follow_press(engine* core, int device, const key_stroke& key, pressed_key* press, engine_actions* out) {
     bool release = (key.key_state & key_state_up) != 0;
     if (press->state == press_pending) {
-        if (release) tap(core, device, *press, out);
+        if (release) {
+            tap(core, device, *press, out);
+            --core->pending;
+        }
     } else if (press->state == press_held) {
         if (release) {
-            act(core, device, key, press->hold, press->hold_layer, std::string(press->prefix) + "hold: ", false, out);
+            std::string prefix = std::string(press->prefix) + "hold: ";
+            act(core, device, key, press->hold, press->hold_layer, prefix.c_str(), false, out);
         }
     } else if (press->found) {
         act(core, device, key, press->entry, press->layer, press->prefix, !release, out);
@@ -293,6 +302,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     for (int& file : core->keyboard_file) file = -1;
     for (keyboard_layers& on : core->layers) reset_layers(&on);
     core->presses = 0;
+    core->pending = 0;
     core->out = nullptr;
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);
@@ -372,6 +382,7 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
 }
 
 void engine_time(engine* core, uint64_t now, engine_actions* out) {
+    if (core->pending == 0) return;
     core->out = out;
     for (;;) {
         // The earliest deadline that has passed, across keyboards; equal
@@ -399,6 +410,7 @@ void engine_time(engine* core, uint64_t now, engine_actions* out) {
 
 uint64_t engine_deadline(const engine* core) {
     uint64_t earliest = no_deadline;
+    if (core->pending == 0) return earliest;
     for (const keyboard_presses& keyboard : core->pressed.keyboards) {
         for (int i = 0; i < keyboard.count; ++i) {
             if (keyboard.keys[i].state == press_pending && keyboard.keys[i].deadline < earliest) {

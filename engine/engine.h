@@ -39,6 +39,7 @@ struct engine {
     pressed_keys pressed;                    // the pads' keys that are down, with what their press found
     keyboard_layers layers[keyboard_count];  // the layers that are on, per keyboard
     uint32_t presses;                        // the presses of keys with a hold, counted
+    int pending;                             // the keys pending now, on every keyboard
     engine_actions* out;                     // where the event in hand asks for actions
     std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
     int in_front[max_config_files];          // each file's section for that program, -1 for none

@@ -352,6 +352,7 @@ TEST(Engine, LayersAndHoldsNeverLeaveAKeyDown) {
             std::snprintf(event, sizeof event, "up 1 %x PAD", key);
             apply(event);
         }
+        EXPECT_EQ(no_deadline, engine_deadline(run.core.get())) << "a key is still pending after\n" << events;
         // Every key is up: so is everything it sent, without the stop's help.
         for (const auto& key : system) {
             EXPECT_FALSE(key.second) << std::hex << key.first << " is left down after\n" << events;
