@@ -113,12 +113,12 @@ found_entry look_up(engine* core, int file, int device, uint16_t code) {
 
 // The layer a switch output names in the file, "" for none.
 const char* switch_layer_name(const config& layout, const key_entry* entry) {
-    uint16_t first = entry != nullptr ? entry->outputs[0] : 0;
-    return is_layer_switch(first) && first < switch_all_off ? layout.layers[first & 0xFF].name : "";
+    if (entry == nullptr || !is_layer_switch(*entry) || entry->outputs[0] >= switch_all_off) return "";
+    return layout.layers[entry->outputs[0] & 0xFF].name;
 }
 
 bool is_switch(const key_entry& entry) {
-    return is_layer_switch(entry.outputs[0]);
+    return is_layer_switch(entry);
 }
 
 // A key whose output switches layers sends nothing: it acts at its first

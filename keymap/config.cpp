@@ -239,6 +239,7 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
     uint16_t code = switch_output(layout, note->outputs[0].name);
     if (code == 0) return;
     outputs->entries[note->entry].outputs[0] = code;
+    outputs->entries[note->entry].modifiers[0] = modifier_switch;
     note->outputs[0].found = output_switch;
     note->outputs[0].value = code;
 }
@@ -284,14 +285,14 @@ void drop_switches_to_nothing(config* layout) {
     for (int t = 0; t < count; ++t) {
         for (key_entry& entry : tables[t]->entries) {
             uint16_t out = entry.outputs[0];
-            if (!is_layer_switch(out) || out >= switch_all_off) continue;
+            if (!is_layer_switch(entry) || out >= switch_all_off) continue;
             if (layout->layers[out & 0xFF].line == 0) entry.outputs[0] = 0;
         }
     }
     for (scope_holds& holds : layout->holds) {
         for (int i = 0; i < holds.count; ++i) {
             uint16_t out = holds.lines[i].key.outputs[0];
-            if (is_layer_switch(out) && out < switch_all_off && layout->layers[out & 0xFF].line == 0) {
+            if (is_layer_switch(holds.lines[i].key) && out < switch_all_off && layout->layers[out & 0xFF].line == 0) {
                 holds.lines[i].key.outputs[0] = 0;
             }
         }

@@ -46,13 +46,17 @@ struct config_layer {
     key_table keys;               // the outputs its lines give
 };
 
-// Outputs that switch layers, each the only output of its line: the low
-// byte is the layer's place among the file's layers (layers-off has none).
+// Outputs that switch layers, each the only output of its line. Such an
+// entry's first modifiers carry modifier_switch (no prefix sets it: any
+// other output, even a code a '#' line claims, is a key); its first output
+// is the switch, its low byte the layer's place among the file's layers
+// (layers-off has none).
+constexpr uint16_t modifier_switch = 0x8000;
 constexpr uint16_t switch_layer = 0xF100;    // layer(NAME): on while the key is held
 constexpr uint16_t switch_toggle = 0xF200;   // toggle(NAME): each press turns it on, or off
 constexpr uint16_t switch_all_off = 0xF300;  // layers-off: every toggle off
-inline bool is_layer_switch(uint16_t output) {
-    return output >= switch_layer && output < switch_all_off + 0x100;
+inline bool is_layer_switch(const key_entry& entry) {
+    return (entry.modifiers[0] & modifier_switch) != 0 && entry.outputs[0] != 0;
 }
 
 // A line "hold KEY OUTPUTS" gives KEY what it does when held; the key's own

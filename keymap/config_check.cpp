@@ -317,7 +317,10 @@ void follow_outputs(checker* c, const line_note& note) {
         const output_note& out = note.outputs[i];
         entry.modifiers[i] = out.modifiers;
         if (out.found >= 0) entry.outputs[i] = c->result->table.entries[out.found].scan_code;
-        if (out.found == output_switch) entry.outputs[i] = out.value;
+        if (out.found == output_switch) {
+            entry.outputs[i] = out.value;
+            entry.modifiers[i] = modifier_switch;
+        }
     }
 }
 
@@ -569,8 +572,8 @@ void check_whole_file(checker* c) {
         if (layer.line == 0) {
             // The loader drops such a switch: the key maps nothing.
             for (key_entry& entry : c->result->table.entries) {
-                if (entry.outputs[0] == (switch_layer | l) || entry.outputs[0] == (switch_toggle | l))
-                    entry.outputs[0] = 0;
+                bool names_it = entry.outputs[0] == (switch_layer | l) || entry.outputs[0] == (switch_toggle | l);
+                if (is_layer_switch(entry) && names_it) entry.outputs[0] = 0;
             }
             continue;
         }

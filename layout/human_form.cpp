@@ -17,11 +17,6 @@ void append_modifier_names(uint16_t mask, std::string& out) {
 }
 
 void append_output_name(const key_table& table, uint16_t code, std::string& out) {
-    // The picture has no layer names: a switch says what kind it is.
-    if (is_layer_switch(code)) {
-        out += code >= switch_all_off ? "Layers off" : code >= switch_toggle ? "Toggle layer" : "Layer";
-        return;
-    }
     int entry = find_key_by_code(&table, code);
     if (entry >= 0 && !is_user_key(entry)) {
         out += table.entries[entry].name;
@@ -47,6 +42,12 @@ void append_output_name(const key_table& table, uint16_t code, std::string& out)
 }
 
 void append_sequence(const key_table& table, const key_entry& entry, std::string& out) {
+    // A table has no layer names: a switch says what kind it is.
+    if (is_layer_switch(entry)) {
+        uint16_t code = entry.outputs[0];
+        out += code >= switch_all_off ? "Layers off" : code >= switch_toggle ? "Toggle layer" : "Layer";
+        return;
+    }
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
         if (i > 0) out += ", ";
         append_modifier_names(entry.modifiers[i], out);

@@ -16,8 +16,7 @@ void append_modifier_names(uint16_t mask, std::string& out);
 // configuration's table: a named key's name; for a code a user entry holds,
 // the key at that physical place (E05B gives "LWin"), or the key's later name
 // (0064 gives "F13"), or else the entry's name ("user3"); a code no entry holds
-// as "#" and four hex digits; a layer switch as "Layer", "Toggle layer" or
-// "Layers off".
+// as "#" and four hex digits.
 void append_output_name(const key_table& table, uint16_t code, std::string& out);
 
 // Appends the entry's output sequence as people write shortcuts, outputs

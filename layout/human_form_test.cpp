@@ -1,5 +1,7 @@
 #include "layout/human_form.h"
 
+#include "keymap/config.h"
+
 #include <string>
 #include <vector>
 
@@ -23,7 +25,8 @@ TEST(HumanForm, Sequences) {
         {"left modifiers in reading order", {}, {0x001E}, {0x0F}, "Ctrl+Shift+Alt+Win+A"},
         {"right modifiers", {}, {0x001E}, {0xF0}, "RCtrl+RShift+RAlt+RWin+A"},
         {"both hands", {}, {0x001E}, {0x21}, "Shift+RCtrl+A"},
-        {"high byte of a mask means nothing", {}, {0x001E}, {0xFF00}, "A"},
+        {"high byte of a mask means nothing (but the mark of a layer switch)", {}, {0x001E}, {0x7F00}, "A"},
+        {"a layer switch says its kind", {}, {0xF203}, {modifier_switch}, "Toggle layer"},
         {"ends at the first empty output", {}, {0x0030, 0, 0x002E}, {0, 0, 0}, "B"},
         {"empty first output", {}, {0, 0x0030}, {0x02, 0}, ""},
         {"extended keys keep apart", {}, {0xE035, 0x0035, 0xE01C, 0x001C, 0xE053, 0x0053},

@@ -107,7 +107,7 @@ int chars_across(double room, int font) {
 void append_outputs(const key_table& table, const key_entry& entry, const layout_view* view, std::string& out) {
     uint16_t first = entry.outputs[0];
     size_t layer = first & 0xFF;
-    if (!is_layer_switch(first) || first >= switch_all_off || view == nullptr || layer >= view->layer_names.size()) {
+    if (!is_layer_switch(entry) || first >= switch_all_off || view == nullptr || layer >= view->layer_names.size()) {
         append_sequence(table, entry, out);
         return;
     }
