@@ -1,11 +1,11 @@
 #include "layout/human_form.h"
 
-#include "keymap/config.h"
-
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "keymap/config.h"
 
 namespace {
 
