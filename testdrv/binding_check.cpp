@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 #include "app/platform.h"
 #include "driver/control_codes.h"
 #include "keymap/file.h"
@@ -189,74 +191,158 @@ const char* wait_for_named(os_folder_watch* watch) {
     }
 }
 
-// The watch of a folder listens for its configuration files only: a log
-// written beside them is news of other files, and a file written, written
-// by another case of its name or renamed over is news of a named one.
-void check_folder_watch() {
+// A folder of its own for one step of the folder watch's check, with files
+// made before the watch starts: a folder never watched before hears nothing
+// of them, and no news left over from another step (Wine tells of a file's
+// creation and of its write apart) can reach its watch.
+std::wstring step_folder(const wchar_t* step, const wchar_t* const* made, int made_count) {
     wchar_t temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
     std::wstring folder =
-        std::wstring(temp, length) + L"padmap-binding-watch-" + std::to_wstring(GetCurrentProcessId());
+        std::wstring(temp, length) + L"padmap-binding-watch-" + std::to_wstring(GetCurrentProcessId()) + L"-" + step;
     CreateDirectoryW(folder.c_str(), nullptr);
-    const char16_t* names[] = {u"pad.cfg", u"Numpad.cfg"};
-    os_folder_watch* watch = os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), names, 2);
-    report(watch != nullptr, "folder watch: starts on a folder", "os_watch_folder gave null");
-    if (watch == nullptr) return;
-    const char* problem = nullptr;
-    HANDLE handle = reinterpret_cast<HANDLE>(os_folder_watch_handle(watch));
-    if (!write_file(folder + L"\\padmap.log", "log\n")) {
-        problem = "padmap.log cannot be written";
-    } else if (WaitForSingleObject(handle, 15000) != WAIT_OBJECT_0) {
-        problem = "no change was reported";
-    } else if (os_take_folder_changes(watch) != os_folder_others) {
-        problem = "padmap.log was taken for a watched file";
-    }
-    report(problem == nullptr, "folder watch: another file's change is news of other files", problem);
+    for (int i = 0; i < made_count; ++i) write_file(folder + L"\\" + made[i], "id\n");
+    return folder;
+}
 
-    problem = write_file(folder + L"\\pad.cfg", "id\n") ? wait_for_named(watch) : "pad.cfg cannot be written";
-    report(problem == nullptr, "folder watch: a watched file written", problem);
-    problem = write_file(folder + L"\\numpad.cfg", "id\n") ? wait_for_named(watch) : "numpad.cfg cannot be written";
-    report(problem == nullptr, "folder watch: a watched name in another case", problem);
-    problem = write_file(folder + L"\\pad.cfg.new", "id2\n") &&
-                      MoveFileExW((folder + L"\\pad.cfg.new").c_str(), (folder + L"\\pad.cfg").c_str(),
-                                  MOVEFILE_REPLACE_EXISTING)
-                  ? wait_for_named(watch)
-                  : "pad.cfg cannot be replaced";
-    report(problem == nullptr, "folder watch: a new file renamed over a watched one", problem);
-    os_unwatch_folder(watch);
+void remove_step_folder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// What a step of the folder watch's check does in its folder.
+enum folder_step { step_write, step_replace, step_log };
+
+struct folder_case {
+    const char* name;
+    const wchar_t* folder;  // unique among the cases
+    folder_step step;
+    const wchar_t* file;  // written, or renamed over by a new file
+    bool made_first;      // the file is there before the watch starts
+};
+
+// The watch of a folder listens for its configuration files only: a log
+// written beside them is news of other files, and a file written, written
+// by another case of its name or renamed over is news of a named one. Each
+// step has a watch and a folder of its own.
+void check_folder_watch() {
+    static const folder_case cases[] = {
+        {"folder watch: another file's change is news of other files", L"other", step_log, L"padmap.log", false},
+        {"folder watch: a watched file written", L"written", step_write, L"pad.cfg", false},
+        {"folder watch: a watched name in another case", L"case", step_write, L"numpad.cfg", false},
+        {"folder watch: a new file renamed over a watched one", L"renamed", step_replace, L"pad.cfg", true},
+    };
+    const char16_t* names[] = {u"pad.cfg", u"Numpad.cfg"};
+    for (const folder_case& c : cases) {
+        std::wstring folder = step_folder(c.folder, &c.file, c.made_first ? 1 : 0);
+        os_folder_watch* watch = os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), names, 2);
+        std::wstring path = folder + L"\\" + c.file;
+        const char* problem = nullptr;
+        if (watch == nullptr) {
+            problem = "os_watch_folder gave null";
+        } else if (c.step == step_log) {
+            if (!write_file(path, "log\n")) {
+                problem = "the file cannot be written";
+            } else if (WaitForSingleObject(reinterpret_cast<HANDLE>(os_folder_watch_handle(watch)), 15000) !=
+                       WAIT_OBJECT_0) {
+                problem = "no change was reported";
+            } else if (os_take_folder_changes(watch) != os_folder_others) {
+                problem = "it was taken for a watched file";
+            }
+        } else if (c.step == step_write) {
+            problem = write_file(path, "id2\n") ? wait_for_named(watch) : "the file cannot be written";
+        } else {
+            problem = write_file(path + L".new", "id2\n") &&
+                              MoveFileExW((path + L".new").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)
+                          ? wait_for_named(watch)
+                          : "the file cannot be replaced";
+        }
+        report(problem == nullptr, c.name, problem);
+        os_unwatch_folder(watch);
+        remove_step_folder(folder);
+    }
 
     // An editor's save that renames the file padmap reads to a backup and a
     // new one into its place. (Wine refuses to rename a file over one that
     // is open, whatever the sharing.)
+    const wchar_t* pad = L"pad.cfg";
+    std::wstring folder = step_folder(L"backup", &pad, 1);
     config_file* reading = open_config_file(reinterpret_cast<const char16_t*>((folder + L"\\pad.cfg").c_str()));
     bool saved = reading != nullptr && write_file(folder + L"\\pad.cfg.new", "id3\n") &&
                  MoveFileExW((folder + L"\\pad.cfg").c_str(), (folder + L"\\pad.cfg~").c_str(), 0) &&
                  MoveFileExW((folder + L"\\pad.cfg.new").c_str(), (folder + L"\\pad.cfg").c_str(), 0);
     close_config_file(reading);
     report(saved, "configuration: renamed to a backup and replaced while padmap reads it", "a rename failed");
+    remove_step_folder(folder);
 
     // Given a file's short name (an old batch file's, say), the watch still
     // hears of the file when an editor saves it by its long name.
-    const std::wstring long_path = folder + L"\\pad configuration.cfg";
+    const wchar_t* long_name = L"pad configuration.cfg";
+    folder = step_folder(L"short", &long_name, 1);
+    const std::wstring long_path = folder + L"\\" + long_name;
     wchar_t short_path[MAX_PATH];
-    DWORD short_length = write_file(long_path, "id\n") ? GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH) : 0;
+    DWORD short_length = GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH);
     const wchar_t* short_name = short_path + short_length;
     while (short_name > short_path && short_name[-1] != L'\\') --short_name;
     const char16_t* short_names[] = {reinterpret_cast<const char16_t*>(short_name)};
-    watch = short_length > 0 && short_length < MAX_PATH && std::wcscmp(short_name, L"pad configuration.cfg") != 0
-                ? os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), short_names, 1)
-                : nullptr;
-    problem = watch == nullptr                 ? "the file has no short name to watch it by"
-              : write_file(long_path, "id2\n") ? wait_for_named(watch)
-                                               : "the file cannot be written by its long name";
+    os_folder_watch* watch = short_length > 0 && short_length < MAX_PATH && std::wcscmp(short_name, long_name) != 0
+                                 ? os_watch_folder(reinterpret_cast<const char16_t*>(folder.c_str()), short_names, 1)
+                                 : nullptr;
+    const char* problem = watch == nullptr                 ? "the file has no short name to watch it by"
+                          : write_file(long_path, "id2\n") ? wait_for_named(watch)
+                                                           : "the file cannot be written by its long name";
     report(problem == nullptr, "folder watch: a file watched by its short name, saved by its long name", problem);
     os_unwatch_folder(watch);
+    remove_step_folder(folder);
+}
 
-    for (const wchar_t* name :
-         {L"padmap.log", L"pad.cfg", L"pad.cfg~", L"pad.cfg.new", L"numpad.cfg", L"pad configuration.cfg"}) {
-        DeleteFileW((folder + L"\\" + name).c_str());
+// The device notices Windows sends the keyboard watch's window: each must
+// have set the watch's event by the time SendMessage returns, for the key
+// loop to wake and ask its keyboards again.
+void check_keyboard_notices() {
+    struct notice_case {
+        const char* name;
+        WPARAM what;
+        bool interface_detail;  // the notice names a keyboard's device interface
+    };
+    static const notice_case cases[] = {
+        {"keyboard watch: a keyboard's arrival sets the event", DBT_DEVICEARRIVAL, true},
+        {"keyboard watch: a keyboard's removal sets the event", DBT_DEVICEREMOVECOMPLETE, true},
+        {"keyboard watch: device nodes changed sets the event", DBT_DEVNODES_CHANGED, false},
+    };
+    // The keyboard class, as the system names it in an arrival's notice.
+    const GUID keyboard_class = {0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
+    os_keyboard_watch* watch = os_watch_keyboards();
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"padmap-keyboard-watch", nullptr);
+    HANDLE event = reinterpret_cast<HANDLE>(os_keyboard_watch_event(watch));
+    for (const notice_case& c : cases) {
+        struct {
+            DEV_BROADCAST_DEVICEINTERFACE_W head;
+            wchar_t rest[64];
+        } detail = {};
+        detail.head.dbcc_size = sizeof detail;
+        detail.head.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        detail.head.dbcc_classguid = keyboard_class;
+        std::wcscpy(detail.head.dbcc_name, L"\\\\?\\HID#VID_1A86&PID_E026&MI_00#7&1&0&0000#{884b96c3}");
+        LPARAM sent = c.interface_detail ? reinterpret_cast<LPARAM>(&detail) : 0;
+        const char* problem = watch == nullptr || window == nullptr ? "the watch has no window"
+                              : !ResetEvent(event)                  ? "the event cannot be reset"
+                                                                    : nullptr;
+        if (problem == nullptr) {
+            SendMessageW(window, WM_DEVICECHANGE, c.what, sent);
+            if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0)
+                problem = "the event is not set when SendMessage returns";
+        }
+        report(problem == nullptr, c.name, problem);
     }
-    RemoveDirectoryW(folder.c_str());
+    os_unwatch_keyboards(watch);
 }
 
 // Stopping the keyboard watch gives up on a thread that does not end (held
@@ -291,6 +377,7 @@ int main() {
     check_clock();
     check_balance(&link, report);
     check_folder_watch();
+    check_keyboard_notices();
     check_keyboard_watch_left();
     testctl_close(&link);
     return failed == 0 ? 0 : 1;
