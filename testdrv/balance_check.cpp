@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <windows.h>
@@ -23,9 +24,17 @@ constexpr DWORD step_limit_ms = 15000;
 // process with fewer than 2047 handles open has them all below this.
 constexpr uintptr_t handle_value_end = 0x2000;
 
-const char config_path[] = "balance.cfg";
 const char output_path[] = "balance.out";
-const char config_text[] = "HID\\VID_1A2C&PID_0E24&REV_0110&MI_00\r\nF1 C-C\r\n";
+// The window in front is asked for only where a file has sections.
+struct config_file_text {
+    const char* path;
+    const char* text;
+};
+const config_file_text configs[] = {
+    {"balance.cfg", "HID\\VID_1A2C&PID_0E24&REV_0110&MI_00\r\nF1 C-C\r\n"},
+    {"balance-sections.cfg",
+     "HID\\VID_1A2C&PID_0E24&REV_0110&MI_00\r\nF1 C-C\r\nwhen padmap-front-window.exe\r\nF1 C-K\r\n"},
+};
 const char16_t configured_id[] = u"HID\\VID_1A2C&PID_0E24&REV_0110&MI_00";
 const char16_t other_id[] = u"HID\\VID_04D9&PID_1503&REV_0110&MI_00";
 const char16_t mouse_id[] = u"HID\\VID_046D&PID_C077&REV_7200";
@@ -49,6 +58,7 @@ enum run_end {
 struct balance_case {
     const char* name;
     bool identify;
+    const char16_t* config;
     typed_key keys[4];
     int key_count;
     run_end end;
@@ -59,6 +69,7 @@ struct balance_case {
 const balance_case cases[] = {
     {"balance: remap ended by the driver",
      false,
+     u"balance.cfg",
      {{1, 0x3B, 0}, {1, 0x3B, 1}, {2, 0x1E, 0}, {2, 0x1E, 1}},
      4,
      ended_by_driver,
@@ -67,6 +78,7 @@ const balance_case cases[] = {
      "UP remapping pressed key=F1 003b -> 002e: 002e up\n"},
     {"balance: remap stopped with an output key held",
      false,
+     u"balance.cfg",
      {{1, 0x3B, 0}},
      1,
      ended_by_stop,
@@ -74,10 +86,22 @@ const balance_case cases[] = {
      "DOWN pressed key=F1 003b -> 002e: lCdown-002e down-lCup-\n"},
     {"balance: identify",
      true,
+     u"balance.cfg",
      {{2, 0x1E, 1}, {2, 0x1E, 0}},
      2,
      ended_by_padmap,
      "hardware id is HID\\VID_04D9&PID_1503&REV_0110&MI_00\n"},
+    {"balance: remap with sections, another program's window in front",
+     false,
+     u"balance-sections.cfg",
+     {{1, 0x3B, 0}, {1, 0x3B, 1}, {2, 0x1E, 0}, {2, 0x1E, 1}},
+     4,
+     ended_by_driver,
+     "F1->C-C\n"
+     "when padmap-front-window.exe\n"
+     "F1->C-K\n"
+     "when padmap-front-window.exe: DOWN pressed key=F1 003b -> 0025: lCdown-0025 down-lCup-\n"
+     "when padmap-front-window.exe: UP remapping pressed key=F1 003b -> 0025: 0025 up\n"},
 };
 
 // ntdll's answer about an event: its kind (auto_reset_event or manual reset)
@@ -246,7 +270,7 @@ const char* run_padmap(testctl_link* link, const balance_case& run, holdings* be
         restore_output(&output);
         return "the user's thread cannot be started";
     }
-    const char16_t* argv[] = {u"padmap", u"balance.cfg", nullptr};
+    const char16_t* argv[] = {u"padmap", run.config, nullptr};
     int status = padmap_run(run.identify ? 1 : 2, argv, padmap_console_log());
     WaitForSingleObject(typing, INFINITE);
     CloseHandle(typing);
@@ -258,18 +282,63 @@ const char* run_padmap(testctl_link* link, const balance_case& run, holdings* be
     return nullptr;
 }
 
-bool write_config() {
-    std::FILE* file = std::fopen(config_path, "wb");
-    if (file == nullptr) return false;
-    bool written = std::fwrite(config_text, 1, sizeof config_text - 1, file) == sizeof config_text - 1;
-    return std::fclose(file) == 0 && written;
+bool write_configs() {
+    for (const config_file_text& config : configs) {
+        std::FILE* file = std::fopen(config.path, "wb");
+        if (file == nullptr) return false;
+        size_t size = std::strlen(config.text);
+        bool written = std::fwrite(config.text, 1, size, file) == size;
+        if (std::fclose(file) != 0 || !written) return false;
+    }
+    return true;
+}
+
+// The front window program's window, brought to the front for the whole
+// check on a desktop of the check's own, which its thread joins (on Wine's
+// default desktop explorer.exe's window may stay in front): the process, or
+// null when the window did not come to the front. The desktop's own window
+// is made first, so that it does not come to the front later.
+HANDLE bring_window_to_front(const wchar_t* front_program) {
+    wchar_t desktop_name[64];
+    std::swprintf(desktop_name, sizeof desktop_name / sizeof desktop_name[0], L"padmap-balance-%lu",
+                  static_cast<unsigned long>(GetCurrentProcessId()));
+    HDESK desktop = CreateDesktopW(desktop_name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) return nullptr;
+    GetDesktopWindow();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop_name;
+    PROCESS_INFORMATION started;
+    std::wstring line = L"\"" + std::wstring(front_program) + L"\"";
+    if (!CreateProcessW(front_program, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        return nullptr;
+    }
+    CloseHandle(started.hThread);
+    DWORD began = GetTickCount();
+    for (;;) {
+        DWORD owner = 0;
+        HWND front = GetForegroundWindow();
+        if (front != nullptr) GetWindowThreadProcessId(front, &owner);
+        if (owner == started.dwProcessId) return started.hProcess;
+        if (GetTickCount() - began > step_limit_ms || WaitForSingleObject(started.hProcess, 1) == WAIT_OBJECT_0) break;
+    }
+    TerminateProcess(started.hProcess, 3);
+    CloseHandle(started.hProcess);
+    return nullptr;
 }
 
 }  // namespace
 
-void check_balance(testctl_link* link, balance_report report) {
-    if (!write_config()) {
-        report(false, "balance", "balance.cfg cannot be written");
+void check_balance(testctl_link* link, balance_report report, const wchar_t* front_program) {
+    if (!write_configs()) {
+        report(false, "balance", "the configurations cannot be written");
+        return;
+    }
+    HDESK own_desktop = GetThreadDesktop(GetCurrentThreadId());
+    HANDLE front = bring_window_to_front(front_program);
+    if (front == nullptr) {
+        SetThreadDesktop(own_desktop);
+        report(false, "balance", "the front window program's window did not come to the front");
         return;
     }
     holdings before;
@@ -292,5 +361,10 @@ void check_balance(testctl_link* link, balance_report report) {
         }
         report(detail[0] == 0, name, detail);
     }
+    TerminateProcess(front, 0);
+    WaitForSingleObject(front, step_limit_ms);
+    CloseHandle(front);
+    // The checks after this one find the windows of threads they start.
+    SetThreadDesktop(own_desktop);
     testctl_reset(link);
 }

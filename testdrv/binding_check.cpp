@@ -3,7 +3,12 @@
 // Windows and the driver answered, never what the caller asked for, and
 // whole runs of padmap give back every handle and heap block they took
 // (balance_check.h). One PASS or FAIL line per check; exit status 1 when a
-// check failed, 3 when the test driver is missing.
+// check failed, 2 for bad usage, 3 when the test driver is missing.
+//
+//   padmap-binding-check FRONT_WINDOW_EXE
+//
+// FRONT_WINDOW_EXE is padmap-front-window.exe, whose window is in front
+// while the balance check runs padmap with sections: it needs a display.
 
 #include <cstdio>
 #include <cstring>
@@ -365,7 +370,11 @@ void check_keyboard_watch_left() {
 
 }  // namespace
 
-int main() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fputs("usage: padmap-binding-check FRONT_WINDOW_EXE\n", stderr);
+        return 2;
+    }
     testctl_link link = {};
     if (!testctl_open(&link)) {
         std::printf("FAIL the test driver's control device %s does not open\n", TESTCTL_DOS_NAME);
@@ -375,7 +384,7 @@ int main() {
     check_device_controls(&link);
     check_missing_device(&link);
     check_clock();
-    check_balance(&link, report);
+    check_balance(&link, report, argv[1]);
     check_folder_watch();
     check_keyboard_notices();
     check_keyboard_watch_left();
