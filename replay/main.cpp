@@ -137,7 +137,8 @@ bool draw_item(void* context, sim_typed* next) {
     case session_key: break;
     case session_interrupt: next->kind = sim_typed_interrupt; break;
     case session_id:
-        next->kind = sim_typed_id;
+    case session_unnoticed_id:
+        next->kind = item.kind == session_id ? sim_typed_id : sim_typed_unnoticed_id;
         next->id = item.has_id ? item.id : nullptr;
         break;
     case session_pause:

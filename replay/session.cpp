@@ -245,7 +245,8 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
     if (directive.length == 0 || directive.text[0] == '#') return;
 
     bool keyboard = word_is(directive, "keyboard");
-    bool renamed = word_is(directive, "id");
+    bool unnoticed = word_is(directive, "unnoticed-id");
+    bool renamed = word_is(directive, "id") || unnoticed;
     if (keyboard || renamed || word_is(directive, "mouse")) {
         if (!parse_device(&at, keyboard || renamed, out)) return;
         out->kind = renamed ? kind_item : kind_device;
@@ -260,8 +261,17 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
             }
         }
         if (renamed) {
-            out->item = session_item{session_id, out->device, key_stroke{0, 0, 0}, 0, out->has_id, out->id, 0, 0, false,
-                                     nullptr,    nullptr};
+            out->item = session_item{unnoticed ? session_unnoticed_id : session_id,
+                                     out->device,
+                                     key_stroke{0, 0, 0},
+                                     0,
+                                     out->has_id,
+                                     out->id,
+                                     0,
+                                     0,
+                                     false,
+                                     nullptr,
+                                     nullptr};
         }
         return;
     }
@@ -431,7 +441,9 @@ bool session_check(const char* path, session_devices* devices, char* message, si
             device->has_id = parsed.has_id;
             std::memcpy(device->id, parsed.id == nullptr ? "" : parsed.id, parsed.id_length);
             device->id[parsed.id_length] = 0;
-        } else if (parsed.kind == kind_item && (parsed.item.kind == session_key || parsed.item.kind == session_id) &&
+        } else if (parsed.kind == kind_item &&
+                   (parsed.item.kind == session_key || parsed.item.kind == session_id ||
+                    parsed.item.kind == session_unnoticed_id) &&
                    first_use[parsed.device - 1] == 0) {
             first_use[parsed.device - 1] = number;
         } else if (parsed.kind == kind_item && parsed.item.kind == session_short_write &&

@@ -26,6 +26,8 @@
 //                              ID, taken as keyboard's is; without ID it has
 //                              none; padmap is told, as when a keyboard
 //                              arrives or leaves
+//   unnoticed-id N [ID]        the same, but the system's notice of it is
+//                              lost: padmap is not told
 //   freeze / thaw              padmap is held (as a suspended process) from
 //                              here: what follows is typed without waiting for
 //                              it, until it goes on at thaw (or the end)
@@ -83,19 +85,20 @@ struct session_devices {
 bool session_check(const char* path, session_devices* devices, char* message, size_t message_size);
 
 enum session_item_kind {
-    session_key,          // a stroke typed on keyboard device
-    session_pause,        // pause_ms of quiet before the next item
-    session_interrupt,    // the console asks padmap to stop
-    session_id,           // keyboard device answers with id from now on
-    session_freeze,       // padmap is held from here
-    session_thaw,         // padmap goes on
-    session_short_write,  // write_number-th write from the next stroke read is short or refused
-    session_save,         // file is written over with the bytes of source
-    session_replace,      // ... by a new file renamed over it
-    session_remove,       // file is deleted
-    session_front,        // a window of program id comes to the front (has_id false: none)
-    session_fail_wait,    // padmap's wait fails as a driver that breaks fails it
-    session_fail_read,    // padmap's next read of a stroke fails so
+    session_key,           // a stroke typed on keyboard device
+    session_pause,         // pause_ms of quiet before the next item
+    session_interrupt,     // the console asks padmap to stop
+    session_id,            // keyboard device answers with id from now on
+    session_unnoticed_id,  // ... and the system's notice of it is lost
+    session_freeze,        // padmap is held from here
+    session_thaw,          // padmap goes on
+    session_short_write,   // write_number-th write from the next stroke read is short or refused
+    session_save,          // file is written over with the bytes of source
+    session_replace,       // ... by a new file renamed over it
+    session_remove,        // file is deleted
+    session_front,         // a window of program id comes to the front (has_id false: none)
+    session_fail_wait,     // padmap's wait fails as a driver that breaks fails it
+    session_fail_read,     // padmap's next read of a stroke fails so
 };
 
 // One thing that happens on the user's side, in file order.
@@ -104,8 +107,8 @@ struct session_item {
     int device;
     key_stroke key;
     uint32_t pause_ms;
-    bool has_id;            // session_id: false when the id request fails from now on
-    const char* id;         // session_id: UTF-8, valid until the next item is read
+    bool has_id;            // session_id, _unnoticed_id: false when the id request fails from now on
+    const char* id;         // session_id, _unnoticed_id: UTF-8, valid until the next item is read
     uint32_t write_number;  // session_short_write: 1 is the first write after the read
     uint32_t write_bytes;   // session_short_write: the most the write takes
     bool write_refused;     // session_short_write: the write fails instead

@@ -46,8 +46,9 @@ std::string read_strokes(const std::string& path) {
             std::snprintf(line, sizeof line, "%s\n", s.kind == session_freeze ? "freeze" : "thaw");
         } else if (s.kind == session_fail_wait || s.kind == session_fail_read) {
             std::snprintf(line, sizeof line, "%s\n", s.kind == session_fail_wait ? "fail-wait" : "fail-read");
-        } else if (s.kind == session_id) {
-            std::snprintf(line, sizeof line, "id %d %s\n", s.device, s.has_id ? s.id : "(none)");
+        } else if (s.kind == session_id || s.kind == session_unnoticed_id) {
+            std::snprintf(line, sizeof line, "%s %d %s\n", s.kind == session_id ? "id" : "unnoticed-id", s.device,
+                          s.has_id ? s.id : "(none)");
         } else if (s.kind == session_short_write && s.write_refused) {
             std::snprintf(line, sizeof line, "refuse write %u\n", static_cast<unsigned>(s.write_number));
         } else if (s.kind == session_save || s.kind == session_replace) {
@@ -207,7 +208,8 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
         {"#" + std::string(4095, 'x') + "\r\n", "", ""},
         {"keyboard 1\ntap 1 A\npause 600000\n interrupt\t\ndown 1 B\npause 0\r\n", "1\n",
          "1 1e 0 0\n1 1e 1 0\npause 600000\ninterrupt\n1 30 0 0\npause 0\n"},
-        {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \n", "2:first\n", "id 2 second  id\nid 2 (none)\nid 2 \n"},
+        {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \nunnoticed-id 2 third\n", "2:first\n",
+         "id 2 second  id\nid 2 (none)\nid 2 \nunnoticed-id 2 third\n"},
         {"keyboard 1\nfreeze\ntap 1 A\n  thaw \nfreeze\n", "1\n", "freeze\n1 1e 0 0\n1 1e 1 0\nthaw\nfreeze\n"},
         {"keyboard 1\nfail-read\n fail-wait \n", "1\n", "fail-read\nfail-wait\n"},
         {"save pad.cfg " + own_path("content") + "\n  replace\t../pad.cfg " + own_path("content") + "\nremove pad.cfg\n", "",

@@ -369,12 +369,13 @@ bool sim_type_next() {
         if (model.interrupt_hook != nullptr) model.interrupt_hook(model.interrupt_context);
         return true;
     }
-    if (next.kind == sim_typed_id) {
+    if (next.kind == sim_typed_id || next.kind == sim_typed_unnoticed_id) {
         sim_device* device = sim_find_device(next.device);
         if (device != nullptr && device->exists) {
             device->has_id = next.id != nullptr;
             device->id = next.id != nullptr ? utf16_text(next.id) : std::u16string();
         }
+        if (next.kind == sim_typed_unnoticed_id) return true;
         for (sim_handle& handle : sim_state().handles) {
             if (handle.kind == sim_handle_event && handle.keyboard_watch) sim_signal(&handle, true);
         }

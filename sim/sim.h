@@ -56,22 +56,23 @@ bool sim_answer_short_reads(int device);
 // changes (unplugged and another plugged in, say), a quiet moment, or the
 // program held and let go again.
 enum sim_typed_kind {
-    sim_typed_key,          // key typed on keyboard device
-    sim_typed_interrupt,    // device and key unused
-    sim_typed_id,           // device answers with id from now on (UTF-8, null: no id); the
-                            // system tells every keyboard watch (os_watch_keyboards)
-    sim_typed_pause,        // pause_ms of quiet: a timed wait of the program may run out in it
-    sim_typed_freeze,       // the program is held: what follows is typed without waiting for it
-    sim_typed_thaw,         // the program goes on and takes what waits
-    sim_typed_files,        // file (UTF-8 name; null: a file every watch listens for) of folder (UTF-8)
-                            // changed: every watch of that folder is told; a quiet moment of
-                            // sim_settle_ms follows, as an editor's save takes
-    sim_typed_front,        // a window of program id (UTF-8 file name; null: no window) comes to the front
-    sim_typed_folder_lost,  // every watch of folder (UTF-8) is lost, as when the folder is renamed or its
-                            // drive goes: each is signalled and tells of its loss
-    sim_typed_fail_wait,    // the program's wait fails as a driver that breaks would fail it
-    sim_typed_fail_read,    // the program's next read fails so: the lowest keyboard with a filter
-                            // is signalled for it
+    sim_typed_key,           // key typed on keyboard device
+    sim_typed_interrupt,     // device and key unused
+    sim_typed_id,            // device answers with id from now on (UTF-8, null: no id); the
+                             // system tells every keyboard watch (os_watch_keyboards)
+    sim_typed_unnoticed_id,  // as sim_typed_id, but the system's notice is lost: no watch is told
+    sim_typed_pause,         // pause_ms of quiet: a timed wait of the program may run out in it
+    sim_typed_freeze,        // the program is held: what follows is typed without waiting for it
+    sim_typed_thaw,          // the program goes on and takes what waits
+    sim_typed_files,         // file (UTF-8 name; null: a file every watch listens for) of folder (UTF-8)
+                             // changed: every watch of that folder is told; a quiet moment of
+                             // sim_settle_ms follows, as an editor's save takes
+    sim_typed_front,         // a window of program id (UTF-8 file name; null: no window) comes to the front
+    sim_typed_folder_lost,   // every watch of folder (UTF-8) is lost, as when the folder is renamed or its
+                             // drive goes: each is signalled and tells of its loss
+    sim_typed_fail_wait,     // the program's wait fails as a driver that breaks would fail it
+    sim_typed_fail_read,     // the program's next read fails so: the lowest keyboard with a filter
+                             // is signalled for it
 };
 
 struct sim_typed {

@@ -15,7 +15,8 @@
 // hand, as in the simulated driver; a line the simulated run never reached
 // is not typed, and the session is ended only when that run met its end. A
 // pause waits before the next line; an id line gives a keyboard its new id
-// and tells padmap's keyboard watch window as Windows would; freeze suspends
+// and tells padmap's keyboard watch window as Windows would (an unnoticed-id
+// line tells it nothing); freeze suspends
 // padmap's process and the lines after it are typed without waiting for it,
 // until thaw or the end resumes it; save, replace and remove change the file
 // as an editor would, and the session's quiet second follows; a refuse-write
@@ -586,11 +587,12 @@ const char* perform(session_run* run, const session_item& next) {
         return nullptr;
     case session_pause: Sleep(next.pause_ms); return nullptr;
     case session_interrupt: return interrupt_padmap(run);
-    case session_id: {
+    case session_id:
+    case session_unnoticed_id: {
         size_t units;
         const char16_t* id = driver_id(next.has_id, next.id, &units);
         if (!testctl_change_id(run->link, next.device, id, units)) return "the test driver refused an id change";
-        return tell_keyboards_changed(run);
+        return next.kind == session_id ? tell_keyboards_changed(run) : nullptr;
     }
     case session_freeze: return freeze_padmap(run);
     case session_thaw: return thaw_padmap(run);
