@@ -5,7 +5,7 @@
 // what reached the system is written in padmap-replay's format.
 //
 //   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE]
-//                          [--front-window EXE --front-folder DIR]
+//                          [--front-window EXE --front-folder DIR [--long-path PROGRAM]]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
 // The ARGs are padmap's arguments (configurations, or an option such as
@@ -48,6 +48,9 @@
 //                       need a display (Wine's DISPLAY set)
 //   --front-folder DIR  where its copies are made, one folder for each
 //                       program name
+//   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
+//                       deep that its path is longer than 1100 UTF-16
+//                       units, more than padmap asks the system for
 //
 // Exit status: padmap's own; 2 for bad usage or a bad session (nothing run);
 // 3 when the driver is missing, padmap hangs past the time limit, did not
@@ -62,6 +65,7 @@
 #include <windows.h>
 
 #include <dbt.h>
+#include <winternl.h>
 
 #include "driver/request_text.h"
 #include "keymap/text.h"
@@ -72,6 +76,33 @@
 
 extern "C" LONG NTAPI NtSuspendProcess(HANDLE process);
 extern "C" LONG NTAPI NtResumeProcess(HANDLE process);
+
+// ntdll's start of a process, as kernel32 makes it: the image named in an
+// attribute list, its parameters made by the runtime library.
+struct ps_attribute {
+    ULONG_PTR attribute;
+    SIZE_T size;
+    void* value;
+    SIZE_T* returned;
+};
+struct ps_attribute_list {
+    SIZE_T total;
+    ps_attribute attribute[1];
+};
+constexpr ULONG_PTR ps_attribute_image_name = 0x20005;
+constexpr size_t ps_create_info_bytes = 88;
+constexpr ULONG process_parameters_normalised = 1;
+extern "C" LONG NTAPI NtCreateUserProcess(HANDLE* process, HANDLE* thread, ACCESS_MASK process_access,
+                                          ACCESS_MASK thread_access, void* process_attributes, void* thread_attributes,
+                                          ULONG process_flags, ULONG thread_flags,
+                                          RTL_USER_PROCESS_PARAMETERS* parameters, void* create_info,
+                                          ps_attribute_list* attributes);
+extern "C" LONG NTAPI RtlCreateProcessParametersEx(RTL_USER_PROCESS_PARAMETERS** parameters, UNICODE_STRING* image,
+                                                   UNICODE_STRING* dll_path, UNICODE_STRING* folder,
+                                                   UNICODE_STRING* command, void* environment, UNICODE_STRING* title,
+                                                   UNICODE_STRING* desktop, UNICODE_STRING* shell,
+                                                   UNICODE_STRING* runtime, ULONG flags);
+extern "C" LONG NTAPI RtlDestroyProcessParameters(RTL_USER_PROCESS_PARAMETERS* parameters);
 
 namespace {
 
@@ -87,10 +118,14 @@ constexpr int max_front_windows = 64;
 // Small enough that padmap's log overfills it within a few dozen strokes.
 constexpr DWORD blocked_pipe_bytes = 4096;
 const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
+// A program of --long-path lies so deep that its path is longer than this,
+// in UTF-16 units: more than padmap asks the system for (MAX_PATH * 4).
+constexpr size_t long_path_units = 1100;
 
 const char usage[] =
     "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] "
-    "[--front-window EXE --front-folder DIR] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]\n";
+    "[--front-window EXE --front-folder DIR [--long-path PROGRAM]] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
+    "SESSION [ARG...]\n";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-harness: %s\n", message);
@@ -244,6 +279,7 @@ struct session_run {
     typing_end end;
     const wchar_t* front_program;  // the front window program; null: front lines cannot be followed
     const wchar_t* front_folder;
+    const wchar_t* long_path_program;  // --long-path: the program whose copy lies deep; null for none
     front_window fronts[max_front_windows];
     int front_count;
     std::string front_names[max_front_windows];  // the program of each copy made, UTF-8; the copy is in folder i
@@ -497,16 +533,56 @@ const char* front_program_copy(session_run* run, const char* program, std::wstri
         return "the program's name cannot be a file name";
     }
     std::wstring directory = std::wstring(run->front_folder) + L"\\" + std::to_wstring(folder);
+    bool deep = run->long_path_program != nullptr && std::wcscmp(name, run->long_path_program) == 0;
+    while (deep && directory.size() < long_path_units) directory += L"\\" + std::wstring(200, L'p');
     *path = directory + L"\\" + name;
     if (folder < run->front_name_count) return nullptr;
     if (folder == max_front_windows) return "the session brings too many programs to the front";
+    // Each folder on the way is made, by a path that may be longer than MAX_PATH.
     CreateDirectoryW(run->front_folder, nullptr);
-    if (!CreateDirectoryW(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        return "a folder for a program cannot be made";
+    for (size_t end = std::wcslen(run->front_folder) + 1; end != std::wstring::npos;) {
+        end = directory.find(L'\\', end + 1);
+        std::wstring part = L"\\\\?\\" + directory.substr(0, end);
+        if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return "a folder for a program cannot be made";
+        }
     }
-    if (!CopyFileW(run->front_program, path->c_str(), FALSE)) return "the front window program cannot be copied";
+    if (!CopyFileW(run->front_program, (L"\\\\?\\" + *path).c_str(), FALSE)) {
+        return "the front window program cannot be copied";
+    }
     run->front_names[run->front_name_count++] = program;
     return nullptr;
+}
+
+// The system's own start of a program, which takes a path of any length
+// (Wine's CreateProcessW takes none longer than MAX_PATH), on padmap's
+// desktop. Returns the process, or null.
+HANDLE start_native(const std::wstring& path, wchar_t* line) {
+    std::wstring nt_path = L"\\??\\" + path;
+    UNICODE_STRING image = {};
+    UNICODE_STRING command = {};
+    UNICODE_STRING desktop = {};
+    RtlInitUnicodeString(&image, path.c_str());
+    RtlInitUnicodeString(&command, line);
+    RtlInitUnicodeString(&desktop, padmap_desktop);
+    RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
+    if (RtlCreateProcessParametersEx(&parameters, &image, nullptr, nullptr, &command, nullptr, nullptr, &desktop,
+                                     nullptr, nullptr, process_parameters_normalised) < 0) {
+        return nullptr;
+    }
+    uint8_t create_info[ps_create_info_bytes] = {};
+    *reinterpret_cast<SIZE_T*>(create_info) = sizeof create_info;
+    ps_attribute_list attributes = {sizeof attributes, {}};
+    attributes.attribute[0] = ps_attribute{ps_attribute_image_name, nt_path.size() * sizeof(wchar_t),
+                                           const_cast<wchar_t*>(nt_path.c_str()), nullptr};
+    HANDLE process = nullptr;
+    HANDLE thread = nullptr;
+    LONG status = NtCreateUserProcess(&process, &thread, PROCESS_ALL_ACCESS, THREAD_ALL_ACCESS, nullptr, nullptr, 0, 0,
+                                      parameters, create_info, &attributes);
+    RtlDestroyProcessParameters(parameters);
+    if (status < 0) return nullptr;
+    CloseHandle(thread);
+    return process;
 }
 
 // A front line with a program: a new window of that program, on padmap's
@@ -520,16 +596,10 @@ const char* bring_to_front(session_run* run, const char* program) {
     static wchar_t line[command_line_units];
     line[0] = 0;
     if (!append_quoted(line, command_line_units, path.c_str())) return "the program's path is too long";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = padmap_desktop;
-    PROCESS_INFORMATION started;
-    if (!CreateProcessW(path.c_str(), line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-        return "the front window program cannot be started";
-    }
-    CloseHandle(started.hThread);
+    HANDLE process = start_native(path, line);
+    if (process == nullptr) return "the front window program cannot be started";
     front_window& front = run->fronts[run->front_count++];
-    front = front_window{started.hProcess, started.dwProcessId, nullptr};
+    front = front_window{process, GetProcessId(process), nullptr};
     return wait_for_front(front.process, front.process_id, &front.window);
 }
 
@@ -698,6 +768,7 @@ struct options {
     const wchar_t* hold_report;
     const wchar_t* front_window;
     const wchar_t* front_folder;
+    const wchar_t* long_path;
     bool blocked_stdout;
     const wchar_t* program;
     const wchar_t* stdout_path;
@@ -717,6 +788,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--hold-report") == 0) file = &out->hold_report;
         if (std::wcscmp(argv[at], L"--front-window") == 0) file = &out->front_window;
         if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
+        if (std::wcscmp(argv[at], L"--long-path") == 0) file = &out->long_path;
         if (file != nullptr) {
             if (at + 1 >= argc || *file != nullptr) return false;
             *file = argv[++at];
@@ -728,6 +800,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
     }
     if (argc - at < 4 || out->steps == nullptr) return false;
     if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
+    if (out->long_path != nullptr && out->front_window == nullptr) return false;
     out->program = argv[at];
     out->stdout_path = argv[at + 1];
     out->delivered_path = argv[at + 2];
@@ -791,6 +864,7 @@ int wmain(int argc, wchar_t** argv) {
     run.remap = runs_remap(opts);
     run.front_program = opts.front_window;
     run.front_folder = opts.front_folder;
+    run.long_path_program = opts.long_path;
     run.steps = _wfopen(opts.steps, L"rb");
     if (run.steps == nullptr) return fail("the steps file cannot be read");
     run.delivered = _wfopen(opts.delivered_path, L"wb");
