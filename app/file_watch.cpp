@@ -124,6 +124,14 @@ bool rewatch_folders(file_watch* files, std::string* log) {
     bool anew = false;
     for (int k = 0; k < files->folder_count; ++k) {
         watched_folder& folder = files->folders[k];
+        if (folder.watch == nullptr || os_folder_watch_current(folder.watch, folder.path.c_str())) continue;
+        if (!os_unwatch_folder(folder.watch)) *log += folder_watch_left_line;
+        folder.watch = nullptr;
+        *log += "lost the watch of the folder " + folder_text(files, k) + unwatched;
+        anew = true;
+    }
+    for (int k = 0; k < files->folder_count; ++k) {
+        watched_folder& folder = files->folders[k];
         if (folder.watch != nullptr) continue;
         folder.watch = watch_folder(files, k);
         if (folder.watch == nullptr) continue;

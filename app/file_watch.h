@@ -75,9 +75,12 @@ void note_loaded_files(file_watch* files, int count, const char16_t* const* path
 // rewatch_folders.
 void watch_folders(file_watch* files, std::string* log);
 
-// Tries again to watch each folder whose watch could not be set up or was
-// lost; each that listens now is said in log and counts as changed, so that
-// a save made meanwhile is read. Returns true when one listens anew.
+// Lets go of each watch whose folder is no longer the one at its path
+// (removed, renamed away, another made in its place), as lost: said in log.
+// Then tries again to watch each folder whose watch could not be set up or
+// was lost; each that listens now is said in log and counts as changed, so
+// that a save made meanwhile is read. Returns true when a watch was let go
+// or one listens anew.
 bool rewatch_folders(file_watch* files, std::string* log);
 // Returns false when a watch did not stop (it is left as it is).
 bool unwatch_folders(file_watch* files);

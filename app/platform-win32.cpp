@@ -231,9 +231,10 @@ os_folder_watch* os_watch_folder(const char16_t* folder, const char16_t* const* 
     watch->event = nullptr;
     watch->name_count = 0;
     const auto* folder_text = reinterpret_cast<const wchar_t*>(folder);
-    watch->folder =
-        CreateFileW(folder_text, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    // Reading its attributes tells whether the folder at the path is still this one.
+    watch->folder = CreateFileW(folder_text, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     std::wstring prefix(folder_text);
     if (!prefix.empty() && prefix.back() != L'\\' && prefix.back() != L'/' && prefix.back() != L':') prefix += L'\\';
     bool names_fit = true;
@@ -277,6 +278,22 @@ os_folder_news os_take_folder_changes(os_folder_watch* watch) {
     }
     if (!listen_to_folder(watch)) return os_folder_lost;
     return named ? os_folder_named : os_folder_others;
+}
+
+bool os_folder_watch_current(const os_folder_watch* watch, const char16_t* folder) {
+    BY_HANDLE_FILE_INFORMATION watched;
+    // A watch that cannot be asked shows no sign of its loss.
+    if (watch == nullptr || !GetFileInformationByHandle(watch->folder, &watched)) return true;
+    HANDLE now = CreateFileW(reinterpret_cast<const wchar_t*>(folder), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (now == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION found;
+    bool same = GetFileInformationByHandle(now, &found) && found.nFileIndexHigh == watched.nFileIndexHigh &&
+                found.nFileIndexLow == watched.nFileIndexLow &&
+                found.dwVolumeSerialNumber == watched.dwVolumeSerialNumber;
+    CloseHandle(now);
+    return same;
 }
 
 bool os_unwatch_folder(os_folder_watch* watch) {

@@ -63,6 +63,12 @@ enum os_folder_news {
 // lost. Null is lost.
 os_folder_news os_take_folder_changes(os_folder_watch* watch);
 
+// False once the folder (the path the watch was started on) no longer names
+// the folder the watch listens to: it was removed, renamed away, or another
+// folder was made in its place. The system tells such a watch nothing of
+// the files now at that path, and need not tell it of its loss either.
+bool os_folder_watch_current(const os_folder_watch* watch, const char16_t* folder);
+
 // Stops listening; null is ignored. Waits a bounded time (two seconds) for
 // the system to end its request on the folder. Returns false when it did
 // not: the watch is then left as it is, never freed, and the caller goes on

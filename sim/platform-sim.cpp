@@ -71,6 +71,11 @@ os_folder_news os_take_folder_changes(os_folder_watch* watch) {
     return named ? os_folder_named : os_folder_others;
 }
 
+bool os_folder_watch_current(const os_folder_watch* watch, const char16_t*) {
+    const sim_handle* event = watch != nullptr ? sim_find_handle(watch->event) : nullptr;
+    return event != nullptr && !event->lost;
+}
+
 bool os_unwatch_folder(os_folder_watch* watch) {
     if (watch == nullptr) return true;
     os_close_handle(watch->event);
