@@ -70,6 +70,17 @@ bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16
     return request(link, TESTCTL_PUSH, &push, sizeof push, nullptr, 0, nullptr);
 }
 
+bool testctl_push_key_timed(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info,
+                            int64_t* typed_at) {
+    testctl_push push;
+    std::memset(&push, 0, sizeof push);
+    push.device = static_cast<uint32_t>(device);
+    testctl_key_record(push.record, make_code, key_state, extra_info);
+    DWORD returned = 0;
+    return request(link, TESTCTL_PUSH, &push, sizeof push, typed_at, sizeof *typed_at, &returned) &&
+           returned == sizeof *typed_at;
+}
+
 bool testctl_get_status(testctl_link* link, testctl_status* status) {
     DWORD returned = 0;
     return request(link, TESTCTL_STATUS, nullptr, 0, status, sizeof *status, &returned) && returned == sizeof *status;

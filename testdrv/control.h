@@ -31,6 +31,11 @@ bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_
 // Types one key stroke on a keyboard, as its 12-byte wire record.
 bool testctl_push_key(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
 
+// The same, giving in *typed_at the time the driver took the stroke (see
+// testctl.h).
+bool testctl_push_key_timed(testctl_link* link, int device, uint16_t make_code, uint16_t key_state, uint32_t extra_info,
+                            int64_t* typed_at);
+
 bool testctl_get_status(testctl_link* link, testctl_status* status);
 
 // Takes up to max delivered records into out. Returns how many, -1 on failure.

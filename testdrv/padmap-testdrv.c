@@ -87,6 +87,11 @@ static void zero_bytes(void* to, ULONG size) {
     for (i = 0; i < size; ++i) out[i] = 0;
 }
 
+/* Imported from hal.dll, where Wine has it (see testdrv/build). */
+static LONGLONG now_count(void) {
+    return KeQueryPerformanceCounter(NULL).QuadPart;
+}
+
 static ULONG record_size(ULONG index) {
     return index < KEYBOARDS ? 12u : 24u;
 }
@@ -130,6 +135,7 @@ static BOOLEAN deliver(ULONG index, const UCHAR* record) {
     slot->device = index + 1;
     slot->size = size;
     copy_bytes(slot->record, record, size);
+    slot->time = now_count();
     ++delivered_count;
     ++delivered_total;
     return TRUE;
@@ -342,9 +348,10 @@ static NTSTATUS filter_control(ULONG index, ULONG code, UCHAR* buffer, ULONG in_
 }
 
 /* Called with the lock held. */
-static NTSTATUS push_stroke(const testctl_push* push) {
+static NTSTATUS push_stroke(const testctl_push* push, LONGLONG* typed_at) {
     ULONG index;
     filter_device* dev;
+    *typed_at = now_count();
     if (push->device < 1 || push->device > TESTCTL_DEVICES) return STATUS_INVALID_PARAMETER;
     index = push->device - 1;
     dev = &devices[index];
@@ -504,6 +511,7 @@ static void reset_state(void) {
 
 static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out_size, ULONG_PTR* returned) {
     NTSTATUS status = STATUS_SUCCESS;
+    LONGLONG typed_at;
     KIRQL irql;
     ULONG i;
 
@@ -531,7 +539,12 @@ static NTSTATUS test_control(ULONG code, UCHAR* buffer, ULONG in_size, ULONG out
             status = STATUS_INVALID_PARAMETER;
             break;
         }
-        status = push_stroke((const testctl_push*)buffer);
+        status = push_stroke((const testctl_push*)buffer, &typed_at);
+        /* The buffer is shared with the output: the record was read first. */
+        if (NT_SUCCESS(status) && out_size >= sizeof typed_at) {
+            copy_bytes(buffer, &typed_at, sizeof typed_at);
+            *returned = sizeof typed_at;
+        }
         break;
     case TESTCTL_STATUS:
         if (out_size < sizeof(testctl_status)) {
@@ -657,6 +670,7 @@ static NTSTATUS dispatch_control(PDEVICE_OBJECT object, PIRP irp) {
     } else {
         status = filter_control(index, code, buffer, in_size, out_size, &returned, &names_event);
     }
+    note.time = now_count();
     note.done = NT_SUCCESS(status);
     note.returned = note.done ? (ULONG)returned : 0;
     note.handle_names_event = note.done && names_event;

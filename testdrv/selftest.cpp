@@ -678,6 +678,47 @@ void test_burst(testctl_link* link) {
     disconnect(&again);
 }
 
+int64_t counter_now() {
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart;
+}
+
+// The driver's times are read on the program's clock: each falls between the
+// program's readings before and after the request that made it.
+void test_times(testctl_link* link) {
+    const char* t = "times";
+    const int declared[] = {1, 2};
+    check(fresh(link, declared, 2), t, "reset and declare");
+    client one = connect(1);
+    set_filter(one.device, 0xFFFF);
+    int64_t typed = 0, unfiltered = 0;
+    int64_t before_push = counter_now();
+    check(testctl_push_key_timed(link, 1, 0x1E, 0, 0, &typed), t, "a timed push on a filtered keyboard");
+    int64_t after_push = counter_now();
+    check(before_push <= typed && typed <= after_push, t, "the push's time is the program's clock");
+    check(testctl_push_key_timed(link, 2, 0x30, 0, 0, &unfiltered), t, "a timed push on an unfiltered keyboard");
+    int64_t after_unfiltered = counter_now();
+    uint8_t record[12];
+    DWORD n = 0;
+    check(control(one.device, ctl_read, nullptr, 0, record, 12, &n) && n == 12, t, "read");
+    int64_t after_read = counter_now();
+    check(control(one.device, ctl_write, record, 12, nullptr, 0, &n), t, "write");
+    int64_t after_write = counter_now();
+    testctl_delivered got[8];
+    check(take_all(link, got, 8) == 2 && got[0].device == 2 && unfiltered <= got[0].time &&
+              got[0].time <= after_unfiltered && got[1].device == 1 && after_read <= got[1].time &&
+              got[1].time <= after_write,
+          t, "a delivered record's time is when it reached the system");
+    testctl_request requests[8];
+    int count = testctl_take_requests(link, requests, 8);
+    check(count == 4 && requests[2].code == ctl_read && after_unfiltered <= requests[2].time &&
+              requests[2].time <= after_read && requests[3].code == ctl_write && after_read <= requests[3].time &&
+              requests[3].time <= after_write,
+          t, "a request's time is when it was served");
+    disconnect(&one);
+}
+
 }  // namespace
 
 int main() {
@@ -700,6 +741,7 @@ int main() {
     test_id_change(&link);
     test_short_write(&link);
     test_burst(&link);
+    test_times(&link);
     testctl_status status = {};
     testctl_get_status(&link, &status);
     testctl_reset(&link);

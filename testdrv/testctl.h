@@ -10,6 +10,9 @@
 
 #define TESTCTL_DOS_NAME "\\\\.\\padmaptestctl"
 
+/* Times are counts of the performance counter (KeQueryPerformanceCounter),
+   the count a program's QueryPerformanceCounter gives at the same moment. */
+
 /* Device-control codes: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
 #define TESTCTL_CODE(function) ((0x22u << 16) | ((function) << 2))
 
@@ -25,7 +28,8 @@
 /* Types one stroke (input: testctl_push). On a device whose filter is non-zero
    the record is queued for the client and its input event set; otherwise it
    goes straight to the system. Fails for an undeclared device or when the
-   queue is full. */
+   queue is full. With an output buffer of 8 bytes or more it answers the
+   time the stroke was typed (int64_t). */
 #define TESTCTL_PUSH TESTCTL_CODE(0x902u)
 
 /* Reports the driver's state (output: testctl_status). */
@@ -136,6 +140,7 @@ typedef struct testctl_delivered {
     uint32_t device;
     uint32_t size; /* 12 or 24 */
     uint8_t record[TESTCTL_RECORD_MAX];
+    int64_t time; /* when the record reached the system */
 } testctl_delivered;
 
 enum testctl_request_kind {
@@ -153,6 +158,7 @@ typedef struct testctl_request {
     uint16_t filter;            /* set-filter with 2 or more input bytes: the first two, little-endian */
     uint8_t handle_names_event; /* set-event: the 8-byte field is zero above its low 4 bytes and names an event */
     uint8_t done;               /* the request succeeded */
+    int64_t time;               /* when the request was served; 0 for the marker */
 } testctl_request;
 
 #endif
