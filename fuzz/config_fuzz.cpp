@@ -47,6 +47,16 @@ void check_table() {
                         (i >= first_late_key && is_user_key(j)),
                     "two entries share a scan code");
         }
+        if (is_layer_switch(entry)) {
+            // A switch is its line's only output, and names a layer the file defines.
+            uint16_t out = entry.outputs[0];
+            bool names_layer = (out & 0xFF00) == switch_layer || (out & 0xFF00) == switch_toggle;
+            require(out == switch_all_off ||
+                        (names_layer && (out & 0xFF) < loaded.layer_count && loaded.layers[out & 0xFF].line != 0),
+                    "a switch names no layer the file defines");
+            require(entry.outputs[1] == 0, "a switch shares its line with other outputs");
+            continue;
+        }
         for (int k = 0; k < key_outputs; ++k) {
             require(entry.modifiers[k] <= 0xFF, "a modifier mask has high bits");
             // An output is only ever copied from an entry's code, and codes

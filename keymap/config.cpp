@@ -238,8 +238,13 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
     if (note->output_count != 1 || note->outputs[0].found >= 0 || note->outputs[0].modifiers != 0) return;
     uint16_t code = switch_output(layout, note->outputs[0].name);
     if (code == 0) return;
-    outputs->entries[note->entry].outputs[0] = code;
-    outputs->entries[note->entry].modifiers[0] = modifier_switch;
+    // A switch is the key's whole mapping: it merges with nothing a line
+    // before gave the key.
+    key_entry& entry = outputs->entries[note->entry];
+    std::memset(entry.outputs, 0, sizeof entry.outputs);
+    std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+    entry.outputs[0] = code;
+    entry.modifiers[0] = modifier_switch;
     note->outputs[0].found = output_switch;
     note->outputs[0].value = code;
 }
@@ -285,8 +290,9 @@ void drop_switches_to_nothing(config* layout) {
     for (int t = 0; t < count; ++t) {
         for (key_entry& entry : tables[t]->entries) {
             uint16_t out = entry.outputs[0];
-            if (!is_layer_switch(entry) || out >= switch_all_off) continue;
-            if (layout->layers[out & 0xFF].line == 0) entry.outputs[0] = 0;
+            if (!is_layer_switch(entry) || out >= switch_all_off || layout->layers[out & 0xFF].line != 0) continue;
+            entry.outputs[0] = 0;
+            entry.modifiers[0] = 0;
         }
     }
     for (scope_holds& holds : layout->holds) {
@@ -294,6 +300,7 @@ void drop_switches_to_nothing(config* layout) {
             uint16_t out = holds.lines[i].key.outputs[0];
             if (is_layer_switch(holds.lines[i].key) && out < switch_all_off && layout->layers[out & 0xFF].line == 0) {
                 holds.lines[i].key.outputs[0] = 0;
+                holds.lines[i].key.modifiers[0] = 0;
             }
         }
     }

@@ -64,7 +64,13 @@ std::string quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
-std::string sends_text(const key_table& table, const key_entry& entry) {
+std::string sends_text(const config& layout, const key_table& table, const key_entry& entry) {
+    if (is_layer_switch(entry)) {
+        uint16_t out = entry.outputs[0];
+        if (out >= switch_all_off) return "layers-off";
+        return std::string((out & 0xFF00) == switch_toggle ? "toggle(" : "layer(") + layout.layers[out & 0xFF].name +
+               ")";
+    }
     std::string text;
     append_output_list(table, entry, text);
     return text.empty() ? "nothing" : text;
@@ -313,6 +319,11 @@ void follow_outputs(checker* c, const line_note& note) {
     }
     if (scope != 0) return;
     key_entry& entry = c->result->table.entries[note.entry];
+    bool switches = note.output_count > 0 && note.outputs[0].found == output_switch;
+    if (is_layer_switch(entry) || switches) {
+        std::memset(entry.outputs, 0, sizeof entry.outputs);
+        std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+    }
     for (int i = 0; i < note.output_count; ++i) {
         const output_note& out = note.outputs[i];
         entry.modifiers[i] = out.modifiers;
@@ -388,7 +399,10 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
     bool rest_of_id_line = c->first_piece;
     c->first_piece = false;
     if (note->fate == line_applied && note->hold) {
-        // A hold line maps the key's hold, not its tap: no key line merges with it.
+        // A hold line maps the key's hold, not its tap: no key line merges
+        // with it. A '#' code of its claims a user entry as a key line's does.
+        follow_claim(c, *note);
+        if (note->claimed) c->claimed_on[note->entry] = line;
         check_outputs(c, line, text, *note);
         if (note->output_count > 0 && note->outputs[0].found == output_switch) {
             uint16_t value = note->outputs[0].value;
@@ -550,7 +564,7 @@ void check_whole_file(checker* c) {
         find(c, later.line,
              quoted(c->result->table.entries[later.entry].name) + " was mapped on line " +
                  std::to_string(c->first_line_of[later.scope][later.entry]) +
-                 " already: the two lines merge, and the key now sends " + sends_text(c->result->table, entry));
+                 " already: the two lines merge, and the key now sends " + sends_text(loaded, c->result->table, entry));
     }
     for (int s = 0; s < loaded.section_count; ++s) {
         bool maps = c->holds_in[s + 1];
@@ -573,7 +587,10 @@ void check_whole_file(checker* c) {
             // The loader drops such a switch: the key maps nothing.
             for (key_entry& entry : c->result->table.entries) {
                 bool names_it = entry.outputs[0] == (switch_layer | l) || entry.outputs[0] == (switch_toggle | l);
-                if (is_layer_switch(entry) && names_it) entry.outputs[0] = 0;
+                if (is_layer_switch(entry) && names_it) {
+                    entry.outputs[0] = 0;
+                    entry.modifiers[0] = 0;
+                }
             }
             continue;
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "keymap/config.h"
 #include "keymap/key_table.h"
 #include "keymap/output_text.h"
 #include "keymap/text.h"
@@ -91,6 +92,12 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     note->fate = line_applied;
     note->entry = index;
     key_entry* entry = &outputs_into->entries[index];
+    // A key whose mapping was a layer switch gets a mapping anew: a switch
+    // merges with nothing.
+    if (is_layer_switch(*entry)) {
+        std::memset(entry->outputs, 0, sizeof entry->outputs);
+        std::memset(entry->modifiers, 0, sizeof entry->modifiers);
+    }
 
     char* pos = space + 1;
     while (*pos == ' ') ++pos;
