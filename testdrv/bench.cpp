@@ -52,10 +52,6 @@ bool start_client(int argc, wchar_t** argv, const wchar_t* stdout_path, PROCESS_
     return start_with_output(argc, argv, stdout_path, CREATE_NEW_CONSOLE, started);
 }
 
-bool exited(HANDLE process) {
-    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-}
-
 // Waits until the client captures the pad with its event registered.
 const char* wait_for_capture(testctl_link* link, HANDLE process) {
     DWORD started = GetTickCount();

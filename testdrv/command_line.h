@@ -2,6 +2,7 @@
 #define PADMAP_TESTDRV_COMMAND_LINE_H
 
 #include <cstddef>
+#include <string>
 
 #include <windows.h>
 
@@ -22,5 +23,12 @@ bool append_quoted(wchar_t* line, size_t cap, const wchar_t* arg);
 // handle is closed already).
 bool start_with_output(int argc, const wchar_t* const* argv, const wchar_t* stdout_path, DWORD creation_flags,
                        PROCESS_INFORMATION* started);
+
+// Writes bytes as the whole content of the file at path (made anew).
+// Returns false when the file cannot be made or written.
+bool write_file(const wchar_t* path, const std::string& bytes);
+
+// True once the process has ended.
+bool exited(HANDLE process);
 
 #endif

@@ -44,14 +44,7 @@ int fail(const char* message) {
 }
 
 bool write_layout(const wchar_t* path, const char* output) {
-    std::string bytes = std::string("HID\\VID_1A86&PID_E026&MI_00\r\nF1 ") + output + "\r\n";
-    HANDLE file =
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    return CloseHandle(file) && ok;
+    return write_file(path, std::string("HID\\VID_1A86&PID_E026&MI_00\r\nF1 ") + output + "\r\n");
 }
 
 struct folder_run {

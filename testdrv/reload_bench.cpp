@@ -65,10 +65,6 @@ bool start_padmap(const wchar_t* program, const wchar_t* config, const wchar_t* 
     return start_with_output(2, argv, stdout_path, CREATE_NO_WINDOW, started);
 }
 
-bool exited(HANDLE process) {
-    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-}
-
 double now_ms() {
     static LARGE_INTEGER frequency = {};
     if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
@@ -79,16 +75,6 @@ double now_ms() {
 
 std::string layout(uint16_t output) {
     return std::string(pad_id_text) + "\r\nF1 " + (output == a_make_code ? "A" : "B") + "\r\n";
-}
-
-bool write_file(const wchar_t* path, const std::string& bytes) {
-    HANDLE file =
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    return CloseHandle(file) && ok;
 }
 
 // An editor's save: the file written over in place, or a new file beside it
