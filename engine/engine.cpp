@@ -198,8 +198,10 @@ void tap(engine* core, int device, const pressed_key& press, engine_actions* out
 }
 
 // Every pending key of the keyboard is held, oldest first: another key of it
-// went down.
-void hold_pending(engine* core, int device) {
+// went down. Returns whether any was.
+bool hold_pending(engine* core, int device) {
+    if (core->pending == 0) return false;
+    bool held = false;
     int count = 0;
     pressed_key* keys = keyboard_keys(&core->pressed, device, &count);
     for (;;) {
@@ -208,8 +210,9 @@ void hold_pending(engine* core, int device) {
             if (keys[i].state == press_pending && (oldest == nullptr || keys[i].order < oldest->order))
                 oldest = &keys[i];
         }
-        if (oldest == nullptr) return;
+        if (oldest == nullptr) return held;
         start_hold(core, device, oldest);
+        held = true;
     }
 }
 
@@ -220,10 +223,8 @@ void press_key(engine* core, int file, int device, const key_stroke& key, uint64
     uint16_t code = lookup_code(key);
     const config& layout = core->files[file].layout;
     found_entry found = look_up(core, file, device, code);
-    if (found.hold == nullptr) {
-        hold_pending(core, device);
-        found = look_up(core, file, device, code);
-    }
+    // The holds may turn layers on: the press is looked up again then.
+    if (found.hold == nullptr && hold_pending(core, device)) found = look_up(core, file, device, code);
     pressed_key* press =
         note_press(&core->pressed, device, code, found.entry, found.prefix, switch_layer_name(layout, found.entry));
     if (found.hold != nullptr && press != nullptr) {
