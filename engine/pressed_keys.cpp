@@ -35,9 +35,10 @@ pressed_key* note_press(pressed_keys* pressed, int device, uint16_t code, const 
     } else {
         std::memset(&key.entry, 0, sizeof key.entry);
     }
+    // Copied as it is scanned: a bounded memcpy of a few dozen bytes is
+    // compiled to a string instruction that costs more to start than this.
     size_t length = 0;
-    while (length + 1 < sizeof key.prefix && prefix[length] != 0) ++length;
-    std::memcpy(key.prefix, prefix, length);
+    for (; length + 1 < sizeof key.prefix && prefix[length] != 0; ++length) key.prefix[length] = prefix[length];
     key.prefix[length] = 0;
     std::strncpy(key.layer, layer, sizeof key.layer - 1);
     key.layer[sizeof key.layer - 1] = 0;

@@ -96,10 +96,16 @@ void put_name(stroke_log* log, const char* name) {
 }
 
 // What every line starts with, at most log_prefix_max bytes of it.
+// Copied as it is scanned: a prefix is a few dozen bytes, and a bounded copy
+// of it is compiled to a string instruction that costs more to start than
+// this loop takes in all.
 void put_line_start(stroke_log* log, const char* line_prefix) {
+    size_t room = log_capacity - log->length;
+    size_t limit = room < log_prefix_max ? room : log_prefix_max;
+    char* to = log->text + log->length;
     size_t count = 0;
-    while (count < log_prefix_max && line_prefix[count] != 0) ++count;
-    put(log, line_prefix, count);
+    for (; count < limit && line_prefix[count] != 0; ++count) to[count] = line_prefix[count];
+    log->length += count;
 }
 
 struct line_context {
