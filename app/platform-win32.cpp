@@ -329,6 +329,10 @@ bool os_window_program(uintptr_t window, char16_t* name, size_t cap) {
     return true;
 }
 
+published_keys* os_published_keys() {
+    return nullptr;
+}
+
 bool os_raise_priority() {
     return SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS) != FALSE;
 }

@@ -92,6 +92,13 @@ uintptr_t os_foreground_window();
 // the program cannot be asked (no window, or one of an elevated program).
 bool os_window_program(uintptr_t window, char16_t* name, size_t cap);
 
+// The table of output keys held down that padmapw's watcher reads when the
+// key loop's process ends without letting them go (engine/published_keys.h):
+// memory the watcher shares with this process when it is padmapw's key loop,
+// null otherwise (padmap.exe, a run without a watcher).
+struct published_keys;
+published_keys* os_published_keys();
+
 // SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS). Returns false when
 // refused; callers ignore it.
 bool os_raise_priority();

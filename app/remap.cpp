@@ -7,8 +7,10 @@
 #include "app/file_watch.h"
 #include "app/front.h"
 #include "app/key_loop.h"
+#include "app/platform.h"
 #include "console/console.h"
 #include "engine/engine.h"
+#include "engine/published_keys.h"
 #include "keymap/text.h"
 
 // Remap mode: the engine and what carries its decisions out on the driver,
@@ -30,6 +32,11 @@ struct remap_session {
     int waited_count;
     bool waits_known;
     bool polls;  // the wait's time limit is the slow poll's
+    // What the system took of the outputs, for padmapw's watcher; null when
+    // there is no watcher. Keys passed on are not in it: when the loop's
+    // process ends the driver lets their keyboard go, and their release
+    // reaches the system as typed.
+    published_keys* published;
 };
 
 namespace {
@@ -74,8 +81,20 @@ void carry_out(remap_session* remap) {
         stroke out = {};
         out.key = act.key;
         uint32_t bytes = 0;
+        // A press is listed before it reaches the system and a release
+        // taken off after: a process killed between the two leaves at worst
+        // a key listed that is up (released once more), never one down that
+        // is not listed.
+        bool listed = act.kind == action_send && remap->published != nullptr;
+        bool press = !(act.key.key_state & key_state_up);
+        if (listed && press) publish_sent(remap->published, act.device, act.key);
         if (send_stroke(run->set, act.device, &out, &bytes) < 1) {
             engine_send_refused(&remap->core, act, bytes, &remap->actions);
+            key_stroke up = act.key;
+            up.key_state |= key_state_up;
+            if (listed && press) publish_sent(remap->published, act.device, up);
+        } else if (listed && !press) {
+            publish_sent(remap->published, act.device, act.key);
         }
     }
     if (!remap->actions.log.empty()) log_line(run, remap->actions.log.data(), remap->actions.log.size());
@@ -216,6 +235,10 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->keyboards = nullptr;
     remap->waits_known = false;
     remap->polls = true;
+    // A loop started again after a crash starts from nothing held: the
+    // watcher released what the last one left.
+    remap->published = os_published_keys();
+    if (remap->published != nullptr) reset_published_keys(remap->published);
     reset_capture(&remap->capture);
     reset_front(&remap->front);
     if (!load_files(remap.get(), count, paths)) return 1;

@@ -87,6 +87,11 @@ uint64_t os_now_ms() {
     return sim_state().now_ms;
 }
 
+published_keys* os_published_keys() {
+    sim_model& model = sim_state();
+    return model.publishes_keys ? &model.published : nullptr;
+}
+
 bool os_raise_priority() {
     ++sim_state().priority_raises;
     return true;

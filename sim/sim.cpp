@@ -37,6 +37,14 @@ sim_model& sim_state() {
     return model;
 }
 
+void sim_publish_keys() {
+    sim_state().publishes_keys = true;
+}
+
+const published_keys* sim_published_keys() {
+    return &sim_state().published;
+}
+
 void sim_reset() {
     sim_model& model = sim_state();
     for (sim_device& device : model.devices) {
@@ -62,6 +70,8 @@ void sim_reset() {
     model.live_blocks = 0;
     model.last_error = 0;
     model.wait_fails = false;
+    model.publishes_keys = false;
+    reset_published_keys(&model.published);
     model.script.clear();
     model.script.shrink_to_fit();
     model.script_next = 0;

@@ -185,6 +185,13 @@ int sim_keyboard_watches();
 // padmap cannot learn whose it is). Each call brings a new window to the front.
 void sim_bring_to_front(const char* program);
 
+// From here until the reset os_published_keys answers a table of the
+// simulation's, as it answers padmapw's key loop; sim_published_keys is that
+// table, as the watcher reads it.
+void sim_publish_keys();
+struct published_keys;
+const published_keys* sim_published_keys();
+
 // Folder watches the program holds now (os_watch_folder), and the folder of
 // the index-th of them (UTF-8), or null.
 int sim_folder_watches();

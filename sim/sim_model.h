@@ -8,6 +8,7 @@
 
 #include "driver/device_set.h"
 #include "driver/os.h"
+#include "engine/published_keys.h"
 #include "sim/sim.h"
 
 // The simulated driver's state, shared by its two faces: the platform seam
@@ -92,7 +93,9 @@ struct sim_model {
     uint32_t windows_made;
     bool front_askable;  // its program can be asked
     std::u16string front_program;
-    bool frozen;  // the program is held: typing goes on without it
+    bool frozen;               // the program is held: typing goes on without it
+    bool publishes_keys;       // os_published_keys answers the table below
+    published_keys published;  // as a watcher's shared memory would hold it
 
     sim_failure failures[sim_max_failures];
     int failure_count;
