@@ -25,6 +25,7 @@ run_outcome run_key_loop(run_state* run, const stroke_handler& handler) {
         switch (wait.end) {
         case input_failed: return run_outcome{run_wait_failed, os_last_error()};
         case input_over: return run_outcome{run_input_over, 0};
+        case input_killed: return run_outcome{run_killed, 0};
         case input_woken: continue;
         case input_quiet:
             if (handler.mode == loop_remap) remap_quiet(handler.remap);

@@ -256,8 +256,11 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!os_unwatch_keyboards(remap->keyboards)) {
         log_line(run, keyboard_watch_left_line, sizeof keyboard_watch_left_line - 1);
     }
-    clear_actions(&remap->actions);
-    engine_stop(&remap->core, &remap->actions);
-    carry_out(remap.get());
+    // A killed process lets go of nothing: what it held is the watcher's.
+    if (outcome.end != run_killed) {
+        clear_actions(&remap->actions);
+        engine_stop(&remap->core, &remap->actions);
+        carry_out(remap.get());
+    }
     return end_run(run, outcome);
 }

@@ -24,6 +24,7 @@ enum run_end {
     run_input_over,   // the driver gives no more input: a replayed session's end
     run_wait_failed,  // the wait for input failed
     run_read_failed,  // a read of a stroke failed
+    run_killed,       // the simulated process was killed: the run ends at once, releasing nothing
 };
 
 struct run_outcome {

@@ -35,15 +35,9 @@ struct known_code {
 // The status codes a process ends with when it crashes or is stopped from
 // outside, as Windows names them.
 const known_code known_codes[] = {
-    {0xC0000005, "access violation"},
-    {0xC000001D, "illegal instruction"},
-    {0xC0000094, "integer division by zero"},
-    {0xC00000FD, "stack overflow"},
-    {0xC0000409, "stack buffer overrun"},
-    {0xC0000374, "heap corruption"},
-    {0xC0000017, "out of memory"},
-    {0xC000013A, "stopped by Ctrl+C"},
-    {0x40010004, "the debugger ended it"},
+    {0xC0000005, "access violation"}, {0xC000001D, "illegal instruction"},  {0xC0000094, "integer division by zero"},
+    {0xC00000FD, "stack overflow"},   {0xC0000409, "stack buffer overrun"}, {0xC0000374, "heap corruption"},
+    {0xC0000017, "out of memory"},    {0xC000013A, "stopped by Ctrl+C"},    {0x40010004, "the debugger ended it"},
     {0x80000003, "breakpoint"},
 };
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/published_keys.h"
 #include "driver/device_set.h"
+#include "engine/published_keys.h"
 
 // padmapw's watcher: what it does when the key loop's process ends other
 // than cleanly. The process is its platform's; these parts are the same on

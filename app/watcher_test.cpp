@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/sim.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
@@ -83,6 +87,80 @@ TEST(Restart, TheTableIsReleasedKeyByKeyOnItsKeyboard) {
     EXPECT_EQ(log, "it held no key\n");
     sim_set_sink(nullptr, nullptr);
     EXPECT_EQ(sim_open_handles(), 0);
+    sim_reset();
+}
+
+// Random sessions of a pad with layers and holds, its key loop killed at a
+// random point, the watcher's release, the loop started again and every key
+// let go: what reaches the system never releases an output that is not down
+// (a key passed on as typed aside), and at the end nothing is down.
+TEST(Restart, AKillAtAnyPointLeavesNothingHeldOnceTheWatcherReleased) {
+    const std::string config = write_config(
+        "HID\\VID_1A86&PID_E026\nhold-time 200\nF1 Esc\nhold F1 LCtrl\nhold F2 layer(nav)\nF3 toggle(nav)\n"
+        "F4 S-C-A\nF5 RAlt\nlayer nav\nF4 Left\nF5 C-Home\nF6 RShift\n");
+    const uint16_t keys[] = {0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40};
+    for (unsigned seed = 1; seed <= 150; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        std::vector<sim_typed> before, after;
+        std::map<uint16_t, bool> typed_down;
+        int length = static_cast<int>(random() % 40);
+        for (int i = 0; i < length; ++i) {
+            uint16_t key = keys[random() % 6];
+            if (random() % 5 == 0) {
+                sim_typed quiet = {1, {}, sim_typed_pause};
+                quiet.pause_ms = random() % 400;
+                before.push_back(quiet);
+                continue;
+            }
+            bool release = typed_down[key] && random() % 2;
+            typed_down[key] = !release;
+            before.push_back({1, stroke_of(key, release)});
+        }
+        before.push_back({0, {}, sim_typed_crash});
+        for (const auto& key : typed_down) {
+            if (key.second) after.push_back({1, stroke_of(key.first, true)});
+        }
+
+        sim_reset();
+        sim_declare_device(1, "HID\\VID_1A86&PID_E026");
+        sim_publish_keys();
+        program_run first = run_program(before, config);
+        ASSERT_TRUE(sim_killed());
+        sim_restart();
+        delivered released;
+        sim_set_sink(record, &released);
+        std::string log;
+        release_published(sim_published_keys(), &log);
+        sim_set_sink(nullptr, nullptr);
+        program_run second = run_program(after, config);
+
+        std::map<std::pair<uint16_t, uint16_t>, bool> down;  // (make code, E0) -> down on the system
+        auto reach = [&](const key_stroke& key, const char* when) {
+            auto code = std::make_pair(key.make_code, static_cast<uint16_t>(key.key_state & key_state_e0));
+            bool release = (key.key_state & key_state_up) != 0;
+            if (release && !down[code]) ADD_FAILURE() << when << " released " << std::hex << key.make_code;
+            down[code] = !release;
+        };
+        // The pad's own keys (passed on as typed, or a tap) are the
+        // keyboard's: their release comes as typed. No output is one of them.
+        auto passed = [&keys](const sim_typed& d) {
+            return d.key.make_code >= keys[0] && d.key.make_code <= keys[5] && !(d.key.key_state & key_state_e0);
+        };
+        for (const sim_typed& d : first.delivered) {
+            if (!passed(d)) reach(d.key, "the killed loop");
+        }
+        for (const std::string& line : released.strokes) {
+            unsigned device, make, state;
+            std::sscanf(line.c_str(), "%u %x %x", &device, &make, &state);
+            reach(key_stroke{static_cast<uint16_t>(make), static_cast<uint16_t>(state), 0}, "the watcher");
+        }
+        for (const sim_typed& d : second.delivered) {
+            if (!passed(d)) reach(d.key, "the new loop");
+        }
+        for (const auto& code : down) EXPECT_FALSE(code.second) << std::hex << code.first.first << " is left down";
+        if (HasFailure()) break;
+    }
     sim_reset();
 }
 

@@ -97,6 +97,10 @@ input_wait wait_for_input(device_set* set, const os_handle* others, int other_co
         result.end = input_over;
         return result;
     }
+    if (position == os_wait_killed) {
+        result.end = input_killed;
+        return result;
+    }
     if (position == os_wait_timeout) {
         result.end = input_quiet;
     } else if (position < count) {

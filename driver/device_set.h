@@ -63,6 +63,7 @@ enum input_end {
     input_other,   // one of the caller's other handles is signalled
     input_quiet,   // nothing happened within the time limit
     input_over,    // the simulated system's script has ended: nothing will ever come
+    input_killed,  // the simulated process is killed: end at once, releasing nothing
     input_failed,  // the wait failed (os_last_error says why), or there is nothing to wait for
 };
 

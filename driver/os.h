@@ -22,6 +22,10 @@ constexpr uint32_t os_wait_failed = 0xFFFFFFFF;
 // Never a Windows result: the simulated system's script has ended, nothing
 // more will ever be signalled.
 constexpr uint32_t os_wait_over = 0xFFFFFFFE;
+// Never a Windows result either: the simulated process is killed here. The
+// waiter ends at once, doing nothing a stop would do, as a killed process
+// does nothing more.
+constexpr uint32_t os_wait_killed = 0xFFFFFFFD;
 
 // CreateFileA(name, GENERIC_READ, no sharing, no security, OPEN_EXISTING, no
 // flags, no template). Returns os_invalid_handle when the open fails.

@@ -3,7 +3,9 @@
 
 #include "app/entry.h"
 #include "app/file_watch.h"
+#include "app/platform.h"
 #include "app/stop.h"
+#include "app/watcher.h"
 #include "console/console.h"
 #include "driver/control_codes.h"
 #include "driver/request_text.h"
@@ -170,8 +172,39 @@ bool draw_item(void* context, sim_typed* next) {
         break;
     case session_fail_wait: next->kind = sim_typed_fail_wait; break;
     case session_fail_read: next->kind = sim_typed_fail_read; break;
+    case session_crash: next->kind = sim_typed_crash; break;
     }
     return true;
+}
+
+// The exit code of a key loop the session kills, as Task Manager's End task
+// leaves it.
+constexpr uint32_t killed_exit_code = 1;
+
+// padmapw's watcher, after the session killed the key loop: the driver drops
+// what the dead process captured, the watcher releases what the loop's table
+// lists and says so, and the loop starts again a second later (the replay's
+// clock; padmapw waits as its restart line says). After the fifth end in ten
+// minutes it starts no more, and the rest of the session is typed on plain
+// keyboards. Returns the last run's status.
+int watch_key_loop(int status, int argc, const char16_t* const* argv, const padmap_log_output& log) {
+    restart_record restarts;
+    reset_restart_record(&restarts);
+    while (sim_killed()) {
+        sim_restart();
+        std::string said = loop_ended_line(killed_exit_code);
+        release_published(sim_published_keys(), &said);
+        int64_t delay = restart_delay(&restarts, os_now_ms());
+        said += restart_line(delay);
+        console_print(console_out, said.c_str());
+        if (delay < 0) {
+            sim_type_rest();
+            break;
+        }
+        sim_let_time_pass(1000);
+        status = padmap_run(argc, argv, log);
+    }
+    return status;
 }
 
 // The console's stop request, as Ctrl+C would make it.
@@ -344,7 +377,10 @@ int replay_main(int argc, char** argv) {
     // while so that a stop never hangs on a blocked console.
     padmap_log_output log = padmap_console_log();
     log.drain_limit_ms = -1;
-    int status = padmap_run(static_cast<int>(padmap_args.text.size()), padmap_args.argv.data(), log);
+    int padmap_argc = static_cast<int>(padmap_args.text.size());
+    sim_publish_keys();
+    int status = watch_key_loop(padmap_run(padmap_argc, padmap_args.argv.data(), log), padmap_argc,
+                                padmap_args.argv.data(), log);
 
     // padmap's process would end here, taking with it what it deliberately
     // left open after a failed load.

@@ -375,6 +375,13 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    if (word_is(directive, "crash")) {
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = session_crash;
+        out->kind = kind_item;
+        return;
+    }
+
     if (word_is(directive, "fail-wait") || word_is(directive, "fail-read")) {
         if (!at_line_end(&at, out)) return;
         out->item.kind = word_is(directive, "fail-wait") ? session_fail_wait : session_fail_read;

@@ -37,6 +37,9 @@
 //   replace CONFIG SOURCE      the same bytes go to a new file in CONFIG's
 //                              folder, which is then renamed over CONFIG
 //   remove CONFIG              CONFIG is deleted
+//   crash                      padmap's key loop ends at once, as a killed
+//                              process ends; padmap-replay then does what
+//                              padmapw's watcher does and starts it again
 //   front [PROGRAM]            a window of PROGRAM (a file name; the rest of
 //                              the line) comes to the front; without it, none
 //   refuse-write N             the driver refuses padmap's N-th write request
@@ -99,6 +102,7 @@ enum session_item_kind {
     session_front,         // a window of program id comes to the front (has_id false: none)
     session_fail_wait,     // padmap's wait fails as a driver that breaks fails it
     session_fail_read,     // padmap's next read of a stroke fails so
+    session_crash,         // padmap's key loop is killed; the watcher releases and starts it again
 };
 
 // One thing that happens on the user's side, in file order.

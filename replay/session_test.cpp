@@ -46,6 +46,8 @@ std::string read_strokes(const std::string& path) {
             std::snprintf(line, sizeof line, "%s\n", s.kind == session_freeze ? "freeze" : "thaw");
         } else if (s.kind == session_fail_wait || s.kind == session_fail_read) {
             std::snprintf(line, sizeof line, "%s\n", s.kind == session_fail_wait ? "fail-wait" : "fail-read");
+        } else if (s.kind == session_crash) {
+            std::snprintf(line, sizeof line, "crash\n");
         } else if (s.kind == session_id || s.kind == session_unnoticed_id) {
             std::snprintf(line, sizeof line, "%s %d %s\n", s.kind == session_id ? "id" : "unnoticed-id", s.device,
                           s.has_id ? s.id : "(none)");
@@ -134,6 +136,7 @@ TEST(SessionCheck, ReportsTheFirstErrorWithItsLine) {
         {"freeze 1\n", "1: unexpected '1' at the end of the line"},
         {"thaw all\n", "1: unexpected 'all' at the end of the line"},
         {"fail-wait now\n", "1: unexpected 'now' at the end of the line"},
+        {"crash 2\n", "1: unexpected '2' at the end of the line"},
         {"Freeze\n", "1: unknown directive 'Freeze'"},
         {"save\n", "1: missing configuration file"},
         {"save pad.cfg\n", "1: missing file to take the content from"},
@@ -211,7 +214,7 @@ TEST(SessionCheck, AcceptsGoodSessionsAndTypesTheirStrokes) {
         {"keyboard 2 first\nid 2 second  id\nid 2\nid 2 \nunnoticed-id 2 third\n", "2:first\n",
          "id 2 second  id\nid 2 (none)\nid 2 \nunnoticed-id 2 third\n"},
         {"keyboard 1\nfreeze\ntap 1 A\n  thaw \nfreeze\n", "1\n", "freeze\n1 1e 0 0\n1 1e 1 0\nthaw\nfreeze\n"},
-        {"keyboard 1\nfail-read\n fail-wait \n", "1\n", "fail-read\nfail-wait\n"},
+        {"keyboard 1\nfail-read\n fail-wait \ncrash\n", "1\n", "fail-read\nfail-wait\ncrash\n"},
         {"save pad.cfg " + own_path("content") + "\n  replace\t../pad.cfg " + own_path("content") + "\nremove pad.cfg\n", "",
          "save pad.cfg from " + own_path("content") + "\nreplace ../pad.cfg from " + own_path("content") +
              "\nremove pad.cfg\n"},

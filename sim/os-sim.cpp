@@ -225,6 +225,7 @@ uint32_t os_wait_for_any(uint32_t count, const os_handle* handles, uint32_t time
             model.quiet_left_ms = 0;
         }
         bool typed = sim_type_next();
+        if (model.killed) return os_wait_killed;
         if (model.wait_fails) {
             model.wait_fails = false;
             model.last_error = sim_failure_error;

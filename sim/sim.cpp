@@ -37,6 +37,28 @@ sim_model& sim_state() {
     return model;
 }
 
+bool sim_killed() {
+    return sim_state().killed;
+}
+
+void sim_restart() {
+    sim_model& model = sim_state();
+    model.killed = false;
+    for (sim_device& device : model.devices) {
+        device.filter = 0;
+        device.head = 0;
+        device.queued = 0;
+    }
+}
+
+void sim_let_time_pass(uint32_t ms) {
+    sim_state().now_ms += ms;
+}
+
+void sim_type_rest() {
+    while (sim_type_next()) {}
+}
+
 void sim_publish_keys() {
     sim_state().publishes_keys = true;
 }
@@ -70,6 +92,7 @@ void sim_reset() {
     model.live_blocks = 0;
     model.last_error = 0;
     model.wait_fails = false;
+    model.killed = false;
     model.publishes_keys = false;
     reset_published_keys(&model.published);
     model.script.clear();
@@ -408,6 +431,10 @@ bool sim_type_next() {
     }
     if (next.kind == sim_typed_front) {
         sim_bring_to_front(next.id);
+        return true;
+    }
+    if (next.kind == sim_typed_crash) {
+        sim_state().killed = true;
         return true;
     }
     if (next.kind == sim_typed_fail_wait) {

@@ -73,6 +73,8 @@ enum sim_typed_kind {
     sim_typed_fail_wait,     // the program's wait fails as a driver that breaks would fail it
     sim_typed_fail_read,     // the program's next read fails so: the lowest keyboard with a filter
                              // is signalled for it
+    sim_typed_crash,         // the program is killed: its wait answers os_wait_killed; sim_killed says
+                             // so until sim_restart
 };
 
 struct sim_typed {
@@ -184,6 +186,20 @@ int sim_keyboard_watches();
 // (null). A program that cannot be asked is "" (its window is there, but
 // padmap cannot learn whose it is). Each call brings a new window to the front.
 void sim_bring_to_front(const char* program);
+
+// True once the program was killed (sim_typed_crash), until sim_restart.
+bool sim_killed();
+// The killed program's process is gone: the driver drops every filter it
+// set (its keyboards type straight to the system) and the strokes it
+// captured but never read. The program may start again: the devices stay,
+// the script goes on where it stopped.
+void sim_restart();
+
+// Time passes while the program is not there (ms on its clock).
+void sim_let_time_pass(uint32_t ms);
+// What is left of the script happens with no program there: keyboards type
+// straight to the system.
+void sim_type_rest();
 
 // From here until the reset os_published_keys answers a table of the
 // simulation's, as it answers padmapw's key loop; sim_published_keys is that

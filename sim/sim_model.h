@@ -94,6 +94,7 @@ struct sim_model {
     bool front_askable;  // its program can be asked
     std::u16string front_program;
     bool frozen;               // the program is held: typing goes on without it
+    bool killed;               // sim_typed_crash happened: the wait answers os_wait_killed
     bool publishes_keys;       // os_published_keys answers the table below
     published_keys published;  // as a watcher's shared memory would hold it
 
