@@ -106,6 +106,7 @@ uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out)
         } else {
             file.candidate = true;
             file.id = fresh[i].configured_hardware_id;
+            if (core->programs_refused) file.echo += refuse_programs(&fresh[i]);
         }
     }
     share_keyboards(core, files);
