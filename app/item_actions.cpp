@@ -40,6 +40,7 @@ void carry_out_item(engine* core, const action& act, program_worker* worker, con
         return;
     }
     uint32_t total = static_cast<uint32_t>(2 * item->units);
-    uint32_t taken = os_type_text(item_units(items, *item), static_cast<size_t>(item->units), item_written(items, *item));
+    uint32_t taken =
+        os_type_text(item_units(items, *item), static_cast<size_t>(item->units), item_written(items, *item));
     if (taken < total) engine_text_short(core, act, taken, total, out);
 }

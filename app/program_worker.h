@@ -27,8 +27,7 @@ constexpr int program_queue_size = 16;
 
 // What starts one program (os_start_program, or a test's own): false with
 // the system's words in why.
-typedef bool (*program_starter)(item_kind kind, const char16_t* command, const char16_t* folder, char* why,
-                                size_t cap);
+typedef bool (*program_starter)(item_kind kind, const char16_t* command, const char16_t* folder, char* why, size_t cap);
 
 // Where a failed start is said: whole lines, from the worker's thread.
 typedef void (*program_report)(void* context, const char* text, size_t size);

@@ -620,8 +620,14 @@ std::string refuse_programs(config* layout) {
     for (int l = 0; l < layout->layer_count; ++l) {
         for (key_entry& entry : layout->layers[l].keys.entries) drop_program(&entry);
     }
+    // A hold that would start a program goes whole: the key is a plain key
+    // again, its tap (if any) sent at once.
     for (scope_holds& holds : layout->holds) {
-        for (int i = 0; i < holds.count; ++i) drop_program(&holds.lines[i].key);
+        int kept = 0;
+        for (int i = 0; i < holds.count; ++i) {
+            if (!is_program(holds.lines[i].key)) holds.lines[kept++] = holds.lines[i];
+        }
+        holds.count = kept;
     }
     std::string said;
     for (int i = 0; i < layout->items.count; ++i) {

@@ -18,8 +18,8 @@ enum item_kind : uint8_t {
     item_open,  // units are a URL, a file or a folder, opened as Explorer would
 };
 
-constexpr int max_items = 64;           // texts and programs of one file
-constexpr int item_units_room = 8192;   // the units of them all
+constexpr int max_items = 64;             // texts and programs of one file
+constexpr int item_units_room = 8192;     // the units of them all
 constexpr int item_written_room = 16384;  // their written forms, each with its terminator
 
 struct config_item {
