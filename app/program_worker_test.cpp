@@ -56,8 +56,7 @@ TEST(ProgramWorker, StartsEveryProgramHandedInOrderAndSaysWhichFailed) {
         std::u16string command = std::u16string(1, round % 7 == 0 ? u'x' : u'a') + std::u16string(1, u'0' + round % 10);
         // The queue may be full for a moment: the loop never waits, so a
         // refused hand-over is the loop's to say; this test hands it again.
-        while (!hand_program(worker, job(command))) {
-        }
+        while (!hand_program(worker, job(command))) {}
         expected.push_back(command + u"@dir");
     }
     EXPECT_TRUE(finish_program_worker(worker, 10000));
