@@ -427,7 +427,6 @@ uint64_t engine_deadline(const engine* core) {
 }
 
 void engine_file_replaced(engine* core, int file) {
-    drop_pending_items(core, file);
     name_sections(&core->files[file]);
     core->sections_known[file] = false;
 }

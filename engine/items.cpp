@@ -54,12 +54,18 @@ bool has_items(const key_entry& entry) {
 
 namespace {
 
-void drop_items(key_entry* entry) {
+void carry_entry_items(const config_items& from, config_items* into, key_entry* entry) {
     int kept = 0;
     for (int i = 0; i < key_outputs && entry->outputs[i] != 0; ++i) {
-        if (is_item_output(entry->outputs[i], entry->modifiers[i])) continue;
-        entry->outputs[kept] = entry->outputs[i];
-        entry->modifiers[kept++] = entry->modifiers[i];
+        uint16_t out = entry->outputs[i];
+        uint16_t modifiers = entry->modifiers[i];
+        if (is_item_output(out, modifiers)) {
+            const config_item* item = item_of(from, out, modifiers);
+            out = item != nullptr ? copy_item(into, from, *item) : 0;
+            if (out == 0) continue;
+        }
+        entry->outputs[kept] = out;
+        entry->modifiers[kept++] = modifiers;
     }
     for (int i = kept; i < key_outputs; ++i) {
         entry->outputs[i] = 0;
@@ -69,14 +75,15 @@ void drop_items(key_entry* entry) {
 
 }  // namespace
 
-void drop_pending_items(engine* core, int file) {
+void carry_items(engine* core, int file, config* fresh) {
+    const config_items& from = core->files[file].layout.items;
     for (int device = 1; device <= keyboard_count; ++device) {
         if (core->keyboard_file[device - 1] != file) continue;
         int count = 0;
         pressed_key* keys = keyboard_keys(&core->pressed, device, &count);
         for (int i = 0; i < count; ++i) {
-            drop_items(&keys[i].entry);
-            drop_items(&keys[i].hold);
+            carry_entry_items(from, &fresh->items, &keys[i].entry);
+            carry_entry_items(from, &fresh->items, &keys[i].hold);
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/actions.h"
+#include "keymap/config.h"
 #include "keymap/config_items.h"
 #include "keymap/key_table.h"
 
@@ -27,10 +28,11 @@ const config_item* item_asked(const engine* core, const action& act);
 // says so.
 void engine_text_short(engine* core, const action& act, uint32_t taken, uint32_t total, engine_actions* out);
 
-// The file was read again, and its texts and programs with it: those of the
-// keys down on its keyboards are dropped (a pending key's tap or hold acts
-// without them). Their other outputs stay.
-void drop_pending_items(engine* core, int file);
+// The file's layout is about to be replaced by fresh: the texts and programs
+// of the keys down on its keyboards are copied into fresh's items (a
+// pending key's tap or hold still acts by the layout of its press). One for
+// which fresh has no room left is dropped.
+void carry_items(engine* core, int file, config* fresh);
 
 // Whether the entry has a text or a program among its outputs.
 bool has_items(const key_entry& entry);

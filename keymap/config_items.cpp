@@ -110,3 +110,19 @@ void program_span(const char16_t* rest, size_t rest_count, size_t* from, size_t*
 uint16_t add_program(config_items* items, item_kind kind, const char16_t* command, size_t count) {
     return add_item(items, kind, command, count, command, count);
 }
+
+uint16_t copy_item(config_items* items, const config_items& from, const config_item& item) {
+    if (items->count == max_items || items->units_used + item.units > item_units_room) return 0;
+    const char* written = item_written(from, item);
+    size_t bytes = std::strlen(written) + 1;
+    if (items->written_used + bytes > static_cast<size_t>(item_written_room)) return 0;
+    config_item& copy = items->list[items->count];
+    copy = item;
+    copy.units_at = items->units_used;
+    copy.written_at = items->written_used;
+    std::memcpy(items->units + items->units_used, item_units(from, item), static_cast<size_t>(item.units) * 2);
+    std::memcpy(items->written + items->written_used, written, bytes);
+    items->units_used += item.units;
+    items->written_used += static_cast<int>(bytes);
+    return static_cast<uint16_t>(++items->count);
+}

@@ -78,4 +78,8 @@ void program_span(const char16_t* rest, size_t rest_count, size_t* from, size_t*
 // its output, or 0 when no room is left.
 uint16_t add_program(config_items* items, item_kind kind, const char16_t* command, size_t count);
 
+// Stores a copy of an item of another file's (from) in items; returns its
+// output there, or 0 when no room is left.
+uint16_t copy_item(config_items* items, const config_items& from, const config_item& item);
+
 #endif
