@@ -6,8 +6,11 @@
 #include "app/capture.h"
 #include "app/file_watch.h"
 #include "app/front.h"
+#include "app/item_actions.h"
 #include "app/key_loop.h"
 #include "app/platform.h"
+#include "app/platform_items.h"
+#include "app/program_worker.h"
 #include "console/console.h"
 #include "engine/engine.h"
 #include "engine/published_keys.h"
@@ -37,6 +40,8 @@ struct remap_session {
     // process ends the driver lets their keyboard go, and their release
     // reaches the system as typed.
     published_keys* published;
+    program_worker* programs;
+    std::u16string folders[max_config_files];  // each file's folder: its programs' working folder
 };
 
 namespace {
@@ -50,10 +55,32 @@ bool load_files(remap_session* remap, int count, const char16_t* const* paths) {
         shown[i] = utf8_text(paths[i]);
         if (count > 1) console_printf(console_out, "%s:\n", shown[i].c_str());
         if (!load_config(paths[i], &remap->core.files[i].layout)) return false;
+        remap->folders[i] = folder_of(paths[i]);
     }
     start_engine(&remap->core, count, shown);
+    // A file any program of the user can write must not start programs as
+    // administrator.
+    if (os_elevated()) {
+        remap->core.programs_refused = true;
+        for (int i = 0; i < count; ++i) {
+            std::string said = refuse_programs(&remap->core.files[i].layout);
+            if (said.empty()) continue;
+            if (count > 1) console_printf(console_out, "%s:\n", shown[i].c_str());
+            console_write(console_out, said.data(), said.size());
+        }
+    }
     return true;
 }
+
+// A start that failed, said from the worker's thread: the log writer takes
+// text from any thread.
+void report_program(void* context, const char* text, size_t size) {
+    log_line(static_cast<run_state*>(context), text, size);
+}
+
+// How long the end of a run waits for programs still to be started.
+constexpr int program_finish_ms = 2000;
+constexpr char program_worker_left_line[] = "a program was still starting; padmap goes on without waiting for it\n";
 
 // Two files for one keyboard is a mistake: which one would it follow?
 bool ids_distinct(const engine& core) {
@@ -76,6 +103,10 @@ void carry_out(remap_session* remap) {
         const action& act = remap->actions.list[i];
         if (act.kind == action_filter) {
             apply_filter(run->set, &remap->capture, act.device, act.filter);
+            continue;
+        }
+        if (act.kind == action_item) {
+            carry_out_item(&remap->core, act, remap->programs, remap->folders, &remap->actions);
             continue;
         }
         stroke out = {};
@@ -232,6 +263,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
         return 1;
     }
     remap->run = run;
+    remap->programs = nullptr;
     remap->keyboards = nullptr;
     remap->waits_known = false;
     remap->polls = true;
@@ -245,6 +277,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!ids_distinct(remap->core)) return 1;
     if (!driver_usable(run)) return 1;
     start_log(run);
+    remap->programs = start_program_worker(os_start_program, report_program, run);
     check_every_keyboard(remap.get());
     remap->keyboards = os_watch_keyboards();
     std::string said;
@@ -261,6 +294,9 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
         clear_actions(&remap->actions);
         engine_stop(&remap->core, &remap->actions);
         carry_out(remap.get());
+    }
+    if (!finish_program_worker(remap->programs, program_finish_ms)) {
+        log_line(run, program_worker_left_line, sizeof program_worker_left_line - 1);
     }
     return end_run(run, outcome);
 }

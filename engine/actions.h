@@ -7,13 +7,15 @@
 #include "keymap/key_stroke.h"
 
 // What the engine asks of the loop around it, in the order it is to be done:
-// strokes to send and filters to set; then the log text, handed on after
-// the last of them.
+// strokes to send, filters to set, texts to type and programs to start; then
+// the log text, handed on after the last of them.
 
 enum action_kind : uint8_t {
     action_send,    // key goes to keyboard device: an output padmap holds until it sends its release
     action_pass,    // key goes on to device as it was typed
     action_filter,  // keyboard device's capture filter becomes filter
+    action_item,    // item of file's items is typed (a text) or handed to be started (a program),
+                    // for a key of keyboard device
 };
 
 struct action {
@@ -21,6 +23,8 @@ struct action {
     uint8_t device;
     uint16_t filter;
     key_stroke key;
+    int16_t file;
+    uint16_t item;  // the item's output: 1 + its place among the file's items
 };
 
 // The capture filters: every stroke of a keyboard, or none of them.
@@ -49,15 +53,20 @@ inline void add_action(engine_actions* out, const action& act) {
 }
 
 inline void add_send(engine_actions* out, int device, const key_stroke& key) {
-    add_action(out, action{action_send, static_cast<uint8_t>(device), 0, key});
+    add_action(out, action{action_send, static_cast<uint8_t>(device), 0, key, 0, 0});
 }
 
 inline void add_pass(engine_actions* out, int device, const key_stroke& key) {
-    add_action(out, action{action_pass, static_cast<uint8_t>(device), 0, key});
+    add_action(out, action{action_pass, static_cast<uint8_t>(device), 0, key, 0, 0});
 }
 
 inline void add_filter(engine_actions* out, int device, uint16_t filter) {
-    add_action(out, action{action_filter, static_cast<uint8_t>(device), filter, key_stroke{}});
+    add_action(out, action{action_filter, static_cast<uint8_t>(device), filter, key_stroke{}, 0, 0});
+}
+
+inline void add_item_action(engine_actions* out, int device, int file, uint16_t item) {
+    add_action(out,
+               action{action_item, static_cast<uint8_t>(device), 0, key_stroke{}, static_cast<int16_t>(file), item});
 }
 
 #endif

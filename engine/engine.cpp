@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/items.h"
 #include "keymap/text.h"
 
 namespace {
@@ -163,7 +164,9 @@ void act(engine* core, int device, const key_stroke& key, const key_entry& entry
         return;
     }
     stroke_log log;
-    translate_entry(&entry, key, output_target{device, &core->outputs, out}, prefix, &log);
+    int file = core->keyboard_file[device - 1];
+    const config_items* items = file >= 0 ? &core->files[file].layout.items : nullptr;
+    translate_entry(&entry, key, output_target{device, &core->outputs, out, items, file, repeat}, prefix, &log);
     out->log.append(log.text, log.length);
 }
 
@@ -304,6 +307,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     for (keyboard_layers& on : core->layers) reset_layers(&on);
     core->presses = 0;
     core->pending = 0;
+    core->programs_refused = false;
     core->out = nullptr;
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);

@@ -41,6 +41,8 @@ struct engine {
     uint32_t presses;                        // the presses of keys with a hold, counted
     int pending;                             // the keys pending now, on every keyboard
     engine_actions* out;                     // where the event in hand asks for actions
+    bool programs_refused;                   // padmap runs with administrator rights: a file read again
+                                             // loses its run and open lines
     std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
     int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];

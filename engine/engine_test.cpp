@@ -19,16 +19,20 @@ namespace {
 //   "front NAME"   the program in front ("-": none)
 //   "save F TEXT"  file F read again with TEXT ("!": unreadable)
 //   "refuse"       the driver did not take the last send
+//   "elevated"     padmap runs with administrator rights from here
 //   "stop"
 // and the actions each gives, one line each: "send D CODE STATE", "pass D
-// CODE STATE", "filter D FILTER", then the log text as it is.
+// CODE STATE", "filter D FILTER", "item D FILE ITEM", then the log text as
+// it is.
 std::string describe(const engine_actions& out) {
     std::string text;
     for (int i = 0; i < out.count; ++i) {
         const action& a = out.list[i];
         char line[64];
         const char* kind = a.kind == action_send ? "send" : a.kind == action_pass ? "pass" : "filter";
-        if (a.kind == action_filter) {
+        if (a.kind == action_item) {
+            std::snprintf(line, sizeof line, "item %d %d %d\n", a.device, a.file, a.item);
+        } else if (a.kind == action_filter) {
             std::snprintf(line, sizeof line, "%s %d %x\n", kind, a.device, a.filter);
         } else {
             std::snprintf(line, sizeof line, "%s %d %04x %04x\n", kind, a.device, a.key.make_code, a.key.key_state);
@@ -110,6 +114,8 @@ std::string happen(engine_run* run, const std::string& event) {
         engine_time(core, run->now, &run->out);
     } else if (event == "refuse") {
         engine_send_refused(core, run->last_send, 0, &run->out);
+    } else if (event == "elevated") {
+        core->programs_refused = true;
     } else if (event == "stop") {
         engine_stop(core, &run->out);
     } else {
@@ -140,8 +146,43 @@ const char layered[] =
     "PAD\nF12 layer(nav)\nF11 toggle(media)\nF10 layers-off\nF1 C-C\n"
     "layer nav\nF1 Left\nlayer media\nF1 VolumeUp\nF2 VolumeUp\n";
 
+const char items[] = "PAD\nF1 C-A,\"hi, you\",Enter\nF2 run app.exe --go\nhold F3 open notes.txt\nF3 \"t\"\n";
+
 // clang-format off
 const engine_case cases[] = {
+    {"keys and a text go in the list's order; a repeat types nothing again, nor does the release", {items},
+     {{"down 1 3b PAD", "send 1 001d 0000\nsend 1 001e 0000\nsend 1 001d 0001\nitem 1 0 1\nsend 1 001c 0000\n"
+                        "DOWN pressed key=F1 003b -> 001e: lCdown-001e down-lCup-\n"
+                        "DOWN pressed key=F1 003b -> \"hi, you\": typed\nDOWN pressed key=F1 003b -> 001c: 001c down-\n"},
+      {"down 1 3b PAD", "send 1 001d 0000\nsend 1 001e 0000\nsend 1 001d 0001\nsend 1 001c 0000\n"
+                        "DOWN pressed key=F1 003b -> 001e: lCdown-001e down-lCup-\n"
+                        "DOWN pressed key=F1 003b -> \"hi, you\": repeat, nothing to do\n"
+                        "DOWN pressed key=F1 003b -> 001c: 001c down-\n"},
+      {"up 1 3b PAD", "send 1 001e 0001\nsend 1 001c 0001\nUP remapping pressed key=F1 003b -> 001e: 001e up\n"
+                      "UP remapping pressed key=F1 003b -> \"hi, you\": nothing to do\n"
+                      "UP remapping pressed key=F1 003b -> 001c: 001c up\n"}}},
+    {"a program starts at the first press only; a hold's program when held, the tap's text at a tap", {items},
+     {{"down 1 3c PAD", "item 1 0 2\nDOWN pressed key=F2 003c -> run app.exe --go: handed to be started\n"},
+      {"down 1 3c PAD", "DOWN pressed key=F2 003c -> run app.exe --go: repeat, nothing to do\n"},
+      {"up 1 3c PAD", "UP remapping pressed key=F2 003c -> run app.exe --go: nothing to do\n"},
+      {"down 1 3d PAD", ""}, {"up 1 3d PAD", "item 1 0 4\ntap: DOWN pressed key=F3 003d -> \"t\": typed\n"
+                                               "tap: UP remapping pressed key=F3 003d -> \"t\": nothing to do\n"},
+      {"down 1 3d PAD", ""}, {"wait 300", "item 1 0 3\nhold: DOWN pressed key=F3 003d -> open notes.txt: handed to be started\n"}}},
+    {"a save while a key is pending: its tap types what its press found; the next press the new text", {items},
+     {{"down 1 3d PAD", ""}, {"save 0 PAD\nF3 \"new\"\n", "reloaded f0.cfg\nF3->\"new\"\n"},
+      {"up 1 3d PAD", "item 1 0 2\ntap: DOWN pressed key=F3 003d -> \"t\": typed\n"
+                      "tap: UP remapping pressed key=F3 003d -> \"t\": nothing to do\n"},
+      {"down 1 3d PAD", "item 1 0 1\nDOWN pressed key=F3 003d -> \"new\": typed\n"}}},
+    {"with administrator rights a save's run and open lines are refused: the key passes on", {items},
+     {{"elevated", ""},
+      {"save 0 PAD\nF2 run app.exe\nF3 A\nhold F3 open x\n",
+       "reloaded f0.cfg\nF2->run app.exe\nF3->A\nhold F3->open x\n"
+       "line 2: 'run app.exe' is refused: padmap runs with administrator rights, and a file any program of yours can "
+       "write must not start programs as administrator\n"
+       "line 4: 'open x' is refused: padmap runs with administrator rights, and a file any program of yours can "
+       "write must not start programs as administrator\n"},
+      {"down 1 3c PAD", "pass 1 003c 0000\nbypassing key 003c\n"},
+      {"down 1 3d PAD", "send 1 001e 0000\nDOWN pressed key=F3 003d -> 001e: 001e down-\n"}}},
     {"a keyboard is captured when a file names it or its id is unknown", {pad},
      {{"kbd 1 MAIN", "filter 1 0\n"}, {"kbd 2 PAD", "filter 2 ffff\n"}, {"kbd 3 -", "filter 3 ffff\n"},
       {"kbd 4 pad", "filter 4 0\n"}, {"kbd 0 PAD", ""}, {"kbd 11 PAD", ""}}},

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/items.h"
 #include "keymap/config_check.h"
 
 namespace {
@@ -106,6 +107,7 @@ uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out)
         } else {
             file.candidate = true;
             file.id = fresh[i].configured_hardware_id;
+            if (core->programs_refused) file.echo += refuse_programs(&fresh[i]);
         }
     }
     share_keyboards(core, files);
@@ -122,6 +124,7 @@ uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out)
             continue;
         }
         id_changed = id_changed || !names_keyboard(file.layout, fresh[i].configured_hardware_id);
+        carry_items(core, i, &fresh[i]);
         std::memcpy(&file.layout, &fresh[i], sizeof file.layout);
         engine_file_replaced(core, i);
         replaced |= 1u << i;

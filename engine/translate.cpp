@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/items.h"
 #include "keymap/key_table.h"
 #include "keymap/output_text.h"
 
@@ -66,6 +67,8 @@ constexpr size_t down_line_size = head_size(length(down_prefix)) + modifier_bits
 constexpr size_t worst_log_size =
     larger(bypass_line_size, larger(up_line_size, down_line_size) * key_outputs) + log_prefix_max * key_outputs;
 
+constexpr size_t item_line_size = head_size(length(down_prefix)) - hex_width + item_shown_bytes + 40;
+static_assert(item_line_size <= down_line_size, "an item's line is no longer than a key's");
 static_assert(worst_log_size <= log_capacity, "the log of one stroke always fits its buffer");
 
 void put(stroke_log* log, const char* text, size_t count) {
@@ -171,6 +174,34 @@ void press_output(stroke_log* log, const line_context& line, uint16_t out, uint1
     put_text(log, line_end);
 }
 
+// A text or a program: at the first press it is asked for; its line names it
+// in place of a key's code.
+void item_output(stroke_log* log, const line_context& line, uint16_t out, uint16_t modifiers, bool release) {
+    const output_target& target = line.target;
+    const config_item* item = item_of(*target.items, out, modifiers);
+    if (item == nullptr) return;
+    put_line_start(log, line.line_prefix);
+    if (release) {
+        put_text(log, up_prefix);
+    } else {
+        put_text(log, down_prefix);
+    }
+    put_name(log, line.entry->name);
+    put_text(log, name_gap);
+    put_hex(log, line.received);
+    put_text(log, code_gap);
+    char shown[item_shown_bytes + 1];
+    size_t count = show_item(*target.items, *item, shown);
+    put(log, shown, count);
+    put_text(log, head_end);
+    const char* effect = release                   ? "nothing to do\n"
+                         : target.repeat           ? "repeat, nothing to do\n"
+                         : item->kind == item_text ? "typed\n"
+                                                   : "handed to be started\n";
+    put(log, effect, std::strlen(effect));
+    if (!release && !target.repeat) add_item_action(target.out, target.device, target.file, out);
+}
+
 }  // namespace
 
 void log_pass_through(const key_stroke& key, const char* prefix, stroke_log* log) {
@@ -207,7 +238,9 @@ translate_result translate_entry(const key_entry* found, const key_stroke& key, 
     const line_context line = {target, prefix, &entry, key.make_code, key.extra_info};
     const bool release = (key.key_state & key_state_up) != 0;
     for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
-        if (release) {
+        if (target.items != nullptr && is_item_output(entry.outputs[i], entry.modifiers[i])) {
+            item_output(log, line, entry.outputs[i], entry.modifiers[i], release);
+        } else if (release) {
             release_output(log, line, entry.outputs[i]);
         } else {
             press_output(log, line, entry.outputs[i], entry.modifiers[i]);

@@ -4,15 +4,21 @@
 #include <cstddef>
 
 #include "engine/held_outputs.h"
+#include "keymap/config_items.h"
 #include "keymap/key_stroke.h"
 #include "keymap/key_table.h"
 
 // Where a translated stroke's outputs go: to the keyboard it came from, noted
-// among what padmap holds on the system.
+// among what padmap holds on the system. Texts and programs are the items of
+// file (null items: the table has none, and no output is one); they act at
+// a key's first press, not at its repeats.
 struct output_target {
     int device;
     held_outputs* held;
     engine_actions* out;
+    const config_items* items = nullptr;
+    int file = -1;
+    bool repeat = false;
 };
 
 enum translate_result { translate_pass_through, translate_consumed };

@@ -20,6 +20,7 @@ void reset_config(config* into) {
     memset(into->holds, 0, sizeof into->holds);
     into->hold_time_ms = default_hold_time_ms;
     into->hold_time_line = 0;
+    reset_items(&into->items);
 }
 
 const hold_line* hold_for_code(const config& layout, int scope, uint16_t code) {
@@ -249,13 +250,81 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
     note->outputs[0].value = code;
 }
 
+// A line of one output "run" or "open" followed by a command: the program
+// goes into the entry, its whole mapping.
+void apply_program(config* layout, key_table* outputs, const char* line, const char16_t* wide, long number,
+                   line_note* note) {
+    const output_note& word = note->outputs[0];
+    bool is_word = std::strcmp(word.name, "run") == 0 || std::strcmp(word.name, "open") == 0;
+    if (note->output_count != 1 || word.modifiers != 0 || note->ended_by == ',' || !is_word) return;
+    item_kind kind = word.name[0] == 'r' ? item_run : item_open;
+    note->program = kind;
+    if (note->ended_by != ' ') return;
+    size_t rest_at = static_cast<size_t>(note->rest - line);
+    size_t total = std::char_traits<char16_t>::length(wide);
+    size_t from = 0;
+    size_t count = 0;
+    program_span(wide + rest_at, total - rest_at, &from, &count);
+    uint16_t value = count > 0 ? add_program(&layout->items, kind, wide + rest_at + from, count) : 0;
+    if (value == 0) return;
+    config_item& item = layout->items.list[value - 1];
+    item.line = number;
+    key_entry& entry = outputs->entries[note->entry];
+    std::memset(entry.outputs, 0, sizeof entry.outputs);
+    std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+    entry.outputs[0] = value;
+    entry.modifiers[0] = modifier_switch | modifier_item;
+    note->outputs[0].found = output_item;
+    note->outputs[0].value = value;
+    note->command = item_written(layout->items, item);
+    note->program_kept = true;
+    note->ended_by = '\n';
+    note->rest = "";
+}
+
+// The outputs of an applied line written as texts ("...") become texts: line
+// is the 8-bit piece the notes point into, wide its units as UTF-16.
+void apply_items(config* layout, key_table* outputs, const char* line, const char16_t* wide, long number,
+                 line_note* note) {
+    if (note->fate != line_applied) return;
+    apply_program(layout, outputs, line, wide, number, note);
+    if (note->program >= 0) return;
+    key_entry& entry = outputs->entries[note->entry];
+    for (int i = 0; i < note->output_count; ++i) {
+        output_note& out = note->outputs[i];
+        if (out.name[0] != '"') continue;
+        if (out.modifiers != 0) {
+            out.problem = "a text takes no modifier prefix";
+            continue;
+        }
+        size_t count = std::strlen(out.name);
+        const char16_t* token = wide + (out.name - line);
+        out.problem = text_problem(token, count);
+        if (out.problem != nullptr) continue;
+        uint16_t value = add_text(&layout->items, token, count);
+        if (value == 0) {
+            out.problem = "this file has no room for another text or program";
+            continue;
+        }
+        layout->items.list[value - 1].line = number;
+        entry.outputs[i] = value;
+        entry.modifiers[i] = modifier_item;
+        out.found = output_item;
+        out.value = value;
+        out.token = item_written(layout->items, layout->items.list[value - 1]);
+    }
+}
+
 // A "hold KEY OUTPUTS" line: its outputs go into the scope's holds, read as
-// a key line's are. A later hold line of the key merges into the first.
-void apply_hold_line(config* layout, int scope, char* line, long number, key_table* scratch, line_note* note) {
+// a key line's are. A later hold line of the key merges into the first; a
+// program merges with nothing.
+void apply_hold_line(config* layout, int scope, char* line, const char16_t* wide, long number, key_table* scratch,
+                     line_note* note) {
     apply_mapping_line(&layout->keys, scratch, line + 5, note);
     note->hold = true;
     if (note->fate != line_applied) return;
     apply_switch(layout, scratch, note);
+    apply_items(layout, scratch, line, wide, number, note);
     key_entry& outputs = scratch->entries[note->entry];
     scope_holds& holds = layout->holds[scope];
     hold_line* kept = nullptr;
@@ -271,6 +340,10 @@ void apply_hold_line(config* layout, int scope, char* line, long number, key_tab
         std::memset(kept->key.modifiers, 0, sizeof kept->key.modifiers);
     }
     note->hold_kept = kept != nullptr;
+    if (kept != nullptr && (is_program(outputs) || is_program(kept->key))) {
+        std::memset(kept->key.outputs, 0, sizeof kept->key.outputs);
+        std::memset(kept->key.modifiers, 0, sizeof kept->key.modifiers);
+    }
     for (int i = 0; kept != nullptr && i < key_outputs; ++i) {
         if (outputs.outputs[i] == 0 && outputs.modifiers[i] == 0) continue;
         kept->key.outputs[i] = outputs.outputs[i];
@@ -320,6 +393,9 @@ void note_only(const char* line, line_note* note, line_fate fate) {
     note->hold = false;
     note->hold_kept = false;
     note->hold_time = -1;
+    note->program = -1;
+    note->command = "";
+    note->program_kept = false;
 }
 
 config_outcome load_from(byte_source source, config* into, const config_listener* listener) {
@@ -373,7 +449,7 @@ config_outcome load_from(byte_source source, config* into, const config_listener
             }
         } else if (line_start && is_hold_line(line)) {
             int scope = layer >= 0 ? 1 + max_sections + layer : section + 1;
-            apply_hold_line(into, scope, line, number, scratch.get(), &note);
+            apply_hold_line(into, scope, line, wide, number, scratch.get(), &note);
             note.layer = layer;
         } else {
             key_table* outputs = layer >= 0     ? &into->layers[layer].keys
@@ -381,6 +457,7 @@ config_outcome load_from(byte_source source, config* into, const config_listener
                                                 : &into->keys;
             apply_mapping_line(&into->keys, outputs, line, &note);
             if (note.fate == line_applied) apply_switch(into, outputs, &note);
+            apply_items(into, outputs, line, wide, number, &note);
             note.layer = layer;
         }
         note.section = section;
@@ -437,10 +514,15 @@ std::string echo_text(const line_note* note) {
     if (note->fate == line_hold_time && note->hold_time > 0)
         return "hold-time " + std::to_string(note->hold_time) + "\n";
     if (note->fate != line_applied || (note->hold && !note->hold_kept)) return text;
+    std::string hold = note->hold ? "hold " : "";
+    if (note->program_kept) {
+        return hold + note->key_token + "->" + program_word(static_cast<item_kind>(note->program)) + " " +
+               note->command + "\n";
+    }
     for (int i = 0; i < note->output_count; ++i) {
         const output_note& out = note->outputs[i];
-        if (out.found < 0 && out.found != output_switch) continue;
-        text += std::string(note->hold ? "hold " : "") + note->key_token + "->" + out.token + "\n";
+        if (out.found < 0 && out.found != output_switch && out.found != output_item) continue;
+        text += hold + note->key_token + "->" + out.token + "\n";
     }
     return text;
 }
@@ -518,4 +600,43 @@ bool names_keyboard(const config& layout, const char16_t* id) {
         if (named[i] == 0) return true;
     }
     return false;
+}
+
+namespace {
+
+void drop_program(key_entry* entry) {
+    if (!is_program(*entry)) return;
+    std::memset(entry->outputs, 0, sizeof entry->outputs);
+    std::memset(entry->modifiers, 0, sizeof entry->modifiers);
+}
+
+}  // namespace
+
+std::string refuse_programs(config* layout) {
+    for (key_entry& entry : layout->keys.entries) drop_program(&entry);
+    for (int s = 0; s < layout->section_count; ++s) {
+        for (key_entry& entry : layout->sections[s].keys.entries) drop_program(&entry);
+    }
+    for (int l = 0; l < layout->layer_count; ++l) {
+        for (key_entry& entry : layout->layers[l].keys.entries) drop_program(&entry);
+    }
+    // A hold that would start a program goes whole: the key is a plain key
+    // again, its tap (if any) sent at once.
+    for (scope_holds& holds : layout->holds) {
+        int kept = 0;
+        for (int i = 0; i < holds.count; ++i) {
+            if (!is_program(holds.lines[i].key)) holds.lines[kept++] = holds.lines[i];
+        }
+        holds.count = kept;
+    }
+    std::string said;
+    for (int i = 0; i < layout->items.count; ++i) {
+        const config_item& item = layout->items.list[i];
+        if (item.kind == item_text) continue;
+        said += "line " + std::to_string(item.line) + ": '" + program_word(item.kind) + " " +
+                item_written(layout->items, item) +
+                "' is refused: padmap runs with administrator rights, and a file any program of yours can write "
+                "must not start programs as administrator\n";
+    }
+    return said;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "keymap/config_items.h"
 #include "keymap/hardware_id.h"
 #include "keymap/key_table.h"
 #include "keymap/mapping_line.h"
@@ -50,13 +51,18 @@ struct config_layer {
 // entry's first modifiers carry modifier_switch (no prefix sets it: any
 // other output, even a code a '#' line claims, is a key); its first output
 // is the switch, its low byte the layer's place among the file's layers
-// (layers-off has none).
+// (layers-off has none). A program ("run", "open") is also the only output
+// of its line: modifier_switch with modifier_item (config_items.h).
 constexpr uint16_t modifier_switch = 0x8000;
 constexpr uint16_t switch_layer = 0xF100;    // layer(NAME): on while the key is held
 constexpr uint16_t switch_toggle = 0xF200;   // toggle(NAME): each press turns it on, or off
 constexpr uint16_t switch_all_off = 0xF300;  // layers-off: every toggle off
 inline bool is_layer_switch(const key_entry& entry) {
-    return (entry.modifiers[0] & modifier_switch) != 0 && entry.outputs[0] != 0;
+    return (entry.modifiers[0] & (modifier_switch | modifier_item)) == modifier_switch && entry.outputs[0] != 0;
+}
+inline bool is_program(const key_entry& entry) {
+    return (entry.modifiers[0] & (modifier_switch | modifier_item)) == (modifier_switch | modifier_item) &&
+           entry.outputs[0] != 0;
 }
 
 // A line "hold KEY OUTPUTS" gives KEY what it does when held; the key's own
@@ -95,6 +101,7 @@ struct config {
     scope_holds holds[config_scopes];
     uint32_t hold_time_ms;
     long hold_time_line;  // 0: none, the default holds
+    config_items items;   // its texts and programs
 };
 
 // The hold of the key with that code in the scope, or null.
@@ -168,6 +175,11 @@ void print_load_failure(const char16_t* path, config_outcome outcome);
 // load_config does and tells the listener (when not null).
 config_outcome read_config(const char16_t* path, config* into, const config_listener* listener);
 config_outcome read_config_bytes(const uint8_t* data, size_t size, config* into, const config_listener* listener);
+
+// padmap runs with administrator rights: every "run" and "open" line is
+// dropped (its key falls to the next scope, or passes on as typed). Returns
+// a line saying so for each, in line order.
+std::string refuse_programs(config* layout);
 
 // True when the configuration names the keyboard with the NUL-terminated id:
 // equal, whole and in case.

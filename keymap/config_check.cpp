@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "keymap/file.h"
 #include "keymap/output_text.h"
 #include "keymap/text.h"
 
@@ -72,7 +73,16 @@ std::string sends_text(const config& layout, const key_table& table, const key_e
                ")";
     }
     std::string text;
-    append_output_list(table, entry, text);
+    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+        if (i > 0) text += ",";
+        const config_item* item = item_of(layout.items, entry.outputs[i], entry.modifiers[i]);
+        if (item == nullptr) {
+            append_output_token(table, entry.modifiers[i], entry.outputs[i], text);
+        } else {
+            text += std::string(item->kind == item_text ? "" : program_word(item->kind)) +
+                    (item->kind == item_text ? "" : " ") + item_written(layout.items, *item);
+        }
+    }
     return text.empty() ? "nothing" : text;
 }
 
@@ -196,6 +206,29 @@ std::string joined_list(const char* list) {
     return text;
 }
 
+bool is_program_word(const char* name) {
+    return std::strcmp(name, "run") == 0 || std::strcmp(name, "open") == 0;
+}
+
+// A "run" line whose program is a full path to no file: it would start
+// nothing.
+void check_program(checker* c, long line, const line_note& note) {
+    if (!note.program_kept || note.program != item_run) return;
+    std::string command = note.command;
+    std::string program =
+        command[0] == '"' ? command.substr(1, command.find('"', 1) - 1) : command.substr(0, command.find(' '));
+    bool full = program.size() >= 3 && program[1] == ':' && (program[2] == '\\' || program[2] == '/');
+    full = full || (!program.empty() && (program[0] == '\\' || program[0] == '/'));
+    if (!full) return;
+    std::u16string path = utf16_text(program.c_str());
+    config_file* file = open_config_file(path.c_str());
+    if (file != nullptr) {
+        close_config_file(file);
+        return;
+    }
+    find(c, line, quoted(program) + " is no file padmap can find: the key would start nothing");
+}
+
 bool looks_like_switch(const char* name) {
     return std::strcmp(name, "layers-off") == 0 || std::strncmp(name, "layer(", 6) == 0 ||
            std::strncmp(name, "toggle(", 7) == 0;
@@ -225,7 +258,9 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
     // part of the last output.
     bool tab_comment = note.ended_by != ',' && std::strstr(note.outputs[note.output_count - 1].token, "\t#") != nullptr;
     if (tab_comment) find(c, line, "a tab does not end the outputs: put a space before a comment");
-    std::string ignored = note.ended_by == ' ' && !tab_comment ? ignored_before_comment(note.rest) : "";
+    bool program_mixed = is_program_word(note.outputs[note.output_count - 1].name);
+    std::string ignored =
+        note.ended_by == ' ' && !tab_comment && !program_mixed ? ignored_before_comment(note.rest) : "";
     for (int i = 0; i < note.output_count - (tab_comment ? 1 : 0); ++i) {
         const output_note& out = note.outputs[i];
         bool last = i == note.output_count - 1;
@@ -240,7 +275,25 @@ void check_outputs(checker* c, long line, const char* text, const line_note& not
             }
             continue;
         }
-        if (out.found == output_switch) continue;
+        if (out.found == output_switch || out.found == output_item) continue;
+        if (out.problem != nullptr) {
+            bool cut = std::strcmp(out.problem, "the text has no closing quote") == 0 &&
+                       std::strlen(text) >= static_cast<size_t>(config_piece_units);
+            find(c, line,
+                 cut ? "a text too long for its line: a line holds at most " + std::to_string(config_piece_units) +
+                           " characters, and the text sends nothing"
+                     : quoted(out.token) + " sends nothing: " + out.problem);
+            continue;
+        }
+        if (out.found < 0 && out.modifiers == 0 && is_program_word(out.name)) {
+            find(c, line,
+                 note.program >= 0
+                     ? quoted(out.name) + " is given nothing to " + (note.program == item_run ? "run" : "open") +
+                           ": write it after the word"
+                     : quoted(out.name) +
+                           " starts a program and must be the only output of its line: here it does nothing");
+            continue;
+        }
         if (out.found < 0 && looks_like_switch(out.name)) {
             find(c, line,
                  quoted(out.token) + " switches layers and must be the only output of its line: here it sends nothing");
@@ -317,10 +370,13 @@ void follow_outputs(checker* c, const line_note& note) {
         uint16_t value = note.outputs[0].value;
         c->switches.push_back({0, value >= switch_all_off ? -1 : value & 0xFF, note.outputs[0].token});
     }
+    if (note.output_count > 0 && note.outputs[0].found == output_item) {
+        c->first_output[scope][note.entry] = note.outputs[0].value;
+    }
     if (scope != 0) return;
     key_entry& entry = c->result->table.entries[note.entry];
     bool switches = note.output_count > 0 && note.outputs[0].found == output_switch;
-    if (is_layer_switch(entry) || switches) {
+    if (is_layer_switch(entry) || is_program(entry) || switches || note.program_kept) {
         std::memset(entry.outputs, 0, sizeof entry.outputs);
         std::memset(entry.modifiers, 0, sizeof entry.modifiers);
     }
@@ -331,6 +387,10 @@ void follow_outputs(checker* c, const line_note& note) {
         if (out.found == output_switch) {
             entry.outputs[i] = out.value;
             entry.modifiers[i] = modifier_switch;
+        }
+        if (out.found == output_item) {
+            entry.outputs[i] = out.value;
+            entry.modifiers[i] = note.program_kept ? modifier_switch | modifier_item : modifier_item;
         }
     }
 }
@@ -404,11 +464,13 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         follow_claim(c, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;
         check_outputs(c, line, text, *note);
+        check_program(c, line, *note);
         if (note->output_count > 0 && note->outputs[0].found == output_switch) {
             uint16_t value = note->outputs[0].value;
             c->switches.push_back({line, value >= switch_all_off ? -1 : value & 0xFF, note->outputs[0].token});
         }
-        if (note->output_count > 0 && (note->outputs[0].found >= 0 || note->outputs[0].found == output_switch)) {
+        if (note->output_count > 0 && (note->outputs[0].found >= 0 || note->outputs[0].found == output_switch ||
+                                       note->outputs[0].found == output_item)) {
             c->holds_in[scope_of(*note)] = true;
         }
         if (!note->hold_kept) {
@@ -435,6 +497,7 @@ void on_line(void* context, long line, const char* text, const line_note* note) 
         if (note->is_code && note->code == 0) find(c, line, quoted(note->key_token) + " is no key's code");
         follow_claim(c, *note);
         check_outputs(c, line, text, *note);
+        check_program(c, line, *note);
         follow_outputs(c, *note);
         check_code_and_name(c, line, *note);
         if (note->claimed) c->claimed_on[note->entry] = line;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "keymap/config.h"
+#include "keymap/config_items.h"
 #include "keymap/key_table.h"
 #include "keymap/output_text.h"
 #include "keymap/text.h"
@@ -30,6 +31,15 @@ bool ends_name(char c) {
     return c == ',' || c == ' ' || c == '\n' || c == '\0';
 }
 
+// From an opening quote to just past its closing one, or to the line's end.
+char* past_quote(char* at) {
+    for (++at; *at != 0 && *at != '\n'; ++at) {
+        if (*at == '"') return at + 1;
+        if (*at == '\\' && at[1] != 0 && at[1] != '\n') ++at;
+    }
+    return at;
+}
+
 }  // namespace
 
 void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, line_note* note) {
@@ -49,6 +59,9 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     note->hold_kept = false;
     note->hold_time = -1;
     note->section_label = "";
+    note->program = -1;
+    note->command = "";
+    note->program_kept = false;
     note->key_token = line;
     if (line[0] == '\0' || line[0] == '\n') {
         note->fate = line_blank;
@@ -92,9 +105,9 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     note->fate = line_applied;
     note->entry = index;
     key_entry* entry = &outputs_into->entries[index];
-    // A key whose mapping was a layer switch gets a mapping anew: a switch
-    // merges with nothing.
-    if (is_layer_switch(*entry)) {
+    // A key whose mapping was a layer switch or a program gets a mapping
+    // anew: they merge with nothing.
+    if ((entry->modifiers[0] & modifier_switch) != 0 && entry->outputs[0] != 0) {
         std::memset(entry->outputs, 0, sizeof entry->outputs);
         std::memset(entry->modifiers, 0, sizeof entry->modifiers);
     }
@@ -107,7 +120,8 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
         pos += take_modifier_prefixes(pos, &entry->modifiers[i]);
         out.modifiers = entry->modifiers[i];
         out.name = pos;
-        char* end = pos;
+        out.problem = nullptr;
+        char* end = *pos == '"' ? past_quote(pos) : pos;
         while (!ends_name(*end)) ++end;
         note->ended_by = *end;
         bool last = *end != ',';

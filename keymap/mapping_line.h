@@ -21,16 +21,19 @@ enum line_fate {
     line_hold_time,      // a "hold-time" line (hold_time: its value; 0: none it takes)
 };
 
-// What output_note::found holds for an output that switches layers.
+// What output_note::found holds for an output that switches layers, and for
+// a text or a program (an item of the file's).
 constexpr int output_switch = -2;
+constexpr int output_item = -3;
 
 struct output_note {
-    const char* token;   // the whole output token as written, NUL-terminated
-    const char* name;    // the part after the prefixes the loader took
-    uint16_t modifiers;  // the bits those prefixes set
-    int found;           // the entry the name names; -1: the output was left as it was;
-                         // output_switch: a layer switch (value)
-    uint16_t value;      // what was stored as the output, when found
+    const char* token;    // the whole output token as written, NUL-terminated
+    const char* name;     // the part after the prefixes the loader took
+    uint16_t modifiers;   // the bits those prefixes set
+    int found;            // the entry the name names; -1: the output was left as it was;
+                          // output_switch: a layer switch (value); output_item: a text or a program (value)
+    uint16_t value;       // what was stored as the output, when found
+    const char* problem;  // an output written as a text that is none: why (null otherwise)
 };
 
 struct line_note {
@@ -53,13 +56,19 @@ struct line_note {
     long hold_time;             // line_hold_time: the time it gives, -1 when it gives none
     const char* section_label;  // line_section: its programs as the section names them ("" when none)
     const char* programs;       // line_section: the text after "when " as UTF-8 ("" when none)
+    int program;                // a "KEY run|open ..." line: its kind (item_run, item_open), -1 for other lines
+    const char* command;        // ... its command or target as written, UTF-8 ("" when none)
+    bool program_kept;          // ... stored (false: none written, refused, or no room)
 };
 
 // Applies one configuration line (8-bit text, NUL-terminated, may end in LF)
 // to the table: "KEY OUT,OUT,..." where KEY is a key name or "#" with at
 // least four hex digits (the entry find_key_for_code_line gives, else a user
 // entry it claims) and each OUT is modifier prefixes, as take_modifier_prefixes
-// reads them, and a key name. Lines it cannot use change nothing. The text
+// reads them, and a key name. An OUT that begins with a double quote runs to
+// its closing quote (commas and spaces inside belong to it; a backslash takes
+// the unit after it along) and on to the next comma or space: the caller
+// makes a text of it. Lines it cannot use change nothing. The text
 // is cut up in place; note (when not null) says what was done and points into
 // it. Keys, codes and claims are the table's; the outputs go into the same
 // entry of outputs_into (the table itself, or a section's table of outputs).

@@ -69,7 +69,12 @@ std::vector<layout_view> layout_views(const config& layout, const bool named[con
     if (views.size() > 1) views[0].heading = "everywhere else";
     std::vector<std::string> names;
     for (int l = 0; l < layout.layer_count; ++l) names.push_back(layout.layers[l].name);
-    for (layout_view& view : views) view.layer_names = names;
+    std::vector<std::string> items;
+    for (int i = 0; i < layout.items.count; ++i) items.push_back(item_label(layout.items, layout.items.list[i]));
+    for (layout_view& view : views) {
+        view.layer_names = names;
+        view.item_names = items;
+    }
     size_t at = 1;
     for (int s = 0; s < layout.section_count; ++s) {
         layout_view& view = views[at++];
@@ -83,4 +88,28 @@ std::vector<layout_view> layout_views(const config& layout, const bool named[con
         add_scope(layout, 1 + max_sections + l, layout.layers[l].keys, named, &view);
     }
     return views;
+}
+
+namespace {
+
+// The first count characters of UTF-8 text, with "..." when it goes on.
+std::string first_characters(const std::string& text, size_t count) {
+    size_t at = 0;
+    for (size_t seen = 0; at < text.size() && seen < count; ++seen) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    }
+    return at < text.size() ? text.substr(0, at) + "..." : text;
+}
+
+}  // namespace
+
+std::string item_label(const config_items& items, const config_item& item) {
+    std::string written = item_written(items, item);
+    if (item.kind == item_text) return "\"" + first_characters(written.substr(1, written.size() - 2), 12) + "\"";
+    if (item.kind == item_open) return "open " + first_characters(written, 16);
+    std::string program =
+        written[0] == '"' ? written.substr(1, written.find('"', 1) - 1) : written.substr(0, written.find(' '));
+    size_t slash = program.find_last_of("\\/");
+    return "run " + first_characters(slash == std::string::npos ? program : program.substr(slash + 1), 16);
 }

@@ -40,7 +40,12 @@ struct layout_view {
     bool has_hold[key_count];              // the key does something else when held ...
     key_table holds;                       // ... these outputs
     std::vector<std::string> layer_names;  // the file's layers, for its switches
+    std::vector<std::string> item_names;   // the file's texts and programs as a key shows them
 };
+
+// How a key shows a text (its first characters, in quotes) or a program (the
+// program's file name, or the target opened), UTF-8.
+std::string item_label(const config_items& items, const config_item& item);
 
 // The keyboards of a file: one for a file without sections or layers;
 // otherwise the layout everywhere else, then each section's, then what each

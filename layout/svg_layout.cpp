@@ -107,6 +107,23 @@ int chars_across(double room, int font) {
 void append_outputs(const key_table& table, const key_entry& entry, const layout_view* view, std::string& out) {
     uint16_t first = entry.outputs[0];
     size_t layer = first & 0xFF;
+    bool items = false;
+    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+        items = items || is_item_output(entry.outputs[i], entry.modifiers[i]);
+    }
+    if (items && view != nullptr) {
+        for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
+            if (i > 0) out += ", ";
+            size_t item = static_cast<size_t>(entry.outputs[i]) - 1;
+            if (is_item_output(entry.outputs[i], entry.modifiers[i]) && item < view->item_names.size()) {
+                out += view->item_names[item];
+                continue;
+            }
+            append_modifier_names(entry.modifiers[i], out);
+            append_output_name(table, entry.outputs[i], out);
+        }
+        return;
+    }
     if (!is_layer_switch(entry) || first >= switch_all_off || view == nullptr || layer >= view->layer_names.size()) {
         append_sequence(table, entry, out);
         return;

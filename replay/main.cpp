@@ -262,6 +262,13 @@ void write_delivered(void* context, int device, const key_stroke* key) {
     }
 }
 
+// A text typed or a program handed to be started, among the strokes.
+void write_said(void* context, const char* said) {
+    delivered_output* out = static_cast<delivered_output*>(context);
+    std::string line = std::string(said) + "\n";
+    if (std::fwrite(line.data(), 1, line.size(), out->file) != line.size()) out->failed = true;
+}
+
 bool copy_to_console(std::FILE* from) {
     std::rewind(from);
     char buffer[4096];
@@ -369,6 +376,8 @@ int replay_main(int argc, char** argv) {
     }
     sim_set_source(draw_item, &source);
     sim_set_sink(write_delivered, &delivered);
+    sim_set_said_sink(write_said, &delivered);
+    sim_set_elevated(devices.elevated);
     sim_set_interrupt_hook(interrupt_padmap, nullptr);
     sim_set_request_sink(note_request, &source);
 

@@ -86,7 +86,7 @@ bool parse_hex(word w, int max_digits, uint32_t* value) {
     return true;
 }
 
-enum line_kind { kind_skip, kind_device, kind_item, kind_error };
+enum line_kind { kind_skip, kind_device, kind_item, kind_error, kind_elevated };
 
 // The longest quiet moment a session may ask for: ten minutes.
 constexpr long max_pause_ms = 600000;
@@ -389,6 +389,12 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    if (word_is(directive, "elevated")) {
+        if (!at_line_end(&at, out)) return;
+        out->kind = kind_elevated;
+        return;
+    }
+
     bool freeze = word_is(directive, "freeze");
     if (freeze || word_is(directive, "interrupt") || word_is(directive, "thaw")) {
         if (!at_line_end(&at, out)) return;
@@ -442,6 +448,8 @@ bool session_check(const char* path, session_devices* devices, char* message, si
         parse_line(line, length, &parsed);
         if (parsed.kind == kind_error) {
             keep_first_error(number, parsed.error, &error_line, error);
+        } else if (parsed.kind == kind_elevated) {
+            devices->elevated = true;
         } else if (parsed.kind == kind_device) {
             session_device* device = &devices->device[parsed.device - 1];
             device->declared = true;

@@ -78,6 +78,7 @@ struct session_device {
 // device[n - 1] describes device number n.
 struct session_devices {
     session_device device[device_count];
+    bool elevated;  // an "elevated" line: padmap runs with administrator rights
 };
 
 // Reads the whole session file once and checks every line. On success fills

@@ -101,6 +101,10 @@ void sim_reset() {
     model.source = nullptr;
     model.source_context = nullptr;
     model.sink = nullptr;
+    model.said_sink = nullptr;
+    model.said_context = nullptr;
+    model.text_events = -1;
+    model.elevated = false;
     model.sink_context = nullptr;
     model.interrupt_hook = nullptr;
     model.interrupt_context = nullptr;

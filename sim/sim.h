@@ -118,6 +118,21 @@ void sim_set_source(sim_source source, void* context);
 typedef void (*sim_sink)(void* context, int device, const key_stroke* key);
 void sim_set_sink(sim_sink sink, void* context);
 
+// Called for what else reaches the system, in order among the records, as a
+// line without its LF: "text " and the text as the configuration writes it
+// for a text typed; "run " or "open " and the command or target for a
+// program handed to be started.
+typedef void (*sim_said_sink)(void* context, const char* said);
+void sim_set_said_sink(sim_said_sink sink, void* context);
+
+// The system takes at most events key events of the next text typed (as
+// when a window of a program with higher rights is in front); a negative
+// count: all of them again.
+void sim_take_text_events(long events);
+
+// padmap runs with administrator rights (os_elevated), or not.
+void sim_set_elevated(bool elevated);
+
 // Something moved on a mouse: queues the driver's raw 24-byte mouse record on
 // mouse device 11-20 as captured input and signals its event. Returns false
 // for a keyboard, an undeclared device or a full queue.

@@ -79,6 +79,10 @@ struct sim_model {
     void* source_context;
     sim_sink sink;
     void* sink_context;
+    sim_said_sink said_sink;
+    void* said_context;
+    long text_events;  // of the next text, the most the system takes; -1: all
+    bool elevated;
     sim_interrupt_hook interrupt_hook;
     void* interrupt_context;
     sim_request_sink request_sink;

@@ -1,0 +1,90 @@
+#include "app/program_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the test's starter saw, shared with the worker's thread.
+struct started {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool gate_open = true;
+    std::vector<std::u16string> commands;
+    std::string reports;
+};
+
+started* seen = nullptr;
+
+// Starts nothing: notes the command once the gate is open; every command
+// that begins with 'x' fails.
+bool note_start(item_kind, const char16_t* command, const char16_t* folder, char* why, size_t cap) {
+    std::unique_lock<std::mutex> hold(seen->lock);
+    seen->opened.wait(hold, [] { return seen->gate_open; });
+    seen->commands.push_back(std::u16string(command) + u"@" + folder);
+    std::snprintf(why, cap, "no such program");
+    return command[0] != u'x';
+}
+
+void note_report(void*, const char* text, size_t size) {
+    std::lock_guard<std::mutex> hold(seen->lock);
+    seen->reports.append(text, size);
+}
+
+program_job job(const std::u16string& command) {
+    program_job made = {};
+    made.kind = item_run;
+    std::memcpy(made.command, command.c_str(), (command.size() + 1) * sizeof(char16_t));
+    std::memcpy(made.folder, u"dir", sizeof u"dir");
+    std::snprintf(made.shown, sizeof made.shown, "run %c", static_cast<char>(command[0]));
+    return made;
+}
+
+TEST(ProgramWorker, StartsEveryProgramHandedInOrderAndSaysWhichFailed) {
+    started state;
+    seen = &state;
+    program_worker* worker = start_program_worker(note_start, note_report, nullptr);
+    ASSERT_NE(nullptr, worker);
+    std::vector<std::u16string> expected;
+    for (int round = 0; round < 200; ++round) {
+        std::u16string command = std::u16string(1, round % 7 == 0 ? u'x' : u'a') + std::u16string(1, u'0' + round % 10);
+        // The queue may be full for a moment: the loop never waits, so a
+        // refused hand-over is the loop's to say; this test hands it again.
+        while (!hand_program(worker, job(command))) {}
+        expected.push_back(command + u"@dir");
+    }
+    EXPECT_TRUE(finish_program_worker(worker, 10000));
+    EXPECT_EQ(expected, state.commands);
+    std::string reports;
+    for (int round = 0; round < 200; round += 7) reports += "run x did not start: no such program\n";
+    EXPECT_EQ(reports, state.reports);
+}
+
+TEST(ProgramWorker, RefusesAHandOverBeyondTheQueueAndNeverWaits) {
+    started state;
+    seen = &state;
+    state.gate_open = false;
+    program_worker* worker = start_program_worker(note_start, note_report, nullptr);
+    ASSERT_NE(nullptr, worker);
+    int taken = 0;
+    // One in the starter's hands at most, and a full queue behind it.
+    for (int i = 0; i < program_queue_size + 2; ++i) taken += hand_program(worker, job(u"a")) ? 1 : 0;
+    EXPECT_GE(taken, program_queue_size);
+    EXPECT_LE(taken, program_queue_size + 1);
+    {
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.gate_open = true;
+    }
+    state.opened.notify_all();
+    EXPECT_TRUE(finish_program_worker(worker, 10000));
+    EXPECT_EQ(static_cast<size_t>(taken), state.commands.size());
+    EXPECT_FALSE(hand_program(nullptr, job(u"a")));
+}
+
+}  // namespace
