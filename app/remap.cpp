@@ -7,8 +7,12 @@
 #include "app/file_watch.h"
 #include "app/front.h"
 #include "app/key_loop.h"
+#include "app/notices.h"
+#include "app/session_watch.h"
+#include "app/stop.h"
 #include "console/console.h"
 #include "engine/engine.h"
+#include "engine/let_go.h"
 #include "keymap/text.h"
 
 // Remap mode: the engine and what carries its decisions out on the driver,
@@ -22,10 +26,13 @@ struct remap_session {
     file_watch files;
     front_program front;
     os_keyboard_watch* keyboards;
+    notice_queue own_notices;
+    notice_queue* notices;  // the run's, or own_notices; null when none could be made
+    os_session_watch* session;
     // The handles the loop waits on besides the devices: the keyboard watch,
-    // then each folder's watch that still listens; gathered again when one
-    // is lost.
-    int folder_at[input_max_others];  // the folder of each, -1 for the keyboard watch
+    // the notices, then each folder's watch that still listens; gathered
+    // again when one is lost.
+    int folder_at[input_max_others];  // the folder of each, -1 for the keyboard watch, -2 for the notices
     os_handle waited[input_max_others];
     int waited_count;
     bool waits_known;
@@ -107,11 +114,55 @@ void reload_changed(remap_session* remap) {
 
 namespace {
 
+constexpr int notices_waited = -2;
+
+const char* const notice_lines[notice_kinds] = {
+    "the session is locked: every key padmap held is released\n",
+    "the session is unlocked\n",
+    "the computer goes to sleep: every key padmap held is released\n",
+    "the computer woke up\n",
+    "the session is disconnected: every key padmap held is released\n",
+    "the session is connected again\n",
+    "reading every configuration again\n",
+    "paused: every keyboard types its own keys until resumed\n",
+    "resumed\n",
+    "",
+};
+
+void take_notice(remap_session* remap, loop_notice notice) {
+    clear_actions(&remap->actions);
+    std::string said = notice_lines[notice];
+    switch (notice) {
+    case notice_lock:
+    case notice_suspend:
+    case notice_disconnect: engine_let_go(&remap->core, &remap->actions); break;
+    case notice_pause:
+        if (!engine_pause(&remap->core, &remap->actions)) said = "padmap is paused already\n";
+        break;
+    case notice_resume:
+        if (!engine_resume(&remap->core, &remap->actions)) said = "padmap is not paused: nothing to resume\n";
+        break;
+    case notice_quit: request_stop(); break;
+    default: break;
+    }
+    if (!said.empty()) log_line(remap->run, said.data(), said.size());
+    carry_out(remap);
+    if (notice == notice_reload) {
+        read_every_file(&remap->files);
+        reload_changed(remap);
+    }
+    if (remap->actions.check_keyboards) check_every_keyboard(remap);
+}
+
 void gather_waits(remap_session* remap) {
     int count = 0;
     if (remap->keyboards != nullptr) {
         remap->folder_at[count] = -1;
         remap->waited[count++] = os_keyboard_watch_event(remap->keyboards);
+    }
+    if (remap->notices != nullptr) {
+        remap->folder_at[count] = notices_waited;
+        remap->waited[count++] = remap->notices->event;
     }
     for (int k = 0; k < remap->files.folder_count; ++k) {
         if (remap->files.folders[k].watch == nullptr) continue;
@@ -167,6 +218,12 @@ void remap_quiet(remap_session* remap) {
 
 void remap_signalled(remap_session* remap, int k) {
     int folder = remap->folder_at[k];
+    if (folder == notices_waited) {
+        loop_notice taken[notice_queue_size];
+        int count = take_notices(remap->notices, taken, notice_queue_size);
+        for (int i = 0; i < count; ++i) take_notice(remap, taken[i]);
+        return;
+    }
     if (folder >= 0) {
         std::string said;
         if (!take_folder_news(&remap->files, folder, &said)) said += folder_watch_left_line;
@@ -214,6 +271,8 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     remap->run = run;
     remap->keyboards = nullptr;
+    remap->session = nullptr;
+    remap->notices = nullptr;
     remap->waits_known = false;
     remap->polls = true;
     reset_capture(&remap->capture);
@@ -221,9 +280,12 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap->core)) return 1;
     if (!driver_usable(run)) return 1;
+    remap->notices = run->notices;
+    if (remap->notices == nullptr && open_notice_queue(&remap->own_notices)) remap->notices = &remap->own_notices;
     start_log(run);
     check_every_keyboard(remap.get());
     remap->keyboards = os_watch_keyboards();
+    if (remap->notices != nullptr) remap->session = os_watch_session(remap->notices);
     std::string said;
     watch_folders(&remap->files, &said);
     if (!said.empty()) log_line(run, said.data(), said.size());
@@ -233,8 +295,11 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!os_unwatch_keyboards(remap->keyboards)) {
         log_line(run, keyboard_watch_left_line, sizeof keyboard_watch_left_line - 1);
     }
+    os_unwatch_session(remap->session);
     clear_actions(&remap->actions);
     engine_stop(&remap->core, &remap->actions);
     carry_out(remap.get());
-    return end_run(run, outcome);
+    int status = end_run(run, outcome);
+    if (remap->notices == &remap->own_notices) close_notice_queue(&remap->own_notices);
+    return status;
 }

@@ -62,6 +62,7 @@ void sim_reset() {
     model.live_blocks = 0;
     model.last_error = 0;
     model.wait_fails = false;
+    model.session_queue = nullptr;
     model.script.clear();
     model.script.shrink_to_fit();
     model.script_next = 0;
@@ -398,6 +399,11 @@ bool sim_type_next() {
     }
     if (next.kind == sim_typed_front) {
         sim_bring_to_front(next.id);
+        return true;
+    }
+    if (next.kind == sim_typed_notice) {
+        notice_queue* queue = sim_state().session_queue;
+        if (queue != nullptr) post_notice(queue, static_cast<loop_notice>(next.notice));
         return true;
     }
     if (next.kind == sim_typed_fail_wait) {

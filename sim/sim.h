@@ -73,6 +73,8 @@ enum sim_typed_kind {
     sim_typed_fail_wait,     // the program's wait fails as a driver that breaks would fail it
     sim_typed_fail_read,     // the program's next read fails so: the lowest keyboard with a filter
                              // is signalled for it
+    sim_typed_notice,        // notice (a loop_notice) is posted to the session watch's queue, if any:
+                             // the session locked, the system asleep, a command of the tray
 };
 
 struct sim_typed {
@@ -83,6 +85,7 @@ struct sim_typed {
     uint32_t pause_ms = 0;
     const char* folder = nullptr;  // sim_typed_files; read when it happens
     const char* file = nullptr;    // sim_typed_files; read when it happens
+    int notice = 0;                // sim_typed_notice
 };
 
 // The quiet after files change: long enough for a program to let a burst of

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notices.h"
 #include "driver/device_set.h"
 #include "driver/os.h"
 #include "sim/sim.h"
@@ -92,7 +93,8 @@ struct sim_model {
     uint32_t windows_made;
     bool front_askable;  // its program can be asked
     std::u16string front_program;
-    bool frozen;  // the program is held: typing goes on without it
+    bool frozen;                  // the program is held: typing goes on without it
+    notice_queue* session_queue;  // where the session watch posts (os_watch_session), null: none
 
     sim_failure failures[sim_max_failures];
     int failure_count;
