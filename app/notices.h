@@ -1,6 +1,7 @@
 #ifndef PADMAP_APP_NOTICES_H
 #define PADMAP_APP_NOTICES_H
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -37,6 +38,16 @@ struct notice_queue {
     int count;
     uint32_t lost;    // notices posted while the queue was full
     os_handle event;  // manual reset: set while a notice waits
+};
+
+// What the loop tells of itself to padmapw's tray, from its own thread: the
+// keyboards it captures and whether it is paused. changed (may be null) is
+// called on the loop's thread after each change; it must not wait.
+struct loop_report {
+    std::atomic<int> keyboards;
+    std::atomic<bool> paused;
+    void (*changed)(void* context);
+    void* context;
 };
 
 // Makes the queue's event. Returns false when it cannot be made (the queue

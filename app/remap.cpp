@@ -68,14 +68,27 @@ bool ids_distinct(const engine& core) {
     return true;
 }
 
+// padmapw's tray shows what the loop captures.
+void report(remap_session* remap) {
+    loop_report* to = remap->run->report;
+    if (to == nullptr) return;
+    int keyboards = 0;
+    for (uint16_t filter : remap->capture.filter) keyboards += filter != capture_nothing;
+    bool changed = to->keyboards.exchange(keyboards) != keyboards;
+    changed = to->paused.exchange(remap->core.paused) != remap->core.paused || changed;
+    if (changed && to->changed != nullptr) to->changed(to->context);
+}
+
 // Carries the engine's actions out in order, then hands its log on: after
 // the last send.
 void carry_out(remap_session* remap) {
     run_state* run = remap->run;
+    bool filtered = false;
     for (int i = 0; i < remap->actions.count; ++i) {
         const action& act = remap->actions.list[i];
         if (act.kind == action_filter) {
             apply_filter(run->set, &remap->capture, act.device, act.filter);
+            filtered = true;
             continue;
         }
         stroke out = {};
@@ -86,6 +99,7 @@ void carry_out(remap_session* remap) {
         }
     }
     if (!remap->actions.log.empty()) log_line(run, remap->actions.log.data(), remap->actions.log.size());
+    if (filtered) report(remap);
 }
 
 // Every keyboard slot whose device opened is asked its id, in order.
@@ -152,6 +166,7 @@ void take_notice(remap_session* remap, loop_notice notice) {
         reload_changed(remap);
     }
     if (remap->actions.check_keyboards) check_every_keyboard(remap);
+    report(remap);
 }
 
 void gather_waits(remap_session* remap) {
