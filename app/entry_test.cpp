@@ -80,6 +80,8 @@ TEST(Entry, OptionsAndMistakenCommandLines) {
         "usage: padmap [CONFIG...]\n"
         "       padmap --check CONFIG...\n"
         "       padmap --monitor\n"
+        "       padmap --status | --reload | --pause | --resume | --quit\n"
+        "       padmap --startup on [CONFIG...] | --startup off\n"
         "       padmap --help | --version\n";
     const std::string good = write_config("kbd\nCaps Backspace\n");
     // clang-format off
@@ -94,6 +96,10 @@ TEST(Entry, OptionsAndMistakenCommandLines) {
         {{"--version"}, "padmap 1.0\n", 0},
         {{"--bogus"}, usage, 2},
         {{"--check"}, usage, 2},
+        {{"--status"}, "padmapw is not running in this session\n", 1},
+        {{"--quit", "x"}, usage, 2},
+        {{"--startup"}, usage, 2},
+        {{"--startup", "off", "x.cfg"}, usage, 2},
         {{"--check", "/nonexistent/x.cfg"}, "failed to open /nonexistent/x.cfg\n", 2},
         {{"--check", good}, good + ": hardware id kbd, 1 key mapped, 0 findings\n", 0},
     };

@@ -194,6 +194,11 @@ void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>
     }
 }
 
+void read_every_file(file_watch* files) {
+    for (int i = 0; i < files->file_count; ++i) files->files[i].seen_signature = files->files[i].loaded_signature;
+    for (int k = 0; k < files->folder_count; ++k) files->folders[k].changed = true;
+}
+
 void note_reloaded(file_watch* files, uint32_t replaced) {
     for (int i = 0; i < files->file_count; ++i) {
         if (replaced & (1u << i)) files->files[i].loaded_signature = files->files[i].read_signature;

@@ -101,6 +101,10 @@ bool files_settling(const file_watch* files);
 // points to.
 void read_changed_files(file_watch* files, file_news* news, std::vector<uint8_t>* bytes);
 
+// The user asked for a reload: every file is read at the next
+// read_changed_files, and a file refused before is said again as if saved.
+void read_every_file(file_watch* files);
+
 // After the engine took the news: the files of replaced (bit i for file i)
 // now have the layout of what was read, and no folder waits any more.
 void note_reloaded(file_watch* files, uint32_t replaced);

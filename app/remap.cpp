@@ -8,11 +8,15 @@
 #include "app/front.h"
 #include "app/item_actions.h"
 #include "app/key_loop.h"
+#include "app/notices.h"
 #include "app/platform.h"
 #include "app/platform_items.h"
 #include "app/program_worker.h"
+#include "app/session_watch.h"
+#include "app/stop.h"
 #include "console/console.h"
 #include "engine/engine.h"
+#include "engine/let_go.h"
 #include "engine/published_keys.h"
 #include "keymap/text.h"
 
@@ -27,10 +31,13 @@ struct remap_session {
     file_watch files;
     front_program front;
     os_keyboard_watch* keyboards;
+    notice_queue own_notices;
+    notice_queue* notices;  // the run's, or own_notices; null when none could be made
+    os_session_watch* session;
     // The handles the loop waits on besides the devices: the keyboard watch,
-    // then each folder's watch that still listens; gathered again when one
-    // is lost.
-    int folder_at[input_max_others];  // the folder of each, -1 for the keyboard watch
+    // the notices, then each folder's watch that still listens; gathered
+    // again when one is lost.
+    int folder_at[input_max_others];  // the folder of each, -1 for the keyboard watch, -2 for the notices
     os_handle waited[input_max_others];
     int waited_count;
     bool waits_known;
@@ -95,14 +102,27 @@ bool ids_distinct(const engine& core) {
     return true;
 }
 
+// padmapw's tray shows what the loop captures.
+void report(remap_session* remap) {
+    loop_report* to = remap->run->report;
+    if (to == nullptr) return;
+    int keyboards = 0;
+    for (uint16_t filter : remap->capture.filter) keyboards += filter != capture_nothing;
+    bool changed = to->keyboards.exchange(keyboards) != keyboards;
+    changed = to->paused.exchange(remap->core.paused) != remap->core.paused || changed;
+    if (changed && to->changed != nullptr) to->changed(to->context);
+}
+
 // Carries the engine's actions out in order, then hands its log on: after
 // the last send.
 void carry_out(remap_session* remap) {
     run_state* run = remap->run;
+    bool filtered = false;
     for (int i = 0; i < remap->actions.count; ++i) {
         const action& act = remap->actions.list[i];
         if (act.kind == action_filter) {
             apply_filter(run->set, &remap->capture, act.device, act.filter);
+            filtered = true;
             continue;
         }
         if (act.kind == action_item) {
@@ -129,6 +149,7 @@ void carry_out(remap_session* remap) {
         }
     }
     if (!remap->actions.log.empty()) log_line(run, remap->actions.log.data(), remap->actions.log.size());
+    if (filtered) report(remap);
 }
 
 // Every keyboard slot whose device opened is asked its id, in order.
@@ -157,11 +178,56 @@ void reload_changed(remap_session* remap) {
 
 namespace {
 
+constexpr int notices_waited = -2;
+
+const char* const notice_lines[notice_kinds] = {
+    "the session is locked: every key padmap held is released\n",
+    "the session is unlocked\n",
+    "the computer goes to sleep: every key padmap held is released\n",
+    "the computer woke up\n",
+    "the session is disconnected: every key padmap held is released\n",
+    "the session is connected again\n",
+    "reading every configuration again\n",
+    "paused: every keyboard types its own keys until resumed\n",
+    "resumed\n",
+    "",
+};
+
+void take_notice(remap_session* remap, loop_notice notice) {
+    clear_actions(&remap->actions);
+    std::string said = notice_lines[notice];
+    switch (notice) {
+    case notice_lock:
+    case notice_suspend:
+    case notice_disconnect: engine_let_go(&remap->core, &remap->actions); break;
+    case notice_pause:
+        if (!engine_pause(&remap->core, &remap->actions)) said = "padmap is paused already\n";
+        break;
+    case notice_resume:
+        if (!engine_resume(&remap->core, &remap->actions)) said = "padmap is not paused: nothing to resume\n";
+        break;
+    case notice_quit: request_stop(); break;
+    default: break;
+    }
+    if (!said.empty()) log_line(remap->run, said.data(), said.size());
+    carry_out(remap);
+    if (notice == notice_reload) {
+        read_every_file(&remap->files);
+        reload_changed(remap);
+    }
+    if (remap->actions.check_keyboards) check_every_keyboard(remap);
+    report(remap);
+}
+
 void gather_waits(remap_session* remap) {
     int count = 0;
     if (remap->keyboards != nullptr) {
         remap->folder_at[count] = -1;
         remap->waited[count++] = os_keyboard_watch_event(remap->keyboards);
+    }
+    if (remap->notices != nullptr) {
+        remap->folder_at[count] = notices_waited;
+        remap->waited[count++] = remap->notices->event;
     }
     for (int k = 0; k < remap->files.folder_count; ++k) {
         if (remap->files.folders[k].watch == nullptr) continue;
@@ -217,6 +283,12 @@ void remap_quiet(remap_session* remap) {
 
 void remap_signalled(remap_session* remap, int k) {
     int folder = remap->folder_at[k];
+    if (folder == notices_waited) {
+        loop_notice taken[notice_queue_size];
+        int count = take_notices(remap->notices, taken, notice_queue_size);
+        for (int i = 0; i < count; ++i) take_notice(remap, taken[i]);
+        return;
+    }
     if (folder >= 0) {
         std::string said;
         if (!take_folder_news(&remap->files, folder, &said)) said += folder_watch_left_line;
@@ -265,6 +337,8 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->run = run;
     remap->programs = nullptr;
     remap->keyboards = nullptr;
+    remap->session = nullptr;
+    remap->notices = nullptr;
     remap->waits_known = false;
     remap->polls = true;
     // A loop started again after a crash starts from nothing held: the
@@ -276,10 +350,13 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap->core)) return 1;
     if (!driver_usable(run)) return 1;
+    remap->notices = run->notices;
+    if (remap->notices == nullptr && open_notice_queue(&remap->own_notices)) remap->notices = &remap->own_notices;
     start_log(run);
     remap->programs = start_program_worker(os_start_program, report_program, run);
     check_every_keyboard(remap.get());
     remap->keyboards = os_watch_keyboards();
+    if (remap->notices != nullptr) remap->session = os_watch_session(remap->notices);
     std::string said;
     watch_folders(&remap->files, &said);
     if (!said.empty()) log_line(run, said.data(), said.size());
@@ -289,6 +366,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!os_unwatch_keyboards(remap->keyboards)) {
         log_line(run, keyboard_watch_left_line, sizeof keyboard_watch_left_line - 1);
     }
+    os_unwatch_session(remap->session);
     // A killed process lets go of nothing: what it held is the watcher's.
     if (outcome.end != run_killed) {
         clear_actions(&remap->actions);
@@ -298,5 +376,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     if (!finish_program_worker(remap->programs, program_finish_ms)) {
         log_line(run, program_worker_left_line, sizeof program_worker_left_line - 1);
     }
-    return end_run(run, outcome);
+    int status = end_run(run, outcome);
+    if (remap->notices == &remap->own_notices) close_notice_queue(&remap->own_notices);
+    return status;
 }

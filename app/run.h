@@ -11,10 +11,15 @@
 
 // What the run modes (identify, remap, monitor) share: the device set and the
 // log.
+struct notice_queue;
+struct loop_report;
+
 struct run_state {
     device_set* set;  // owned: closed by end_run, or by the entry on any other way out
     padmap_log_output output;
     log_writer* writer;
+    notice_queue* notices;  // what other threads tell the loop through; null: remap mode makes its own
+    loop_report* report;    // where remap mode tells what it captures; null: nowhere
 };
 
 // How a run ended.

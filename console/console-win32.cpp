@@ -122,6 +122,12 @@ void console_write(console_stream stream, const char* text, size_t size) {
         write_console(handle, text, size);
         return;
     }
+    // A program without a console (padmapw) has no C runtime stream: its
+    // text goes to the standard handle it set, its log file.
+    if (_fileno(file_of(stream)) < 0) {
+        write_file_text(handle, text, size);
+        return;
+    }
     std::fwrite(text, 1, size, file_of(stream));
 }
 

@@ -257,7 +257,9 @@ void press_key(engine* core, int file, int device, const key_stroke& key, uint64
 // its hold.
 void follow_press(engine* core, int device, const key_stroke& key, pressed_key* press, engine_actions* out) {
     bool release = (key.key_state & key_state_up) != 0;
-    if (press->state == press_pending) {
+    if (press->state == press_let_go) {
+        // Everything it sent was released already.
+    } else if (press->state == press_pending) {
         if (release) {
             tap(core, device, *press, out);
             --core->pending;
@@ -308,6 +310,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     core->presses = 0;
     core->pending = 0;
     core->programs_refused = false;
+    core->paused = false;
     core->out = nullptr;
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);
@@ -338,12 +341,14 @@ void engine_keyboard(engine* core, int device, const char16_t* id, engine_action
     if (device < 1 || device > keyboard_count) return;
     int file = id != nullptr ? file_naming(core, id, -1) : -1;
     note_keyboard(core, device, file, out);
-    add_filter(out, device, id == nullptr || file >= 0 ? capture_every_stroke : capture_nothing);
+    bool captured = !core->paused && (id == nullptr || file >= 0);
+    add_filter(out, device, captured ? capture_every_stroke : capture_nothing);
 }
 
 void engine_stroke(engine* core, int device, const char16_t* id, const key_stroke& key, uint64_t now,
                    engine_actions* out) {
-    if (device < 1 || device > keyboard_count) {
+    // Strokes read after a pause were typed before it: they pass on as typed.
+    if (device < 1 || device > keyboard_count || core->paused) {
         add_pass(out, device, key);
         return;
     }

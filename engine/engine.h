@@ -47,6 +47,7 @@ struct engine {
     int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];
     config fresh;  // a file read again, before it replaces the layout in use
+    bool paused;   // every filter cleared until resumed
 };
 
 // Makes a fresh engine for count files (1 to max_config_files) whose

@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "engine/let_go.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ namespace {
 //   "save F TEXT"  file F read again with TEXT ("!": unreadable)
 //   "refuse"       the driver did not take the last send
 //   "elevated"     padmap runs with administrator rights from here
-//   "stop"
+//   "stop", "let go", "pause", "resume"
 // and the actions each gives, one line each: "send D CODE STATE", "pass D
 // CODE STATE", "filter D FILTER", "item D FILE ITEM", then the log text as
 // it is.
@@ -118,6 +119,11 @@ std::string happen(engine_run* run, const std::string& event) {
         core->programs_refused = true;
     } else if (event == "stop") {
         engine_stop(core, &run->out);
+    } else if (event == "let go") {
+        engine_let_go(core, &run->out);
+    } else if (event == "pause" || event == "resume") {
+        bool done = event == "pause" ? engine_pause(core, &run->out) : engine_resume(core, &run->out);
+        if (!done) run->out.log += "nothing to do\n";
     } else {
         ADD_FAILURE() << "unknown event " << event;
     }
@@ -293,6 +299,153 @@ TEST(Engine, GivenTheseEventsTheseActions) {
         engine_run run;
         start(&run, c.files);
         for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
+    }
+}
+
+// clang-format off
+const engine_case let_go_cases[] = {
+    {"a lock releases outputs and keys passed on; the keys that were down send nothing more", {pad},
+     {{"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"down 1 1e PAD", "pass 1 001e 0000\nbypassing key 001e\n"},
+      {"down 2 1f MAIN", "pass 2 001f 0000\nfilter 2 0\n"},
+      {"let go", "send 1 000e 0001\npass 1 001e 0001\n"},
+      {"down 1 3a PAD", ""}, {"up 1 3a PAD", ""}, {"up 1 1e PAD", ""},
+      {"let go", ""},
+      {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"}}},
+    {"a lock forgets pending keys and ends the holds of layer keys; toggles stay",
+     {"PAD\nhold-time 300\nhold Caps LCtrl\nhold F12 layer(nav)\nF11 toggle(media)\nlayer nav\nF1 Left\n"
+      "layer media\nF2 Home\n"},
+     {{"down 1 57 PAD", "DOWN pressed key=F11 0057 -> toggle(media): layer media on\n"},
+      {"down 1 58 PAD", ""}, {"down 1 3a PAD", ""},
+      {"wait 300", "send 1 001d 0000\nhold: DOWN pressed key=F12 0058 -> layer(nav): layer nav on\n"
+                   "hold: DOWN pressed key=Caps 003a -> 001d: 001d down-\n"},
+      {"down 1 3b PAD", "send 1 004b 0002\nlayer nav: DOWN pressed key=F1 003b -> e04b: e04b down-\n"},
+      {"let go", "send 1 001d 0001\nsend 1 004b 0003\n"},
+      {"down 1 3c PAD", "send 1 0047 0002\nlayer media: DOWN pressed key=F2 003c -> e047: e047 down-\n"},
+      {"up 1 58 PAD", ""}, {"up 1 3a PAD", ""}, {"up 1 3b PAD", ""},
+      {"down 1 3a PAD", ""}, {"let go", "send 1 0047 0003\n"}, {"wait 300", ""}, {"up 1 3a PAD", ""}}},
+    {"a pause clears every filter and releases outputs only; a resume asks the keyboards again", {pad},
+     {{"kbd 1 PAD", "filter 1 ffff\n"},
+      {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"down 1 1e PAD", "pass 1 001e 0000\nbypassing key 001e\n"},
+      {"resume", "nothing to do\n"},
+      {"pause", "send 1 000e 0001\nfilter 1 0\nfilter 2 0\nfilter 3 0\nfilter 4 0\nfilter 5 0\nfilter 6 0\n"
+                "filter 7 0\nfilter 8 0\nfilter 9 0\nfilter 10 0\n"},
+      {"pause", "nothing to do\n"},
+      {"kbd 1 PAD", "filter 1 0\n"}, {"down 1 3b PAD", "pass 1 003b 0000\n"},
+      {"resume", "check keyboards\n"}, {"kbd 1 PAD", "filter 1 ffff\n"},
+      {"up 1 3a PAD", "pass 1 003a 0001\nbypassing key 003a\n"},
+      {"kbd 1 MAIN", "filter 1 0\n"}}},
+};
+// clang-format on
+
+TEST(Engine, LettingGoLeavesNothingHeldAndForgetsThePressesBefore) {
+    for (const engine_case& c : let_go_cases) {
+        SCOPED_TRACE(c.name);
+        engine_run run;
+        start(&run, c.files);
+        for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
+    }
+}
+
+// Random sessions of two pads with layers and holds, locked, paused and
+// resumed at random points. A key typed while paused goes straight to the
+// system (the user's own). What the engine sends never releases a key that
+// is not down; a lock leaves nothing of padmap's down; once every key is up
+// nothing is down.
+TEST(Engine, LockAndPauseNeverLeaveAKeyDownNorReleaseOneTwice) {
+    const std::string text =
+        "PAD\nhold-time 200\nCaps Esc\nhold Caps LCtrl\nhold F12 layer(nav)\nF11 toggle(media)\nF1 C-C\n"
+        "layer nav\nF1 Left\nF2 S-Right\nlayer media\nF1 VolumeUp\nF3 Home\n";
+    const uint16_t keys[] = {0x3A, 0x58, 0x57, 0x3B, 0x3C, 0x3D, 0x1E};
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        engine_run run;
+        start(&run, {text, "PAD2\nF1 B\nF2 C-RShift\n"});
+        std::set<std::pair<int, uint16_t>> typed_down;
+        std::map<std::pair<int, uint16_t>, bool> system;  // device and lookup code -> down
+        std::map<std::pair<int, uint16_t>, bool> own;     // ... the keys typed while paused
+        std::string events;
+        bool paused = false;
+        auto system_down = [&]() {
+            for (const auto& key : system) {
+                if (key.second) return true;
+            }
+            return false;
+        };
+        auto apply = [&](const std::string& event) {
+            events += event + "\n";
+            happen(&run, event);
+            for (int i = 0; i < run.out.count; ++i) {
+                const action& a = run.out.list[i];
+                if (a.kind == action_filter) continue;
+                std::pair<int, uint16_t> key = {a.device, lookup_code(a.key)};
+                bool release = (a.key.key_state & key_state_up) != 0;
+                bool typed_release = a.kind == action_pass && typed_down.count(key) == 0;
+                if (release && !system[key] && !typed_release) {
+                    ADD_FAILURE() << "released " << std::hex << key.second << " that is not down after\n" << events;
+                }
+                system[key] = !release;
+                if (release) own[key] = false;
+            }
+        };
+        int length = static_cast<int>(random() % 80);
+        for (int i = 0; i < length && !HasFailure(); ++i) {
+            int device = 1 + static_cast<int>(random() % 2);
+            std::pair<int, uint16_t> key = {device, keys[random() % (sizeof keys / sizeof keys[0])]};
+            int what = static_cast<int>(random() % 10);
+            if (what == 0) {
+                apply("let go");
+                EXPECT_FALSE(system_down()) << "a key is down after\n" << events;
+                continue;
+            }
+            if (what == 1) {
+                paused = !paused;
+                apply(paused ? "pause" : "resume");
+                // What is still down after a pause was passed on: the user's
+                // own keys from now on.
+                for (auto& down : system) {
+                    if (paused && down.second) own[down.first] = true, down.second = false;
+                }
+                continue;
+            }
+            if (what == 2) {
+                apply("wait " + std::to_string(random() % 400));
+                continue;
+            }
+            // A key held down across the resume repeats as a new press, as at
+            // padmap's start: these sessions let it come up first.
+            bool up = (what < 6 || (!paused && own[key])) && typed_down.count(key) > 0;
+            char event[64];
+            std::snprintf(event, sizeof event, "%s %d %x %s", up ? "up" : "down", device, key.second,
+                          device == 1 ? "PAD" : "PAD2");
+            if (up) {
+                typed_down.erase(key);
+            } else {
+                typed_down.insert(key);
+            }
+            if (paused) {
+                // The keyboard is not captured: the stroke is the system's.
+                events += std::string(event) + " (straight to the system)\n";
+                own[key] = !up;
+                // A key padmap passed on before the pause comes up so too.
+                if (up) system[key] = false;
+            } else {
+                apply(event);
+            }
+        }
+        if (paused) apply("resume");
+        for (const auto& key : std::set<std::pair<int, uint16_t>>(typed_down)) {
+            char event[64];
+            std::snprintf(event, sizeof event, "up %d %x %s", key.first, key.second, key.first == 1 ? "PAD" : "PAD2");
+            typed_down.erase(key);
+            apply(event);
+        }
+        EXPECT_EQ(no_deadline, engine_deadline(run.core.get())) << "a key is still pending after\n" << events;
+        EXPECT_FALSE(system_down()) << "a key is left down after\n" << events;
+        for (const auto& key : own) EXPECT_FALSE(key.second) << "a key typed while paused is left down";
+        if (HasFailure()) break;
     }
 }
 

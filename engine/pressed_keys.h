@@ -21,8 +21,9 @@ constexpr int pressed_key_count = 128;
 
 // A key with a hold is pending from its press until it is held (its time
 // ran out, or another key of its keyboard went down) or tapped (released
-// first).
-enum press_state : uint8_t { press_plain, press_pending, press_held };
+// first). A key that was down when padmap let go of everything (a lock, a
+// suspend) is let go: its repeats and its release do nothing.
+enum press_state : uint8_t { press_plain, press_pending, press_held, press_let_go };
 
 struct pressed_key {
     uint16_t code;                 // the key's lookup code

@@ -3,6 +3,7 @@
 
 #include "app/entry.h"
 #include "app/file_watch.h"
+#include "app/notices.h"
 #include "app/platform.h"
 #include "app/stop.h"
 #include "app/watcher.h"
@@ -103,6 +104,11 @@ bool change_file(session_source* source, const session_item& item) {
     return ok;
 }
 
+void notice(sim_typed* next, loop_notice what) {
+    next->kind = sim_typed_notice;
+    next->notice = what;
+}
+
 // A pause takes no time for the simulated driver, but a wait of padmap's with
 // a time limit shorter than it runs out in it. Short and refused writes wait
 // for the next read.
@@ -173,6 +179,14 @@ bool draw_item(void* context, sim_typed* next) {
     case session_fail_wait: next->kind = sim_typed_fail_wait; break;
     case session_fail_read: next->kind = sim_typed_fail_read; break;
     case session_crash: next->kind = sim_typed_crash; break;
+    case session_lock: notice(next, notice_lock); break;
+    case session_unlock: notice(next, notice_unlock); break;
+    case session_suspend: notice(next, notice_suspend); break;
+    case session_wake: notice(next, notice_wake); break;
+    case session_control_reload: notice(next, notice_reload); break;
+    case session_control_pause: notice(next, notice_pause); break;
+    case session_control_resume: notice(next, notice_resume); break;
+    case session_control_quit: notice(next, notice_quit); break;
     }
     return true;
 }

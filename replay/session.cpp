@@ -395,6 +395,39 @@ void parse_line(const char* line, size_t length, parsed_line* out) {
         return;
     }
 
+    // The system's news of the session, and the tray's commands.
+    const struct {
+        const char* name;
+        session_item_kind kind;
+    } news[] = {
+        {"lock", session_lock}, {"unlock", session_unlock}, {"suspend", session_suspend}, {"wake", session_wake}};
+    for (const auto& one : news) {
+        if (!word_is(directive, one.name)) continue;
+        if (!at_line_end(&at, out)) return;
+        out->item.kind = one.kind;
+        out->kind = kind_item;
+        return;
+    }
+    if (word_is(directive, "control")) {
+        const struct {
+            const char* name;
+            session_item_kind kind;
+        } commands[] = {{"reload", session_control_reload},
+                        {"pause", session_control_pause},
+                        {"resume", session_control_resume},
+                        {"quit", session_control_quit}};
+        word command = next_word(&at);
+        for (const auto& one : commands) {
+            if (!word_is(command, one.name)) continue;
+            if (!at_line_end(&at, out)) return;
+            out->item.kind = one.kind;
+            out->kind = kind_item;
+            return;
+        }
+        fail(out, "unknown control command '%.*s': expected reload, pause, resume or quit", command);
+        return;
+    }
+
     bool freeze = word_is(directive, "freeze");
     if (freeze || word_is(directive, "interrupt") || word_is(directive, "thaw")) {
         if (!at_line_end(&at, out)) return;

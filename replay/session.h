@@ -45,6 +45,10 @@
 //   refuse-write N             the driver refuses padmap's N-th write request
 //                              (1-1000000), counted from the next stroke padmap
 //                              reads: from the first write it makes for it
+//   lock / unlock              the session is locked / unlocked
+//   suspend / wake             the system goes to sleep / wakes up
+//   control COMMAND            the tray or `padmap --COMMAND` asks the running
+//                              padmap to reload, pause, resume or quit
 //   short-write N BYTES        as refuse-write, but the request takes at most
 //                              BYTES bytes (0-1000000): the whole records among
 //                              them reach the system and the driver reports
@@ -104,6 +108,14 @@ enum session_item_kind {
     session_fail_wait,     // padmap's wait fails as a driver that breaks fails it
     session_fail_read,     // padmap's next read of a stroke fails so
     session_crash,         // padmap's key loop is killed; the watcher releases and starts it again
+    session_lock,          // the session is locked
+    session_unlock,
+    session_suspend,  // the system goes to sleep
+    session_wake,
+    session_control_reload,  // what the tray's commands ask of a running padmap
+    session_control_pause,
+    session_control_resume,
+    session_control_quit,
 };
 
 // One thing that happens on the user's side, in file order.

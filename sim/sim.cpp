@@ -95,6 +95,7 @@ void sim_reset() {
     model.killed = false;
     model.publishes_keys = false;
     reset_published_keys(&model.published);
+    model.session_queue = nullptr;
     model.script.clear();
     model.script.shrink_to_fit();
     model.script_next = 0;
@@ -439,6 +440,11 @@ bool sim_type_next() {
     }
     if (next.kind == sim_typed_crash) {
         sim_state().killed = true;
+        return true;
+    }
+    if (next.kind == sim_typed_notice) {
+        notice_queue* queue = sim_state().session_queue;
+        if (queue != nullptr) post_notice(queue, static_cast<loop_notice>(next.notice));
         return true;
     }
     if (next.kind == sim_typed_fail_wait) {

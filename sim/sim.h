@@ -75,6 +75,8 @@ enum sim_typed_kind {
                              // is signalled for it
     sim_typed_crash,         // the program is killed: its wait answers os_wait_killed; sim_killed says
                              // so until sim_restart
+    sim_typed_notice,        // notice (a loop_notice) is posted to the session watch's queue, if any:
+                             // the session locked, the system asleep, a command of the tray
 };
 
 struct sim_typed {
@@ -85,6 +87,7 @@ struct sim_typed {
     uint32_t pause_ms = 0;
     const char* folder = nullptr;  // sim_typed_files; read when it happens
     const char* file = nullptr;    // sim_typed_files; read when it happens
+    int notice = 0;                // sim_typed_notice
 };
 
 // The quiet after files change: long enough for a program to let a burst of

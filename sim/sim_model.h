@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notices.h"
 #include "driver/device_set.h"
 #include "driver/os.h"
 #include "engine/published_keys.h"
@@ -97,10 +98,11 @@ struct sim_model {
     uint32_t windows_made;
     bool front_askable;  // its program can be asked
     std::u16string front_program;
-    bool frozen;               // the program is held: typing goes on without it
-    bool killed;               // sim_typed_crash happened: the wait answers os_wait_killed
-    bool publishes_keys;       // os_published_keys answers the table below
-    published_keys published;  // as a watcher's shared memory would hold it
+    bool frozen;                  // the program is held: typing goes on without it
+    bool killed;                  // sim_typed_crash happened: the wait answers os_wait_killed
+    bool publishes_keys;          // os_published_keys answers the table below
+    published_keys published;     // as a watcher's shared memory would hold it
+    notice_queue* session_queue;  // where the session watch posts (os_watch_session), null: none
 
     sim_failure failures[sim_max_failures];
     int failure_count;

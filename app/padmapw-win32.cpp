@@ -1,0 +1,298 @@
+#include "app/padmapw-win32.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "app/control_channel.h"
+#include "app/entry.h"
+#include "app/startup.h"
+#include "app/stop.h"
+#include "console/console.h"
+#include "keymap/config.h"
+#include "keymap/text.h"
+
+namespace {
+
+constexpr DWORD loop_end_limit_ms = 5000;
+
+std::u16string from_wide(const wchar_t* text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text));
+}
+
+const wchar_t* wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+// %NAME%\padmap, or the current folder's padmap where NAME is not set.
+std::u16string user_folder(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 4];
+    DWORD units = GetEnvironmentVariableW(name, value, sizeof value / sizeof value[0]);
+    if (units == 0 || units >= sizeof value / sizeof value[0]) return u"padmap";
+    return from_wide(value) + u"\\padmap";
+}
+
+std::u16string full_path(const std::u16string& path) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD units = GetFullPathNameW(wide(path), sizeof full / sizeof full[0], full, nullptr);
+    return units > 0 && units < sizeof full / sizeof full[0] ? std::u16string(from_wide(full)) : path;
+}
+
+// The *.cfg files of the folder, in name order; the first ten.
+std::vector<std::u16string> folder_configs(const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(folder + u"\\*.cfg"), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(from_wide(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    if (names.size() > static_cast<size_t>(max_config_files)) names.resize(max_config_files);
+    for (std::u16string& name : names) name = folder + u"\\" + name;
+    return names;
+}
+
+void tell_tray(unseen* state, UINT message) {
+    if (state->window != nullptr) PostMessageW(state->window, message, 0, 0);
+}
+
+void report_changed(void* context) {
+    tell_tray(static_cast<unseen*>(context), loop_changed_message);
+}
+
+void notify(unseen* state, const std::string& text) {
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->notification = text;
+    }
+    tell_tray(state, notify_message);
+}
+
+// The log's lines that a console would have shown the user, as a
+// notification: a file refused at a reload, the driver failing.
+log_sink_answer unseen_sink(void* context, const char* text, size_t size) {
+    auto* state = static_cast<unseen*>(context);
+    std::string piece(text, size);
+    for (const char* start : {"not reloaded ", "keyboard filter driver failed"}) {
+        size_t at = piece.find(start);
+        if (at == std::string::npos || (at > 0 && piece[at - 1] != '\n')) continue;
+        notify(state, piece.substr(at, piece.find('\n', at) - at));
+    }
+    return log_file_sink(&state->log, text, size);
+}
+
+// Runs the loop with the files of the moment, again after each restart.
+DWORD WINAPI loop_thread(void* context) {
+    auto* state = static_cast<unseen*>(context);
+    int status = 1;
+    for (;;) {
+        std::vector<std::u16string> paths;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            paths = state->paths;
+            state->restart = false;
+            state->loop_status = -1;
+        }
+        reset_stop();
+        if (paths.empty()) {
+            std::string line =
+                "no configuration: put .cfg files in " + utf8_text(state->config_folder.c_str()) + " and choose Reload";
+            console_printf(console_out, "%s\n", line.c_str());
+            notify(state, line);
+            status = 1;
+        } else {
+            std::vector<const char16_t*> argv;
+            for (const std::u16string& path : paths) argv.push_back(path.c_str());
+            padmap_log_output output = {unseen_sink, state, true};
+            status =
+                padmap_run_unseen(static_cast<int>(argv.size()), argv.data(), output, &state->notices, &state->report);
+        }
+        std::lock_guard<std::mutex> hold(state->lock);
+        if (state->restart) continue;
+        state->loop_status = status;
+        break;
+    }
+    if (status != 0) notify(state, "padmap stopped: see its log");
+    tell_tray(state, loop_changed_message);
+    return 0;
+}
+
+HANDLE start_loop(unseen* state) {
+    return CreateThread(nullptr, 0, loop_thread, state, 0, nullptr);
+}
+
+std::string serve(void* context, const std::string& request) {
+    return padmapw_command(static_cast<unseen*>(context), request);
+}
+
+// A second padmapw hands its files to the one that runs (or asks it to read
+// its own again) and ends.
+int hand_over(int argc, wchar_t** argv) {
+    std::string request = argc > 1 ? "load" : "reload";
+    for (int i = 1; i < argc; ++i) request += "\t" + utf8_text(full_path(from_wide(argv[i])).c_str());
+    std::string answer;
+    return ask_padmapw(request, &answer) == control_answered ? 0 : 1;
+}
+
+std::string startup_request(unseen* state, bool on) {
+    std::string why;
+    std::vector<const char16_t*> argv;
+    std::lock_guard<std::mutex> hold(state->lock);
+    for (const std::u16string& path : state->paths) argv.push_back(path.c_str());
+    bool done = on ? startup_on(static_cast<int>(argv.size()), argv.data(), &why) : startup_off(&why);
+    if (!done) return "cannot change what starts at logon: " + why + "\n";
+    return on ? "padmapw starts at logon\n" : "padmapw no longer starts at logon\n";
+}
+
+// Opens a file as the user's shell would: a log in its viewer, a
+// configuration in the program that edits text.
+std::string open_file(const std::u16string& path, const wchar_t* verb) {
+    auto done = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, verb, wide(path), nullptr, nullptr, SW_SHOWNORMAL));
+    // Where no program edits that kind of file, Notepad does.
+    if (done <= 32 && verb != nullptr) {
+        std::u16string quoted = u"\"" + path + u"\"";
+        done = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, nullptr, L"notepad.exe", wide(quoted), nullptr, SW_SHOWNORMAL));
+    }
+    return done > 32 ? "opening " + utf8_text(path.c_str()) + "\n" : "cannot open " + utf8_text(path.c_str()) + "\n";
+}
+
+bool loop_runs(unseen* state) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    return !state->paths.empty() && state->loop_status < 0;
+}
+
+std::string status_line(unseen* state) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    std::string line = "padmapw runs (process " + std::to_string(GetCurrentProcessId()) + ")";
+    if (state->paths.empty()) {
+        line += ": no configuration in " + utf8_text(state->config_folder.c_str());
+    } else if (state->loop_status >= 0) {
+        line +=
+            ": stopped (status " + std::to_string(state->loop_status) + "), see " + utf8_text(state->log.path.c_str());
+    } else if (state->report.paused.load()) {
+        line += ": paused";
+    } else {
+        line += ": " + std::to_string(state->report.keyboards.load()) + " keyboards captured";
+    }
+    line += state->icon_shown.load() ? "; tray icon shown\n" : "; no tray icon\n";
+    for (const std::u16string& path : state->paths) line += "  " + utf8_text(path.c_str()) + "\n";
+    return line;
+}
+
+// A loop that ended (a failure, or no file) starts again; a running one
+// reads its files again.
+std::string reload(unseen* state, std::vector<std::u16string>* load) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    bool running = state->loop_status < 0;
+    if (load != nullptr) {
+        state->paths = *load;
+    } else if (!running || state->paths.empty()) {
+        state->paths = folder_configs(state->config_folder);
+    }
+    if (running && load == nullptr) {
+        post_notice(&state->notices, notice_reload);
+        return "reloading\n";
+    }
+    state->restart = true;
+    if (running) {
+        post_notice(&state->notices, notice_quit);
+    } else {
+        CloseHandle(start_loop(state));
+    }
+    return "loading\n";
+}
+
+}  // namespace
+
+// The requests: status, process, reload, load<TAB>PATH..., pause, resume,
+// quit, startup on, startup off, open-log, edit N (the N-th file, from 1).
+std::string padmapw_command(unseen* state, const std::string& request) {
+    if (request == "status") return status_line(state);
+    if (request == "process") return std::to_string(GetCurrentProcessId()) + "\n";
+    if (request == "reload") return reload(state, nullptr);
+    if (request.rfind("load\t", 0) == 0) {
+        std::vector<std::u16string> paths;
+        for (size_t at = 5; at <= request.size() && paths.size() < static_cast<size_t>(max_config_files);) {
+            size_t end = std::min(request.find('\t', at), request.size());
+            paths.push_back(utf16_text(request.substr(at, end - at).c_str()));
+            at = end + 1;
+        }
+        return reload(state, &paths);
+    }
+    if ((request == "pause" || request == "resume") && !loop_runs(state)) return "nothing runs to " + request + "\n";
+    if (request == "pause" || request == "resume") {
+        post_notice(&state->notices, request == "pause" ? notice_pause : notice_resume);
+        return request == "pause" ? "pausing\n" : "resuming\n";
+    }
+    if (request == "quit") {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->quitting = true;
+        state->restart = false;
+        post_notice(&state->notices, notice_quit);
+        if (state->loop_status >= 0) tell_tray(state, loop_changed_message);
+        return "quitting\n";
+    }
+    if (request == "startup on" || request == "startup off") return startup_request(state, request == "startup on");
+    if (request == "open-log") return open_file(state->log.path, nullptr);
+    if (request.rfind("edit ", 0) == 0) {
+        size_t n = static_cast<size_t>(std::atoi(request.c_str() + 5));
+        std::u16string path;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            if (n >= 1 && n <= state->paths.size()) path = state->paths[n - 1];
+        }
+        return path.empty() ? "no such configuration\n" : open_file(path, L"edit");
+    }
+    return "unknown request\n";
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr) return 1;
+    // One remapper a session: the name is the session's own.
+    HANDLE only = CreateMutexW(nullptr, FALSE, L"Local\\padmapw");
+    if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return hand_over(argc, argv);
+    std::unique_ptr<unseen> state(new (std::nothrow) unseen);
+    if (state == nullptr) return 1;
+    state->restart = false;
+    state->quitting = false;
+    state->loop_status = -1;
+    state->window = nullptr;
+    state->icon_shown = false;
+    state->report.keyboards = 0;
+    state->report.paused = false;
+    state->report.changed = report_changed;
+    state->report.context = state.get();
+    state->config_folder = user_folder(L"APPDATA");
+    CreateDirectoryW(wide(state->config_folder), nullptr);
+    state->log.handle = os_null_handle;
+    open_log_file(&state->log, user_folder(L"LOCALAPPDATA"));
+    for (int i = 1; i < argc && i <= max_config_files; ++i) state->paths.push_back(full_path(from_wide(argv[i])));
+    if (argc == 1) state->paths = folder_configs(state->config_folder);
+    if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
+        console_print(console_out, "padmapw cannot make its window (is there a desktop?)\n");
+        return 1;
+    }
+    control_server* server = serve_control(serve, state.get());
+    HANDLE loop = start_loop(state.get());
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    stop_control_server(server);
+    post_notice(&state->notices, notice_quit);
+    // A loop that does not end in time goes with the process.
+    bool ended = loop == nullptr || WaitForSingleObject(loop, loop_end_limit_ms) == WAIT_OBJECT_0;
+    close_tray(state.get());
+    if (!ended) ExitProcess(1);
+    close_notice_queue(&state->notices);
+    close_log_file(&state->log);
+    return 0;
+}

@@ -1,0 +1,53 @@
+#ifndef PADMAP_APP_PADMAPW_WIN32_H
+#define PADMAP_APP_PADMAPW_WIN32_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/log_file.h"
+#include "app/notices.h"
+
+// padmapw: remap mode without a console, its key loop on a thread of its
+// own, a tray icon on the main thread and the control channel on a third.
+// The loop is told everything through the notice queue and tells what it
+// captures through the report; the tray and the channel give the same
+// commands (padmapw_command).
+
+// Messages to the tray's window, from the other threads.
+constexpr UINT tray_icon_message = WM_APP + 1;     // the icon was clicked
+constexpr UINT loop_changed_message = WM_APP + 2;  // the loop's report changed, or it ended
+constexpr UINT notify_message = WM_APP + 3;        // a notification waits in unseen::notification
+
+struct unseen {
+    std::mutex lock;                    // guards what follows, up to the queue
+    std::vector<std::u16string> paths;  // the files the loop runs with
+    bool restart;                       // the loop runs again with paths once it ends
+    bool quitting;                      // the program ends once the loop ends
+    std::string notification;           // the text of the next notification
+    int loop_status;                    // -1 while the loop runs; then its exit status
+    notice_queue notices;
+    loop_report report;
+    log_file log;
+    std::u16string config_folder;  // %APPDATA%\padmap
+    HWND window;                   // the tray's
+    std::atomic<bool> icon_shown;
+};
+
+// A command of the tray's menu or of the channel, carried out; returns the
+// answer (a line of text). See padmapw-win32.cpp for the words.
+std::string padmapw_command(unseen* state, const std::string& request);
+
+// The tray: its hidden window and its icon. False when the window cannot be
+// made.
+bool open_tray(unseen* state, HINSTANCE instance);
+// Shows the loop's state in the icon's picture and tooltip.
+void show_state(unseen* state);
+// Shows the notification that waits, if any.
+void show_notification(unseen* state);
+void close_tray(unseen* state);
+
+#endif
