@@ -10,9 +10,17 @@
 #include "app/entry.h"
 #include "app/startup.h"
 #include "app/stop.h"
+#include "app/watched_loop-win32.h"
 #include "console/console.h"
 #include "keymap/config.h"
 #include "keymap/text.h"
+
+std::u16string padmapw_folder(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 4];
+    DWORD units = GetEnvironmentVariableW(name, value, sizeof value / sizeof value[0]);
+    if (units == 0 || units >= sizeof value / sizeof value[0]) return u"padmap";
+    return std::u16string(reinterpret_cast<const char16_t*>(value)) + u"\\padmap";
+}
 
 namespace {
 
@@ -24,14 +32,6 @@ std::u16string from_wide(const wchar_t* text) {
 
 const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-// %NAME%\padmap, or the current folder's padmap where NAME is not set.
-std::u16string user_folder(const wchar_t* name) {
-    wchar_t value[MAX_PATH * 4];
-    DWORD units = GetEnvironmentVariableW(name, value, sizeof value / sizeof value[0]);
-    if (units == 0 || units >= sizeof value / sizeof value[0]) return u"padmap";
-    return from_wide(value) + u"\\padmap";
 }
 
 std::u16string full_path(const std::u16string& path) {
@@ -98,7 +98,16 @@ DWORD WINAPI loop_thread(void* context) {
             state->loop_status = -1;
         }
         reset_stop();
-        if (paths.empty()) {
+        std::string gave_up;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            gave_up = state->gave_up;
+        }
+        if (!gave_up.empty()) {
+            console_printf(console_out, "%s\n", gave_up.c_str());
+            notify(state, gave_up);
+            status = 1;
+        } else if (paths.empty()) {
             std::string line =
                 "no configuration: put .cfg files in " + utf8_text(state->config_folder.c_str()) + " and choose Reload";
             console_printf(console_out, "%s\n", line.c_str());
@@ -188,6 +197,7 @@ std::string status_line(unseen* state) {
 // reads its files again.
 std::string reload(unseen* state, std::vector<std::u16string>* load) {
     std::lock_guard<std::mutex> hold(state->lock);
+    state->gave_up.clear();
     bool running = state->loop_status < 0;
     if (load != nullptr) {
         state->paths = *load;
@@ -251,10 +261,32 @@ std::string padmapw_command(unseen* state, const std::string& request) {
     return "unknown request\n";
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr) return 1;
+namespace {
+
+// The watcher gone (killed, say), the loop ends as at Quit: it lets go of
+// what it holds, since no one else would.
+DWORD WINAPI watch_watcher(void* context) {
+    auto* state = static_cast<unseen*>(context);
+    wchar_t name[128];
+    DWORD watcher = 0;
+    if (!watched_loop_name(name, sizeof name / sizeof name[0], &watcher)) return 0;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, watcher);
+    if (process == nullptr) return 0;
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    padmapw_command(state, "quit");
+    return 0;
+}
+
+std::string variable_text(const wchar_t* name) {
+    wchar_t value[1024];
+    DWORD units = GetEnvironmentVariableW(name, value, sizeof value / sizeof value[0]);
+    if (units == 0 || units >= sizeof value / sizeof value[0]) return "";
+    return utf8_text(reinterpret_cast<const char16_t*>(value));
+}
+
+// padmapw as the watcher starts it: the tray, the channel and the key loop.
+int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     // One remapper a session: the name is the session's own.
     HANDLE only = CreateMutexW(nullptr, FALSE, L"Local\\padmapw");
     if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return hand_over(argc, argv);
@@ -269,16 +301,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     state->report.paused = false;
     state->report.changed = report_changed;
     state->report.context = state.get();
-    state->config_folder = user_folder(L"APPDATA");
+    state->config_folder = padmapw_folder(L"APPDATA");
     CreateDirectoryW(wide(state->config_folder), nullptr);
     state->log.handle = os_null_handle;
-    open_log_file(&state->log, user_folder(L"LOCALAPPDATA"));
+    open_log_file(&state->log, padmapw_folder(L"LOCALAPPDATA"));
     for (int i = 1; i < argc && i <= max_config_files; ++i) state->paths.push_back(full_path(from_wide(argv[i])));
     if (argc == 1) state->paths = folder_configs(state->config_folder);
     if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
         console_print(console_out, "padmapw cannot make its window (is there a desktop?)\n");
         return 1;
     }
+    state->gave_up = variable_text(padmapw_gave_up_variable);
+    std::string restarted = variable_text(padmapw_restarted_variable);
+    if (!restarted.empty()) notify(state.get(), restarted);
+    HANDLE watcher = CreateThread(nullptr, 0, watch_watcher, state.get(), 0, nullptr);
+    if (watcher != nullptr) CloseHandle(watcher);
     control_server* server = serve_control(serve, state.get());
     HANDLE loop = start_loop(state.get());
     MSG message;
@@ -295,4 +332,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     close_notice_queue(&state->notices);
     close_log_file(&state->log);
     return 0;
+}
+
+}  // namespace
+
+// Started by the user (or at logon), padmapw is the watcher, and runs as its
+// key loop a padmapw started again with the watcher's variable set.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr) return 1;
+    wchar_t name[128];
+    if (!watched_loop_name(name, sizeof name / sizeof name[0])) {
+        for (const wchar_t* running : {L"Local\\padmapw-watcher", L"Local\\padmapw"}) {
+            HANDLE there = OpenMutexW(SYNCHRONIZE, FALSE, running);
+            if (there == nullptr) continue;
+            CloseHandle(there);
+            return hand_over(argc, argv);
+        }
+        return run_watcher();
+    }
+    int status = run_padmapw(instance, argc, argv);
+    mark_clean_end();
+    return status;
 }

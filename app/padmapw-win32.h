@@ -17,6 +17,17 @@
 // captures through the report; the tray and the channel give the same
 // commands (padmapw_command).
 
+// %NAME%\padmap (NAME an environment variable: APPDATA, LOCALAPPDATA), or
+// the current folder's padmap where NAME is not set.
+std::u16string padmapw_folder(const wchar_t* name);
+
+// Set by the watcher for the next padmapw it starts: the words of a
+// notification that the last key loop ended unexpectedly and this one starts
+// again; or, once it starts no more loops, that this padmapw runs none
+// (its tray says so; Reload tries again).
+constexpr wchar_t padmapw_restarted_variable[] = L"PADMAPW_RESTARTED";
+constexpr wchar_t padmapw_gave_up_variable[] = L"PADMAPW_GAVE_UP";
+
 // Messages to the tray's window, from the other threads.
 constexpr UINT tray_icon_message = WM_APP + 1;     // the icon was clicked
 constexpr UINT loop_changed_message = WM_APP + 2;  // the loop's report changed, or it ended
@@ -33,6 +44,7 @@ struct unseen {
     loop_report report;
     log_file log;
     std::u16string config_folder;  // %APPDATA%\padmap
+    std::string gave_up;           // the watcher starts no more loops: why (no loop runs until Reload)
     HWND window;                   // the tray's
     std::atomic<bool> icon_shown;
 };

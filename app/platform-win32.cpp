@@ -1,7 +1,10 @@
 #include "app/platform.h"
 
+#include "app/watched_loop-win32.h"
+
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <windows.h>
@@ -329,8 +332,31 @@ bool os_window_program(uintptr_t window, char16_t* name, size_t cap) {
     return true;
 }
 
+bool watched_loop_name(wchar_t* name, size_t cap, DWORD* watcher) {
+    wchar_t value[160];
+    DWORD units = GetEnvironmentVariableW(watched_loop_variable, value, sizeof value / sizeof value[0]);
+    if (units == 0 || units >= sizeof value / sizeof value[0]) return false;
+    wchar_t* rest = nullptr;
+    unsigned long pid = std::wcstoul(value, &rest, 10);
+    if (rest == value || *rest != L' ' || std::wcslen(rest + 1) + 1 > cap) return false;
+    std::wcscpy(name, rest + 1);
+    if (watcher != nullptr) *watcher = static_cast<DWORD>(pid);
+    return true;
+}
+
 published_keys* os_published_keys() {
-    return nullptr;
+    wchar_t name[128];
+    if (!watched_loop_name(name, sizeof name / sizeof name[0])) return nullptr;
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE | FILE_MAP_READ, FALSE, name);
+    if (mapping == nullptr) return nullptr;
+    void* view = MapViewOfFile(mapping, FILE_MAP_WRITE | FILE_MAP_READ, 0, 0, sizeof(watched_loop));
+    // The view keeps the memory: the mapping's handle is not needed.
+    CloseHandle(mapping);
+    return view != nullptr ? &static_cast<watched_loop*>(view)->keys : nullptr;
+}
+
+void os_unpublish_keys(published_keys* table) {
+    if (table != nullptr) UnmapViewOfFile(table);
 }
 
 bool os_raise_priority() {

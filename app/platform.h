@@ -95,9 +95,11 @@ bool os_window_program(uintptr_t window, char16_t* name, size_t cap);
 // The table of output keys held down that padmapw's watcher reads when the
 // key loop's process ends without letting them go (engine/published_keys.h):
 // memory the watcher shares with this process when it is padmapw's key loop,
-// null otherwise (padmap.exe, a run without a watcher).
+// null otherwise (padmap.exe, a run without a watcher). Each table answered
+// is given back with os_unpublish_keys (null is ignored).
 struct published_keys;
 published_keys* os_published_keys();
+void os_unpublish_keys(published_keys* table);
 
 // SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS). Returns false when
 // refused; callers ignore it.

@@ -341,15 +341,16 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->notices = nullptr;
     remap->waits_known = false;
     remap->polls = true;
-    // A loop started again after a crash starts from nothing held: the
-    // watcher released what the last one left.
-    remap->published = os_published_keys();
-    if (remap->published != nullptr) reset_published_keys(remap->published);
+    remap->published = nullptr;
     reset_capture(&remap->capture);
     reset_front(&remap->front);
     if (!load_files(remap.get(), count, paths)) return 1;
     if (!ids_distinct(remap->core)) return 1;
     if (!driver_usable(run)) return 1;
+    // A loop started again after a crash starts from nothing held: the
+    // watcher released what the last one left.
+    remap->published = os_published_keys();
+    if (remap->published != nullptr) reset_published_keys(remap->published);
     remap->notices = run->notices;
     if (remap->notices == nullptr && open_notice_queue(&remap->own_notices)) remap->notices = &remap->own_notices;
     start_log(run);
@@ -378,5 +379,6 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     }
     int status = end_run(run, outcome);
     if (remap->notices == &remap->own_notices) close_notice_queue(&remap->own_notices);
+    os_unpublish_keys(remap->published);
     return status;
 }

@@ -92,6 +92,8 @@ published_keys* os_published_keys() {
     return model.publishes_keys ? &model.published : nullptr;
 }
 
+void os_unpublish_keys(published_keys*) {}
+
 bool os_raise_priority() {
     ++sim_state().priority_raises;
     return true;

@@ -1,0 +1,39 @@
+#ifndef PADMAP_APP_WATCHED_LOOP_WIN32_H
+#define PADMAP_APP_WATCHED_LOOP_WIN32_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/published_keys.h"
+
+// What padmapw's watcher shares with the process of its key loop, in memory
+// the watcher makes (a mapping named in the loop's environment).
+struct watched_loop {
+    published_keys keys;                 // first: a view of the whole is also the table
+    std::atomic<uint32_t> ended_cleanly; // the loop's process set it as it ended by its own doing
+};
+
+// The environment variable that tells padmapw it runs as the watched key
+// loop: "PID NAME", the watcher's process id and the mapping's name.
+constexpr wchar_t watched_loop_variable[] = L"PADMAPW_WATCHER";
+
+// The mapping's name into name (cap units), and the watcher's process id
+// into watcher when given. False when this process is no watched loop.
+bool watched_loop_name(wchar_t* name, size_t cap, DWORD* watcher = nullptr);
+
+// Tells the watcher that the loop's process ends by its own doing (a quit,
+// a failure it reported): nothing is to be released, nothing restarted.
+void mark_clean_end();
+
+// padmapw's watcher: starts padmapw again as its key loop (the same command
+// line, the environment saying so), and when that process ends other than
+// cleanly releases what its table lists, logs why and starts it again after
+// 1 s, doubling to 30 s, until the fifth such end within ten minutes (then
+// padmapw starts once more without a key loop, saying so in its tray). The
+// watcher ends with the loop's process when that ends cleanly, returning its
+// exit code.
+int run_watcher();
+
+#endif
