@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 
 #include "console/console.h"
@@ -122,9 +124,10 @@ void console_write(console_stream stream, const char* text, size_t size) {
         write_console(handle, text, size);
         return;
     }
-    // A program without a console (padmapw) has no C runtime stream: its
-    // text goes to the standard handle it set, its log file.
-    if (_fileno(file_of(stream)) < 0) {
+    // A program without a console (padmapw) has no C runtime stream of its
+    // standard handle: its text goes straight to the handle it set, its log.
+    int number = _fileno(file_of(stream));
+    if (number < 0 || reinterpret_cast<HANDLE>(_get_osfhandle(number)) != handle) {
         write_file_text(handle, text, size);
         return;
     }

@@ -4,7 +4,7 @@
 // run (its --steps file), the session is ended where that run ended it, and
 // what reached the system is written in padmap-replay's format.
 //
-//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE]
+//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen]
 //                          [--front-window EXE --front-folder DIR [--long-path PROGRAM]]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
@@ -27,7 +27,9 @@
 // name on padmap's desktop and waits until its window is in front; a bare
 // front line ends every such window and leaves no window in front. padmap
 // runs on a desktop of its own, where no window is in front, as at the start
-// of a replay.
+// of a replay. A lock, unlock, suspend or wake line sends padmap's session
+// window the message Windows sends (it needs a display); a control line asks
+// padmapw through its channel.
 //
 //   --steps FILE        padmap-replay's --steps file for the same session
 //   --requests FILE     every device control padmap made of the filter devices,
@@ -48,6 +50,8 @@
 //                       need a display (Wine's DISPLAY set)
 //   --front-folder DIR  where its copies are made, one folder for each
 //                       program name
+//   --unseen            PADMAP_EXE is padmapw.exe (remap mode, whatever its
+//                       arguments): it is asked to quit once the session ended
 //   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
 //                       deep that its path is longer than 1100 UTF-16
 //                       units, more than padmap asks the system for
@@ -66,7 +70,9 @@
 
 #include <dbt.h>
 #include <winternl.h>
+#include <wtsapi32.h>
 
+#include "app/control_channel.h"
 #include "driver/request_text.h"
 #include "keymap/text.h"
 #include "replay/session.h"
@@ -118,12 +124,13 @@ constexpr int max_front_windows = 64;
 // Small enough that padmap's log overfills it within a few dozen strokes.
 constexpr DWORD blocked_pipe_bytes = 4096;
 const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
+const wchar_t session_window_class[] = L"padmap-session-watch";
 // A program of --long-path lies so deep that its path is longer than this,
 // in UTF-16 units: more than padmap asks the system for (MAX_PATH * 4).
 constexpr size_t long_path_units = 1100;
 
 const char usage[] =
-    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] "
+    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen] "
     "[--front-window EXE --front-folder DIR [--long-path PROGRAM]] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
     "SESSION [ARG...]\n";
 
@@ -461,6 +468,35 @@ const char* tell_keyboards_changed(session_run* run) {
     return nullptr;
 }
 
+// Tells padmap's session window of a lock, an unlock, a suspend or a wake,
+// as Windows does: the window is a hidden top-level one of padmap's.
+const char* tell_session(session_run* run, UINT message, WPARAM what) {
+    DWORD started = GetTickCount();
+    HWND window = nullptr;
+    for (;;) {
+        while ((window = FindWindowExW(nullptr, window, session_window_class, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == run->padmap.dwProcessId) break;
+        }
+        if (window != nullptr) break;
+        if (padmap_exited(run)) return nullptr;
+        if (GetTickCount() - started > step_limit_ms) return "padmap has no session window (is there a display?)";
+        WaitForSingleObject(run->padmap.hProcess, 1);
+    }
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, what, 0, SMTO_ABORTIFHUNG, step_limit_ms, &answer)) {
+        return padmap_exited(run) ? nullptr : "padmap's session window did not take the message";
+    }
+    return nullptr;
+}
+
+// A command of padmapw's tray, through its channel.
+const char* control_padmapw(const char* request) {
+    std::string answer;
+    return ask_padmapw(request, &answer) == control_answered ? nullptr : "padmapw did not answer its channel";
+}
+
 const char* freeze_padmap(session_run* run) {
     if (run->held) return nullptr;
     if (const char* problem = drain_driver(run)) return problem;
@@ -679,6 +715,14 @@ const char* perform(session_run* run, const session_item& next) {
     // cannot break padmap's wait or read.
     case session_fail_wait:
     case session_fail_read: return "a driver failure cannot be made through the test driver";
+    case session_lock: return tell_session(run, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    case session_unlock: return tell_session(run, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    case session_suspend: return tell_session(run, WM_POWERBROADCAST, PBT_APMSUSPEND);
+    case session_wake: return tell_session(run, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    case session_control_reload: return control_padmapw("reload");
+    case session_control_pause: return control_padmapw("pause");
+    case session_control_resume: return control_padmapw("resume");
+    case session_control_quit: return control_padmapw("quit");
     }
     return nullptr;
 }
@@ -770,6 +814,7 @@ struct options {
     const wchar_t* front_folder;
     const wchar_t* long_path;
     bool blocked_stdout;
+    bool unseen;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
@@ -794,6 +839,8 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
             *file = argv[++at];
         } else if (std::wcscmp(argv[at], L"--blocked-stdout") == 0 && !out->blocked_stdout) {
             out->blocked_stdout = true;
+        } else if (std::wcscmp(argv[at], L"--unseen") == 0 && !out->unseen) {
+            out->unseen = true;
         } else {
             break;
         }
@@ -861,7 +908,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!session_open(&reader, session_path)) return fail("the session file cannot be opened");
     session_run run = {};
     run.session_path = session_path;
-    run.remap = runs_remap(opts);
+    run.remap = opts.unseen || runs_remap(opts);
     run.front_program = opts.front_window;
     run.front_folder = opts.front_folder;
     run.long_path_program = opts.long_path;
@@ -901,6 +948,8 @@ int wmain(int argc, wchar_t** argv) {
     const char* problem = type_session(&run, &reader);
     session_close(&reader);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
+    // padmapw stays with its tray once its loop ended: it is asked to go.
+    if (problem == nullptr && opts.unseen && !padmap_exited(&run)) problem = control_padmapw("quit");
     // A padmap left held by a failure is let go, so that it can be ended.
     if (run.held) NtResumeProcess(run.padmap.hProcess);
     if (problem == nullptr) problem = wait_for_exit(&run);
