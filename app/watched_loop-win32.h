@@ -11,8 +11,8 @@
 // What padmapw's watcher shares with the process of its key loop, in memory
 // the watcher makes (a mapping named in the loop's environment).
 struct watched_loop {
-    published_keys keys;                 // first: a view of the whole is also the table
-    std::atomic<uint32_t> ended_cleanly; // the loop's process set it as it ended by its own doing
+    published_keys keys;                  // first: a view of the whole is also the table
+    std::atomic<uint32_t> ended_cleanly;  // the loop's process set it as it ended by its own doing
 };
 
 // The environment variable that tells padmapw it runs as the watched key

@@ -66,10 +66,9 @@ int run_watcher() {
     wchar_t name[128];
     std::swprintf(name, sizeof name / sizeof name[0], L"Local\\padmapw-keys-%lu",
                   static_cast<unsigned long>(GetCurrentProcessId()));
-    HANDLE mapping =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(watched_loop), name);
-    auto* shared = mapping != nullptr ? static_cast<watched_loop*>(
-                                            MapViewOfFile(mapping, FILE_MAP_WRITE | FILE_MAP_READ, 0, 0, sizeof(watched_loop)))
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(watched_loop), name);
+    auto* shared = mapping != nullptr ? static_cast<watched_loop*>(MapViewOfFile(
+                                            mapping, FILE_MAP_WRITE | FILE_MAP_READ, 0, 0, sizeof(watched_loop)))
                                       : nullptr;
     if (shared == nullptr) {
         log_lines("padmapw cannot share memory with its key loop\n");

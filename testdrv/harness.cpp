@@ -4,7 +4,8 @@
 // run (its --steps file), the session is ended where that run ended it, and
 // what reached the system is written in padmap-replay's format.
 //
-//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen]
+//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--kill-report FILE]
+//                          [--unseen [--kill-watcher]]
 //                          [--front-window EXE --front-folder DIR [--long-path PROGRAM]]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
@@ -52,6 +53,11 @@
 //                       program name
 //   --unseen            PADMAP_EXE is padmapw.exe (remap mode, whatever its
 //                       arguments): it is asked to quit once the session ended
+//   --kill-report FILE  for each crash line (padmapw's key loop killed): the
+//                       ms from the kill to the watcher's last release and to
+//                       the next key's first output, a line each
+//   --kill-watcher      with --unseen: once the session is typed, padmapw's
+//                       watcher is killed; its key loop must end on its own
 //   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
 //                       deep that its path is longer than 1100 UTF-16
 //                       units, more than padmap asks the system for
@@ -62,9 +68,11 @@
 // could not be brought to the front or ended.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -130,7 +138,8 @@ const wchar_t session_window_class[] = L"padmap-session-watch";
 constexpr size_t long_path_units = 1100;
 
 const char usage[] =
-    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen] "
+    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--kill-report FILE] "
+    "[--unseen [--kill-watcher]] "
     "[--front-window EXE --front-folder DIR [--long-path PROGRAM]] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
     "SESSION [ARG...]\n";
 
@@ -291,6 +300,10 @@ struct session_run {
     int front_count;
     std::string front_names[max_front_windows];  // the program of each copy made, UTF-8; the copy is in folder i
     int front_name_count;
+    // Kills of padmapw's key loop: when each was made and when the next key
+    // was typed after it (performance counter), and when each record reached
+    // the system (the driver's clock, the same counter).
+    std::vector<int64_t> kills, typed_after_kill, delivered_times;
 };
 
 bool padmap_exited(const session_run* run) {
@@ -330,6 +343,7 @@ bool write_delivered(session_run* run) {
                 extra = r[8] | (r[9] << 8) | (r[10] << 16) | (static_cast<unsigned long>(r[11]) << 24);
             }
             note_delivered(run, static_cast<int>(records[i].device));
+            run->delivered_times.push_back(records[i].time);
             if (std::fprintf(run->delivered, "%u %04x %04x %08lx\n", static_cast<unsigned>(records[i].device), make,
                              state, extra) < 0) {
                 return false;
@@ -495,6 +509,65 @@ const char* tell_session(session_run* run, UINT message, WPARAM what) {
 const char* control_padmapw(const char* request) {
     std::string answer;
     return ask_padmapw(request, &answer) == control_answered ? nullptr : "padmapw did not answer its channel";
+}
+
+// padmapw's key loop killed as Task Manager's End task kills it: its channel
+// names its process, which is ended with exit code 1; the harness goes on
+// once it is gone (the watcher then releases and starts a new one).
+int64_t counter_now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// For each kill: the milliseconds from the kill to the last record that
+// reached the system before the next key was typed (the watcher's last
+// release; 0 when it released nothing), and to the first record after that
+// key (the key translated by the loop started again).
+bool write_kill_report(const session_run* run, const wchar_t* path) {
+    std::FILE* out = _wfopen(path, L"w");
+    if (out == nullptr) return false;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    double per_ms = static_cast<double>(frequency.QuadPart) / 1000.0;
+    for (size_t k = 0; k < run->kills.size() && k < run->typed_after_kill.size(); ++k) {
+        int64_t killed = run->kills[k], typed = run->typed_after_kill[k], released = killed, translated = -1;
+        for (int64_t at : run->delivered_times) {
+            if (at > killed && at < typed) released = at;
+            if (at >= typed && translated < 0) translated = at;
+        }
+        std::fprintf(out, "%.1f %.1f\n", (released - killed) / per_ms,
+                     translated < 0 ? -1.0 : (translated - killed) / per_ms);
+    }
+    return std::fclose(out) == 0;
+}
+
+const char* kill_key_loop(session_run* run) {
+    std::string answer;
+    if (ask_padmapw("process", &answer) != control_answered) return "padmapw did not answer its channel";
+    DWORD pid = static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
+    HANDLE loop = pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (loop == nullptr) return "padmapw's key loop cannot be opened";
+    run->kills.push_back(counter_now());
+    bool killed = TerminateProcess(loop, 1) && WaitForSingleObject(loop, 10000) == WAIT_OBJECT_0;
+    CloseHandle(loop);
+    return killed ? nullptr : "padmapw's key loop cannot be killed";
+}
+
+// padmapw's watcher (the process the harness started) killed once the
+// session is typed: its key loop must end on its own, letting go of what it
+// holds, within the step limit.
+const char* kill_watcher(session_run* run) {
+    std::string answer;
+    if (ask_padmapw("process", &answer) != control_answered) return "padmapw did not answer its channel";
+    DWORD pid = static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
+    HANDLE loop = pid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (loop == nullptr) return "padmapw's key loop cannot be opened";
+    bool killed = TerminateProcess(run->padmap.hProcess, 1) != 0;
+    bool ended = killed && WaitForSingleObject(loop, step_limit_ms) == WAIT_OBJECT_0;
+    CloseHandle(loop);
+    if (!killed) return "padmapw's watcher cannot be killed";
+    return ended ? nullptr : "padmapw's key loop did not end when its watcher was killed";
 }
 
 const char* freeze_padmap(session_run* run) {
@@ -683,6 +756,7 @@ const char* leave_no_window_in_front(session_run* run) {
 const char* perform(session_run* run, const session_item& next) {
     switch (next.kind) {
     case session_key:
+        if (run->typed_after_kill.size() < run->kills.size()) run->typed_after_kill.push_back(counter_now());
         if (!testctl_push_key(run->link, next.device, next.key.make_code, next.key.key_state, next.key.extra_info)) {
             // A held padmap reads nothing, and a keyboard's queue in the driver
             // holds 64 strokes, as the simulated driver's does: a session that
@@ -723,6 +797,7 @@ const char* perform(session_run* run, const session_item& next) {
     case session_control_pause: return control_padmapw("pause");
     case session_control_resume: return control_padmapw("resume");
     case session_control_quit: return control_padmapw("quit");
+    case session_crash: return kill_key_loop(run);
     }
     return nullptr;
 }
@@ -810,11 +885,13 @@ struct options {
     const wchar_t* requests;
     const wchar_t* steps;
     const wchar_t* hold_report;
+    const wchar_t* kill_report;
     const wchar_t* front_window;
     const wchar_t* front_folder;
     const wchar_t* long_path;
     bool blocked_stdout;
     bool unseen;
+    bool kill_watcher;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
@@ -831,6 +908,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--requests") == 0) file = &out->requests;
         if (std::wcscmp(argv[at], L"--steps") == 0) file = &out->steps;
         if (std::wcscmp(argv[at], L"--hold-report") == 0) file = &out->hold_report;
+        if (std::wcscmp(argv[at], L"--kill-report") == 0) file = &out->kill_report;
         if (std::wcscmp(argv[at], L"--front-window") == 0) file = &out->front_window;
         if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
         if (std::wcscmp(argv[at], L"--long-path") == 0) file = &out->long_path;
@@ -841,11 +919,13 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
             out->blocked_stdout = true;
         } else if (std::wcscmp(argv[at], L"--unseen") == 0 && !out->unseen) {
             out->unseen = true;
+        } else if (std::wcscmp(argv[at], L"--kill-watcher") == 0 && !out->kill_watcher) {
+            out->kill_watcher = true;
         } else {
             break;
         }
     }
-    if (argc - at < 4 || out->steps == nullptr) return false;
+    if (argc - at < 4 || out->steps == nullptr || (out->kill_watcher && !out->unseen)) return false;
     if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
     if (out->long_path != nullptr && out->front_window == nullptr) return false;
     out->program = argv[at];
@@ -947,6 +1027,7 @@ int wmain(int argc, wchar_t** argv) {
 
     const char* problem = type_session(&run, &reader);
     session_close(&reader);
+    if (problem == nullptr && opts.kill_watcher) problem = kill_watcher(&run);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
     // padmapw stays with its tray once its loop ended: it is asked to go.
     if (problem == nullptr && opts.unseen && !padmap_exited(&run)) problem = control_padmapw("quit");
@@ -978,6 +1059,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (run.stdout_copy != nullptr && std::fclose(run.stdout_copy) != 0 && problem == nullptr) {
         problem = "writing padmap's output failed";
+    }
+    if (opts.kill_report != nullptr && !write_kill_report(&run, opts.kill_report) && problem == nullptr) {
+        problem = "the kill report cannot be written";
     }
     if (opts.hold_report != nullptr && !write_hold_report(&run, opts.hold_report) && problem == nullptr) {
         problem = "the hold report cannot be written";
