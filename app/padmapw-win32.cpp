@@ -328,7 +328,10 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     // A loop that does not end in time goes with the process.
     bool ended = loop == nullptr || WaitForSingleObject(loop, loop_end_limit_ms) == WAIT_OBJECT_0;
     close_tray(state.get());
-    if (!ended) ExitProcess(1);
+    if (!ended) {
+        mark_end(loop_left_keys);
+        ExitProcess(1);
+    }
     close_notice_queue(&state->notices);
     close_log_file(&state->log);
     return 0;
@@ -353,6 +356,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return run_watcher();
     }
     int status = run_padmapw(instance, argc, argv);
-    mark_clean_end();
+    mark_end(loop_ended_cleanly);
     return status;
 }

@@ -11,8 +11,13 @@
 // What padmapw's watcher shares with the process of its key loop, in memory
 // the watcher makes (a mapping named in the loop's environment).
 struct watched_loop {
-    published_keys keys;                  // first: a view of the whole is also the table
-    std::atomic<uint32_t> ended_cleanly;  // the loop's process set it as it ended by its own doing
+    published_keys keys;          // first: a view of the whole is also the table
+    std::atomic<uint32_t> ended;  // how the loop's process ended by its own doing (loop_end), 0 if not
+};
+
+enum loop_end : uint32_t {
+    loop_ended_cleanly = 1,  // it let go of what it held: nothing to release
+    loop_left_keys = 2,      // it gave up waiting for its loop: what the table lists is to be released
 };
 
 // The environment variable that tells padmapw it runs as the watched key
@@ -24,8 +29,9 @@ constexpr wchar_t watched_loop_variable[] = L"PADMAPW_WATCHER";
 bool watched_loop_name(wchar_t* name, size_t cap, DWORD* watcher = nullptr);
 
 // Tells the watcher that the loop's process ends by its own doing (a quit,
-// a failure it reported): nothing is to be released, nothing restarted.
-void mark_clean_end();
+// a failure it reported): nothing is restarted, and only when how is
+// loop_left_keys is anything released.
+void mark_end(loop_end how);
 
 // padmapw's watcher: starts padmapw again as its key loop (the same command
 // line, the environment saying so), and when that process ends other than

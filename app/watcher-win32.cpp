@@ -10,14 +10,14 @@
 #include "app/watcher.h"
 #include "keymap/text.h"
 
-void mark_clean_end() {
+void mark_end(loop_end how) {
     wchar_t name[128];
     if (!watched_loop_name(name, sizeof name / sizeof name[0])) return;
     HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, name);
     if (mapping == nullptr) return;
     auto* shared = static_cast<watched_loop*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(watched_loop)));
     if (shared != nullptr) {
-        shared->ended_cleanly.store(1, std::memory_order_release);
+        shared->ended.store(how, std::memory_order_release);
         UnmapViewOfFile(shared);
     }
     CloseHandle(mapping);
@@ -86,13 +86,21 @@ int run_watcher() {
     bool gave_up = false;
     for (;;) {
         reset_published_keys(&shared->keys);
-        shared->ended_cleanly.store(0, std::memory_order_release);
+        shared->ended.store(0, std::memory_order_release);
         HANDLE loop = start_loop_process();
         if (loop == nullptr) break;
         WaitForSingleObject(loop, INFINITE);
         GetExitCodeProcess(loop, &status);
         CloseHandle(loop);
-        if (shared->ended_cleanly.load(std::memory_order_acquire) != 0 || gave_up) break;
+        uint32_t how = shared->ended.load(std::memory_order_acquire);
+        if (how == loop_ended_cleanly) break;
+        if (how == loop_left_keys) {
+            std::string said;
+            release_published(&shared->keys, &said);
+            log_lines(said);
+            break;
+        }
+        if (gave_up) break;
         std::string ended = loop_ended_line(status);
         std::string said = ended;
         release_published(&shared->keys, &said);
