@@ -58,10 +58,11 @@ int main() {
     std::snprintf(counts, sizeof counts, "handles: %d\nconsole processes: %lu\n", open_handles(),
                   static_cast<unsigned long>(GetConsoleProcessList(processes, 8)));
     std::string text = "command line: " + utf8(GetCommandLineW()) + "\nworking folder: " + utf8(folder) + "\n" + counts;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
     DWORD written = 0;
-    bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    bool ok =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
     return CloseHandle(file) && ok ? 0 : 3;
 }

@@ -35,10 +35,11 @@
 
 #include "testdrv/command_line.h"
 #include "testdrv/control.h"
+#include "testdrv/text_runs.h"
 
 namespace {
 
-constexpr DWORD step_limit_ms = 15000;
+constexpr DWORD step_limit_ms = text_step_limit_ms;
 const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
 const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
 
@@ -65,18 +66,6 @@ std::wstring full_path(const wchar_t* path) {
     wchar_t full[MAX_PATH] = {};
     GetFullPathNameW(path, MAX_PATH, full, nullptr);
     return full;
-}
-
-std::string read_file(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "";
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(file);
-    return text;
 }
 
 // Waits until the file holds text that ends a line and contains what (or
@@ -134,56 +123,6 @@ const char* tap(text_run* run, uint16_t make_code) {
         testctl_take_delivered(run->link, records, 64);
     }
     return nullptr;
-}
-
-const char* wait_for_capture(testctl_link* link, HANDLE padmap) {
-    DWORD started = GetTickCount();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (WaitForSingleObject(padmap, 1) == WAIT_OBJECT_0) return "padmap exited before it captured the pad";
-        if (GetTickCount() - started > step_limit_ms) return "padmap never captured the pad";
-    }
-}
-
-// A desktop of the runner's own, for the window and padmap: once a window
-// was made on a desktop, Wine counts that desktop's own window as the one in
-// front (the harness makes one for each run too).
-wchar_t desktop_name[64];
-
-bool join_desktop() {
-    std::swprintf(desktop_name, sizeof desktop_name / sizeof desktop_name[0], L"padmap-texts-%lu",
-                  static_cast<unsigned long>(GetCurrentProcessId()));
-    HDESK desktop = CreateDesktopW(desktop_name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    return desktop != nullptr && SetThreadDesktop(desktop);
-}
-
-// Starts the program (a command line) on the runner's desktop, its standard
-// output and error in output_path, with the token (null: the runner's own).
-bool start_on_desktop(const std::wstring& command, const wchar_t* output_path, DWORD flags, HANDLE* process,
-                      HANDLE token = nullptr) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return false;
-    std::wstring line = command;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktop_name;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    PROCESS_INFORMATION started = {};
-    BOOL ok = token == nullptr ? CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                                &startup, &started)
-                               : CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                                      nullptr, &startup, &started);
-    CloseHandle(out);
-    if (!ok) return false;
-    CloseHandle(started.hThread);
-    *process = started.hProcess;
-    return true;
 }
 
 // The runner's token when it is elevated (Wine's processes are, as an
@@ -259,8 +198,8 @@ void check_programs(text_run* run, const std::wstring& recorder, const std::stri
     std::string alone = baseline(recorder, full_path(L"baseline-record.txt"));
     report(run, field(record, "command line") == run_command, "run: the program's command line is the line's",
            field(record, "command line"));
-    report(run, field(record, "working folder") == expected_folder,
-           "run: its working folder is the configuration's", field(record, "working folder"));
+    report(run, field(record, "working folder") == expected_folder, "run: its working folder is the configuration's",
+           field(record, "working folder"));
     report(run, !field(record, "handles").empty() && field(record, "handles") == field(alone, "handles"),
            "run: it inherited no handle of padmap's",
            field(record, "handles") + " open, " + field(alone, "handles") + " in one started with none inherited");
@@ -288,8 +227,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     std::wstring recorder = full_path(argv[4]);
-    std::string run_command = "\"" + utf8(recorder) + "\" \"" + utf8(full_path(L"run-record.txt")) +
-                              "\" one \"two words\" three";
+    std::string run_command =
+        "\"" + utf8(recorder) + "\" \"" + utf8(full_path(L"run-record.txt")) + "\" one \"two words\" three";
     std::string config = "HID\\VID_1A86&PID_E026&MI_00\r\nF1 " + std::string(f1_text) + "\r\nF2 C-A," + f2_text +
                          ",Enter\r\nF3 run " + run_command + " # a comment\r\nF4 open rec-open.exe\r\n" +
                          "F5 open missing-file.txt\r\n";
@@ -306,8 +245,7 @@ int wmain(int argc, wchar_t** argv) {
     text_run run = {&link, nullptr, 0, 0};
     if (!join_desktop()) return fail("the runner's desktop cannot be made");
     if (elevated != nullptr) check_refusal(&run, padmap_command);
-    if (
-        !testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
+    if (!testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
         !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
         return fail("the test driver refused the keyboards");
     }
