@@ -109,8 +109,8 @@ int wmain(int argc, wchar_t** argv) {
     HANDLE config = CreateFileW(L"pad.cfg", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::string bytes = "HID\\VID_1A86&PID_E026&MI_00\r\nF1 \"" + utf8(text) + "\"\r\n";
     DWORD written = 0;
-    if (config == INVALID_HANDLE_VALUE || !WriteFile(config, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                                     nullptr)) {
+    if (config == INVALID_HANDLE_VALUE ||
+        !WriteFile(config, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
         return fail("pad.cfg cannot be written");
     }
     CloseHandle(config);
@@ -123,7 +123,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     HANDLE window = nullptr;
     HANDLE padmap = nullptr;
-    if (!join_desktop() || !start_on_desktop(L"\"" + std::wstring(argv[3]) + L"\" --times", L"window.out", 0, &window)) {
+    if (!join_desktop() ||
+        !start_on_desktop(L"\"" + std::wstring(argv[3]) + L"\" --times", L"window.out", 0, &window)) {
         return fail("the text window cannot be started");
     }
     DWORD started = GetTickCount();

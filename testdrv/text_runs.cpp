@@ -62,4 +62,3 @@ const char* wait_for_capture(testctl_link* link, HANDLE padmap) {
         if (GetTickCount() - started > text_step_limit_ms) return "padmap never captured the pad";
     }
 }
-
