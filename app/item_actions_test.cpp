@@ -17,11 +17,12 @@ TEST(TextsAndPrograms, ATextTheSystemTookInPartIsLogged) {
     std::string path = write_config("PAD\nF1 \"h\xC3\xA9llo\",A\n");
     std::vector<sim_typed> script = {{1, stroke_of(0x3B, false)}, {1, stroke_of(0x3B, true)}};
     program_run run = run_program(script, path);
-    std::string tail = "DOWN pressed key=F1 003b -> \"h\xC3\xA9llo\": typed\n"
-                       "DOWN pressed key=F1 003b -> 001e: 001e down-\n"
-                       "typed in part \"h\xC3\xA9llo\": the system took 4 of its 10 key events\n"
-                       "UP remapping pressed key=F1 003b -> \"h\xC3\xA9llo\": nothing to do\n"
-                       "UP remapping pressed key=F1 003b -> 001e: 001e up\n";
+    std::string tail =
+        "DOWN pressed key=F1 003b -> \"h\xC3\xA9llo\": typed\n"
+        "DOWN pressed key=F1 003b -> 001e: 001e down-\n"
+        "typed in part \"h\xC3\xA9llo\": the system took 4 of its 10 key events\n"
+        "UP remapping pressed key=F1 003b -> \"h\xC3\xA9llo\": nothing to do\n"
+        "UP remapping pressed key=F1 003b -> 001e: 001e up\n";
     ASSERT_GE(run.output.size(), tail.size());
     EXPECT_EQ(tail, run.output.substr(run.output.size() - tail.size()));
     EXPECT_EQ("1 001e 0000 00000000\n1 001e 0001 00000000\n", describe(run.delivered));

@@ -135,7 +135,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!start_on_desktop(L"\"" + std::wstring(argv[2]) + L"\" pad.cfg", L"padmap.stdout", CREATE_NO_WINDOW, &padmap)) {
         return fail("padmap cannot be started");
     }
-    if (const char* problem = wait_for_capture(&link, padmap)) return fail(problem);
+    if (const char* problem = testctl_wait_for_capture(&link, padmap, text_step_limit_ms)) return fail(problem);
 
     std::vector<INPUT> inputs;
     for (char16_t unit : text) {

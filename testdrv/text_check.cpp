@@ -262,7 +262,7 @@ int wmain(int argc, wchar_t** argv) {
         return fail("padmap cannot be started");
     }
     run.padmap = padmap;
-    const char* problem = wait_for_capture(&link, run.padmap);
+    const char* problem = testctl_wait_for_capture(&link, run.padmap, step_limit_ms);
     if (problem == nullptr) problem = tap(&run, 0x3B);
     if (problem == nullptr) problem = tap(&run, 0x3C);
     if (problem == nullptr) {

@@ -51,14 +51,3 @@ std::string read_file(const wchar_t* path) {
     CloseHandle(file);
     return text;
 }
-
-const char* wait_for_capture(testctl_link* link, HANDLE padmap) {
-    DWORD started = GetTickCount();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (WaitForSingleObject(padmap, 1) == WAIT_OBJECT_0) return "padmap exited before it captured the pad";
-        if (GetTickCount() - started > text_step_limit_ms) return "padmap never captured the pad";
-    }
-}

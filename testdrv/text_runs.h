@@ -8,7 +8,7 @@
 #include "testdrv/control.h"
 
 // What the runners of the text check and the text benchmark share: a
-// desktop of their own for the text window and padmap, and waiting on them.
+// desktop of their own for the text window and padmap, and reading files.
 
 // Makes a desktop of the runner's own and joins it: once a window was made
 // on a desktop, Wine counts that desktop's own window as the one in front
@@ -23,9 +23,6 @@ bool start_on_desktop(const std::wstring& command, const wchar_t* output_path, D
 
 // The file's content ("" when it cannot be read).
 std::string read_file(const wchar_t* path);
-
-// Waits until padmap has captured keyboard 1; null, or what went wrong.
-const char* wait_for_capture(testctl_link* link, HANDLE padmap);
 
 // Far beyond what a step takes; only a hang reaches it.
 constexpr DWORD text_step_limit_ms = 15000;
