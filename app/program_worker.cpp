@@ -75,11 +75,14 @@ void start_loop(program_worker* w) {
         w->starting = true;
         hold.unlock();
         char why[256] = {};
-        if (!w->start(job.kind, job.command, job.folder, why, sizeof why)) {
+        bool started = w->start(job.kind, job.command, job.folder, why, sizeof why);
+        hold.lock();
+        // Said with the lock held: a worker given up on by the end of the
+        // run says nothing, for the log may be gone.
+        if (!started && !w->abandoned) {
             std::string line = std::string(job.shown) + " did not start: " + why + "\n";
             w->report(w->context, line.data(), line.size());
         }
-        hold.lock();
         w->starting = false;
         w->changed.notify_all();
         if (w->abandoned) break;

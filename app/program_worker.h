@@ -32,7 +32,8 @@ constexpr int program_queue_size = 16;
 // the system's words in why.
 typedef bool (*program_starter)(item_kind kind, const char16_t* command, const char16_t* folder, char* why, size_t cap);
 
-// Where a failed start is said: whole lines, from the worker's thread.
+// Where a failed start is said: whole lines, from the worker's thread, with
+// the worker's lock held (it must not hand a program over itself).
 typedef void (*program_report)(void* context, const char* text, size_t size);
 
 struct program_worker;
@@ -49,7 +50,8 @@ bool hand_program(program_worker* worker, const program_order& order);
 // Waits up to limit_ms for the programs handed to be started, then ends the
 // worker. Returns true when all were. Otherwise those still waiting are not
 // started, and a thread still starting one ends (freeing the worker) once
-// that start returns, or goes with the process. Null is ignored.
+// that start returns, or goes with the process; it reports nothing more.
+// Null is ignored.
 bool finish_program_worker(program_worker* worker, int limit_ms);
 
 #endif
