@@ -1,7 +1,5 @@
 #include "app/item_actions.h"
 
-#include <cstring>
-
 #include "app/platform_items.h"
 #include "engine/items.h"
 
@@ -10,22 +8,19 @@ namespace {
 void hand_over(engine* core, const action& act, const config_item& item, program_worker* worker,
                const std::u16string& folder, engine_actions* out) {
     const config_items& items = core->files[act.file].layout.items;
-    program_job job;
-    job.kind = item.kind;
-    size_t shown = show_item(items, item, job.shown);
-    job.shown[shown] = 0;
+    char shown[item_shown_bytes + 1];
+    shown[show_item(items, item, shown)] = 0;
     os_program_handed(program_word(item.kind), item_written(items, item));
     const char* why = nullptr;
-    if (item.units >= program_command_units || folder.size() >= static_cast<size_t>(program_folder_units)) {
+    if (item.units > program_command_units || folder.size() > static_cast<size_t>(program_folder_units)) {
         why = "its configuration's folder has too long a path";
     } else {
-        std::memcpy(job.command, item_units(items, item), static_cast<size_t>(item.units) * sizeof(char16_t));
-        job.command[item.units] = 0;
-        std::memcpy(job.folder, folder.c_str(), (folder.size() + 1) * sizeof(char16_t));
-        if (!hand_program(worker, job)) why = "too many programs wait to be started";
+        program_order order = {item.kind,      item_units(items, item), static_cast<size_t>(item.units),
+                               folder.c_str(), folder.size(),           shown};
+        if (!hand_program(worker, order)) why = "too many programs wait to be started";
     }
     if (why == nullptr) return;
-    out->log += std::string(core->files[act.file].line_prefix) + job.shown + " did not start: " + why + "\n";
+    out->log += std::string(core->files[act.file].line_prefix) + shown + " did not start: " + why + "\n";
 }
 
 }  // namespace

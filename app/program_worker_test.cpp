@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -37,13 +39,10 @@ void note_report(void*, const char* text, size_t size) {
     seen->reports.append(text, size);
 }
 
-program_job job(const std::u16string& command) {
-    program_job made = {};
-    made.kind = item_run;
-    std::memcpy(made.command, command.c_str(), (command.size() + 1) * sizeof(char16_t));
-    std::memcpy(made.folder, u"dir", sizeof u"dir");
-    std::snprintf(made.shown, sizeof made.shown, "run %c", static_cast<char>(command[0]));
-    return made;
+// The order points into command: it lives as long as the call.
+program_order job(const std::u16string& command) {
+    static char shown[2][8] = {"run x", "run a"};
+    return program_order{item_run, command.c_str(), command.size(), u"dir", 3, shown[command[0] == u'a']};
 }
 
 TEST(ProgramWorker, StartsEveryProgramHandedInOrderAndSaysWhichFailed) {
@@ -56,7 +55,9 @@ TEST(ProgramWorker, StartsEveryProgramHandedInOrderAndSaysWhichFailed) {
         std::u16string command = std::u16string(1, round % 7 == 0 ? u'x' : u'a') + std::u16string(1, u'0' + round % 10);
         // The queue may be full for a moment: the loop never waits, so a
         // refused hand-over is the loop's to say; this test hands it again.
-        while (!hand_program(worker, job(command))) {}
+        while (!hand_program(worker, job(command))) {
+            std::this_thread::yield();
+        }
         expected.push_back(command + u"@dir");
     }
     EXPECT_TRUE(finish_program_worker(worker, 10000));
@@ -64,6 +65,25 @@ TEST(ProgramWorker, StartsEveryProgramHandedInOrderAndSaysWhichFailed) {
     std::string reports;
     for (int round = 0; round < 200; round += 7) reports += "run x did not start: no such program\n";
     EXPECT_EQ(reports, state.reports);
+}
+
+TEST(ProgramWorker, AHandOverWakesAWorkerThatSleeps) {
+    started state;
+    seen = &state;
+    program_worker* worker = start_program_worker(note_start, note_report, nullptr);
+    ASSERT_NE(nullptr, worker);
+    // Long enough for it to stop looking for more and sleep.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::u16string command = u"a";
+    ASSERT_TRUE(hand_program(worker, job(command)));
+    bool done = false;
+    for (int i = 0; i < 2000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard<std::mutex> hold(state.lock);
+        done = state.commands.size() == 1;
+    }
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(finish_program_worker(worker, 10000));
 }
 
 TEST(ProgramWorker, RefusesAHandOverBeyondTheQueueAndNeverWaits) {
@@ -74,7 +94,8 @@ TEST(ProgramWorker, RefusesAHandOverBeyondTheQueueAndNeverWaits) {
     ASSERT_NE(nullptr, worker);
     int taken = 0;
     // One in the starter's hands at most, and a full queue behind it.
-    for (int i = 0; i < program_queue_size + 2; ++i) taken += hand_program(worker, job(u"a")) ? 1 : 0;
+    std::u16string command = u"a";
+    for (int i = 0; i < program_queue_size + 2; ++i) taken += hand_program(worker, job(command)) ? 1 : 0;
     EXPECT_GE(taken, program_queue_size);
     EXPECT_LE(taken, program_queue_size + 1);
     {
@@ -84,7 +105,7 @@ TEST(ProgramWorker, RefusesAHandOverBeyondTheQueueAndNeverWaits) {
     state.opened.notify_all();
     EXPECT_TRUE(finish_program_worker(worker, 10000));
     EXPECT_EQ(static_cast<size_t>(taken), state.commands.size());
-    EXPECT_FALSE(hand_program(nullptr, job(u"a")));
+    EXPECT_FALSE(hand_program(nullptr, job(command)));
 }
 
 }  // namespace

@@ -15,15 +15,24 @@ bool continues_character(char byte) {
 }  // namespace
 
 size_t show_item(const config_items& items, const config_item& item, char* shown) {
-    std::string text = item.kind == item_text ? "" : std::string(program_word(item.kind)) + " ";
-    text += item_written(items, item);
-    if (text.size() > item_shown_bytes) {
-        size_t cut = item_shown_bytes - 3;
-        while (cut > 0 && continues_character(text[cut])) --cut;
-        text = text.substr(0, cut) + "...";
+    size_t length = 0;
+    if (item.kind != item_text) {
+        const char* word = program_word(item.kind);
+        length = std::strlen(word);
+        std::memcpy(shown, word, length);
+        shown[length++] = ' ';
     }
-    std::memcpy(shown, text.data(), text.size());
-    return text.size();
+    const char* written = item_written(items, item);
+    size_t rest = std::strlen(written);
+    if (length + rest <= item_shown_bytes) {
+        std::memcpy(shown + length, written, rest);
+        return length + rest;
+    }
+    size_t cut = item_shown_bytes - 3 - length;
+    while (cut > 0 && continues_character(written[cut])) --cut;
+    std::memcpy(shown + length, written, cut);
+    std::memcpy(shown + length + cut, "...", 3);
+    return length + cut + 3;
 }
 
 const config_item* item_asked(const engine* core, const action& act) {

@@ -57,7 +57,21 @@ void check_table() {
             require(entry.outputs[1] == 0, "a switch shares its line with other outputs");
             continue;
         }
+        if (is_program(entry)) {
+            // A program is its line's only output, and one of the file's.
+            const config_item* item = item_of(loaded.items, entry.outputs[0], entry.modifiers[0]);
+            require(item != nullptr && item->kind != item_text, "a program output names no program of the file");
+            require(entry.outputs[1] == 0, "a program shares its line with other outputs");
+            continue;
+        }
         for (int k = 0; k < key_outputs; ++k) {
+            if (is_item_output(entry.outputs[k], entry.modifiers[k])) {
+                const config_item* item = item_of(loaded.items, entry.outputs[k], entry.modifiers[k]);
+                require(entry.modifiers[k] == modifier_item && item != nullptr && item->kind == item_text &&
+                            item->units > 0,
+                        "a text output names no text of the file");
+                continue;
+            }
             require(entry.modifiers[k] <= 0xFF, "a modifier mask has high bits");
             // An output is only ever copied from an entry's code, and codes
             // only go from 0 to a value, never back or elsewhere.

@@ -33,12 +33,12 @@ uint32_t os_type_text(const char16_t*, size_t count, const char* written) {
         events = static_cast<uint32_t>(model.text_events);
     }
     model.text_events = -1;
-    say(std::string("text ") + written);
+    if (model.said_sink != nullptr) say(std::string("text ") + written);
     return events;
 }
 
 void os_program_handed(const char* word, const char* written) {
-    say(std::string(word) + " " + written);
+    if (sim_state().said_sink != nullptr) say(std::string(word) + " " + written);
 }
 
 // The simulated system has no programs: what was handed is all there is to

@@ -53,17 +53,6 @@ bool start_client(int argc, wchar_t** argv, const wchar_t* stdout_path, PROCESS_
 }
 
 // Waits until the client captures the pad with its event registered.
-const char* wait_for_capture(testctl_link* link, HANDLE process) {
-    DWORD started = GetTickCount();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (exited(process)) return "the client exited before it captured the pad";
-        if (GetTickCount() - started > start_limit_ms) return "the client never captured the pad";
-        WaitForSingleObject(process, 1);
-    }
-}
 
 // Waits until every stroke of the burst reached the system; fills the
 // driver's state at that moment.
@@ -96,7 +85,7 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_INFORMATION client;
     if (!start_client(argc - 3, argv + 3, argv[2], &client)) return fail("the client cannot be started");
 
-    const char* problem = wait_for_capture(&link, client.hProcess);
+    const char* problem = testctl_wait_for_capture(&link, client.hProcess, start_limit_ms);
     testctl_status before = {};
     testctl_status after = {};
     LARGE_INTEGER frequency, start, end;

@@ -122,3 +122,16 @@ bool testctl_burst_key(testctl_link* link, int device, uint32_t count, uint16_t 
     testctl_key_record(burst.records[1], make_code, static_cast<uint16_t>(key_state | 1), 0);
     return request(link, TESTCTL_BURST, &burst, sizeof burst, nullptr, 0, nullptr);
 }
+
+const char* testctl_wait_for_capture(testctl_link* link, void* client, uint32_t limit_ms) {
+    ULONGLONG started = GetTickCount64();
+    for (;;) {
+        testctl_status status;
+        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
+        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
+        if (WaitForSingleObject(static_cast<HANDLE>(client), 1) == WAIT_OBJECT_0) {
+            return "the program exited before it captured the pad";
+        }
+        if (GetTickCount64() - started > limit_ms) return "the program never captured the pad";
+    }
+}

@@ -56,6 +56,11 @@ bool testctl_short_write(testctl_link* link, uint32_t number, uint32_t bytes, bo
 // reads; see TESTCTL_BURST.
 bool testctl_burst_key(testctl_link* link, int device, uint32_t count, uint16_t make_code, uint16_t key_state);
 
+// Waits until the client (a process handle) has set keyboard 1's filter
+// and registered its input event: null, or what went wrong (the client
+// exited first, the driver stopped answering, limit_ms passed).
+const char* testctl_wait_for_capture(testctl_link* link, void* client, uint32_t limit_ms);
+
 // The 12-byte keyboard wire record of a key stroke.
 void testctl_key_record(uint8_t* record, uint16_t make_code, uint16_t key_state, uint32_t extra_info);
 

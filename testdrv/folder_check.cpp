@@ -104,17 +104,6 @@ const char* tap_f1(folder_run* run, uint16_t expected) {
     return nullptr;
 }
 
-const char* wait_for_capture(testctl_link* link, HANDLE padmap) {
-    DWORD started = GetTickCount();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (WaitForSingleObject(padmap, 1) == WAIT_OBJECT_0) return "padmap exited before it captured the pad";
-        if (GetTickCount() - started > step_limit_ms) return "padmap never captured the pad";
-    }
-}
-
 // The folder away, a save meanwhile, the folder back; then a save in place.
 const char* take_folder_away(folder_run* run, bool anew) {
     if (const char* problem = tap_f1(run, 0x1E)) return problem;
@@ -159,7 +148,7 @@ int wmain(int argc, wchar_t** argv) {
     run.output = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const char* problem = run.output == INVALID_HANDLE_VALUE ? "padmap's output cannot be read" : nullptr;
-    if (problem == nullptr) problem = wait_for_capture(&link, run.padmap);
+    if (problem == nullptr) problem = testctl_wait_for_capture(&link, run.padmap, step_limit_ms);
     if (problem == nullptr) problem = take_folder_away(&run, anew);
     if (problem == nullptr && !testctl_end(&link)) problem = "the session cannot be ended";
     if (problem == nullptr && WaitForSingleObject(run.padmap, step_limit_ms) != WAIT_OBJECT_0) {

@@ -82,17 +82,6 @@ double ms_between(const bench_run* run, int64_t from, int64_t to) {
 }
 
 // Waits until padmap captures the pad with its event registered.
-const char* wait_for_capture(bench_run* run) {
-    int64_t started = counter_now();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(run->link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (exited(run->padmap)) return "padmap exited before it captured the pad";
-        if (ms_between(run, started, counter_now()) > start_limit_ms) return "padmap never captured the pad";
-        WaitForSingleObject(run->padmap, 1);
-    }
-}
 
 // Waits until LCtrl goes down (state 0) or up (state 1) on the system, padmap
 // sending it; *at is when the record reached the system, *seen when the
@@ -221,7 +210,7 @@ int wmain(int argc, wchar_t** argv) {
     run.padmap = padmap.hProcess;
 
     std::printf("counter_hz=%lld\n", static_cast<long long>(frequency.QuadPart));
-    const char* problem = wait_for_capture(&run);
+    const char* problem = testctl_wait_for_capture(run.link, run.padmap, start_limit_ms);
     for (long i = 0; i <= holds && problem == nullptr; ++i) problem = hold_once(&run, i);
     std::fflush(stdout);
     if (problem == nullptr && !testctl_end(&link)) problem = "the session cannot be ended";

@@ -145,17 +145,6 @@ const char* tap_half(testctl_link* link, HANDLE padmap, uint16_t state, uint16_t
 }
 
 // Waits until padmap captures the pad with its event registered.
-const char* wait_for_capture(testctl_link* link, HANDLE padmap) {
-    double started = now_ms();
-    for (;;) {
-        testctl_status status;
-        if (!testctl_get_status(link, &status)) return "the test driver stopped answering";
-        if (status.filter[0] != 0 && status.has_event[0]) return nullptr;
-        if (exited(padmap)) return "padmap exited before it captured the pad";
-        if (now_ms() - started > start_limit_ms) return "padmap never captured the pad";
-        WaitForSingleObject(padmap, 1);
-    }
-}
 
 struct bench_run {
     testctl_link* link;
@@ -230,7 +219,7 @@ int wmain(int argc, wchar_t** argv) {
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 
     const char* problem = run.output.file == INVALID_HANDLE_VALUE ? "padmap's output cannot be read" : nullptr;
-    if (problem == nullptr) problem = wait_for_capture(&link, run.padmap);
+    if (problem == nullptr) problem = testctl_wait_for_capture(&link, run.padmap, start_limit_ms);
     // padmap watches the file's folder only once it has captured the pad;
     // a tap that went through it says it waits in its loop, watching.
     uint16_t first = 0;
