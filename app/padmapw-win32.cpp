@@ -210,7 +210,8 @@ std::string reload(unseen* state, std::vector<std::u16string>* load) {
 }  // namespace
 
 // The requests: status, process, reload, load<TAB>PATH..., pause, resume,
-// quit, startup on, startup off, open-log, edit N (the N-th file, from 1).
+// quit, startup on, startup off, open-log, edit N (the N-th file, from 1),
+// menu.
 std::string padmapw_command(unseen* state, const std::string& request) {
     if (request == "status") return status_line(state);
     if (request == "process") return std::to_string(GetCurrentProcessId()) + "\n";
@@ -239,6 +240,11 @@ std::string padmapw_command(unseen* state, const std::string& request) {
     }
     if (request == "startup on" || request == "startup off") return startup_request(state, request == "startup on");
     if (request == "open-log") return open_file(state->log.path, nullptr);
+    // The menu a right click on the icon opens, where the pointer is.
+    if (request == "menu") {
+        if (state->window != nullptr) PostMessageW(state->window, tray_icon_message, 0, WM_RBUTTONUP);
+        return "showing the menu\n";
+    }
     if (request.rfind("edit ", 0) == 0) {
         size_t n = static_cast<size_t>(std::atoi(request.c_str() + 5));
         std::u16string path;

@@ -134,6 +134,8 @@ LRESULT CALLBACK tray_window(HWND window, UINT message, WPARAM what, LPARAM deta
             ended = state->quitting && state->loop_status >= 0;
         }
         if (ended) {
+            // A menu left open (its modal loop brought the message here) goes first.
+            EndMenu();
             DestroyWindow(window);
             return 0;
         }

@@ -51,7 +51,8 @@
 //   --front-folder DIR  where its copies are made, one folder for each
 //                       program name
 //   --unseen            PADMAP_EXE is padmapw.exe (remap mode, whatever its
-//                       arguments): it is asked to quit once the session ended
+//                       arguments), on the harness's own desktop: it is asked
+//                       to quit once the session ended
 //   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
 //                       deep that its path is longer than 1100 UTF-16
 //                       units, more than padmap asks the system for
@@ -204,7 +205,7 @@ bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, H
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.lpDesktop = padmap_desktop;
+    startup.lpDesktop = padmap_desktop[0] != 0 ? padmap_desktop : nullptr;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in == INVALID_HANDLE_VALUE ? nullptr : in;
     startup.hStdOutput = out;
@@ -924,7 +925,8 @@ int wmain(int argc, wchar_t** argv) {
         run.stdout_copy = _wfopen(opts.stdout_path, L"wb");
         if (run.stdout_copy == nullptr) return fail("the stdout file cannot be written");
     }
-    if (!join_padmap_desktop()) return fail("padmap's desktop cannot be made");
+    // padmapw's tray and menu are for the user's desktop (its picture is taken there).
+    if (!opts.unseen && !join_padmap_desktop()) return fail("padmap's desktop cannot be made");
 
     testctl_link link = {};
     run.link = &link;
