@@ -114,6 +114,9 @@ DWORD WINAPI loop_thread(void* context) {
         std::lock_guard<std::mutex> hold(state->lock);
         if (state->restart) continue;
         state->loop_status = status;
+        // A loop ends well only when asked to, or when the driver gives no
+        // more keys (the test driver's end of a session): padmapw ends too.
+        if (status == 0 && !paths.empty()) state->quitting = true;
         break;
     }
     if (status != 0) notify(state, "padmap stopped: see its log");
