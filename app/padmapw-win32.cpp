@@ -145,7 +145,11 @@ std::string startup_request(unseen* state, bool on) {
     std::string why;
     std::vector<const char16_t*> argv;
     std::lock_guard<std::mutex> hold(state->lock);
-    for (const std::u16string& path : state->paths) argv.push_back(path.c_str());
+    // Started with the folder's files, it starts at logon with the folder's
+    // files of that moment.
+    if (!state->from_folder) {
+        for (const std::u16string& path : state->paths) argv.push_back(path.c_str());
+    }
     bool done = on ? startup_on(static_cast<int>(argv.size()), argv.data(), &why) : startup_off(&why);
     if (!done) return "cannot change what starts at logon: " + why + "\n";
     return on ? "padmapw starts at logon\n" : "padmapw no longer starts at logon\n";
@@ -180,7 +184,8 @@ std::string status_line(unseen* state) {
     } else if (state->report.paused.load()) {
         line += ": paused";
     } else {
-        line += ": " + std::to_string(state->report.keyboards.load()) + " keyboards captured";
+        int keyboards = state->report.keyboards.load();
+        line += ": " + std::to_string(keyboards) + (keyboards == 1 ? " keyboard" : " keyboards") + " captured";
     }
     line += state->icon_shown.load() ? "; tray icon shown\n" : "; no tray icon\n";
     for (const std::u16string& path : state->paths) line += "  " + utf8_text(path.c_str()) + "\n";
@@ -188,16 +193,21 @@ std::string status_line(unseen* state) {
 }
 
 // A loop that ended (a failure, or no file) starts again; a running one
-// reads its files again.
+// reads its files again, or starts again when it runs with the folder's
+// files and the folder holds others now.
 std::string reload(unseen* state, std::vector<std::u16string>* load) {
     std::lock_guard<std::mutex> hold(state->lock);
     bool running = state->loop_status < 0;
+    bool others = load != nullptr;
     if (load != nullptr) {
         state->paths = *load;
-    } else if (!running || state->paths.empty()) {
-        state->paths = folder_configs(state->config_folder);
+        state->from_folder = false;
+    } else if (state->from_folder) {
+        std::vector<std::u16string> now = folder_configs(state->config_folder);
+        others = now != state->paths;
+        state->paths = now;
     }
-    if (running && load == nullptr) {
+    if (running && !others) {
         post_notice(&state->notices, notice_reload);
         return "reloading\n";
     }
@@ -283,7 +293,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     state->log.handle = os_null_handle;
     open_log_file(&state->log, user_folder(L"LOCALAPPDATA"));
     for (int i = 1; i < argc && i <= max_config_files; ++i) state->paths.push_back(full_path(from_wide(argv[i])));
-    if (argc == 1) state->paths = folder_configs(state->config_folder);
+    state->from_folder = argc == 1;
+    if (state->from_folder) state->paths = folder_configs(state->config_folder);
     if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
         console_print(console_out, "padmapw cannot make its window (is there a desktop?)\n");
         return 1;

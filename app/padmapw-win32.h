@@ -25,6 +25,7 @@ constexpr UINT notify_message = WM_APP + 3;        // a notification waits in un
 struct unseen {
     std::mutex lock;                    // guards what follows, up to the queue
     std::vector<std::u16string> paths;  // the files the loop runs with
+    bool from_folder;                   // they are the .cfg files of config_folder
     bool restart;                       // the loop runs again with paths once it ends
     bool quitting;                      // the program ends once the loop ends
     std::string notification;           // the text of the next notification
