@@ -17,6 +17,8 @@
 namespace {
 
 constexpr DWORD loop_end_limit_ms = 5000;
+// A padmapw that is ending is gone well within this.
+constexpr DWORD handover_limit_ms = 10000;
 
 std::u16string from_wide(const wchar_t* text) {
     return std::u16string(reinterpret_cast<const char16_t*>(text));
@@ -64,6 +66,15 @@ void report_changed(void* context) {
     tell_tray(static_cast<unseen*>(context), loop_changed_message);
 }
 
+void report_enrolled(void* context, const char16_t* id) {
+    auto* state = static_cast<unseen*>(context);
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->enrolled = id;
+    }
+    tell_tray(state, enrolled_message);
+}
+
 void notify(unseen* state, const std::string& text) {
     {
         std::lock_guard<std::mutex> hold(state->lock);
@@ -91,14 +102,29 @@ DWORD WINAPI loop_thread(void* context) {
     int status = 1;
     for (;;) {
         std::vector<std::u16string> paths;
+        bool identify = false;
         {
             std::lock_guard<std::mutex> hold(state->lock);
+            if (state->quitting) {
+                status = 0;
+                state->loop_status = 0;
+                break;
+            }
             paths = state->paths;
+            identify = paths.empty() && state->identify;
+            state->identify = false;
             state->restart = false;
             state->loop_status = -1;
+            // What was asked of the run before (the quit that ended it for a
+            // restart) is not this run's; commands post under the same lock.
+            loop_notice stale[notice_queue_size];
+            while (take_notices(&state->notices, stale, notice_queue_size) > 0) {}
         }
         reset_stop();
-        if (paths.empty()) {
+        if (identify) {
+            padmap_log_output output = {unseen_sink, state, true};
+            status = padmap_run_unseen(0, nullptr, output, &state->notices, &state->report);
+        } else if (paths.empty()) {
             std::string line =
                 "no configuration: put .cfg files in " + utf8_text(state->config_folder.c_str()) + " and choose Reload";
             console_printf(console_out, "%s\n", line.c_str());
@@ -133,12 +159,13 @@ std::string serve(void* context, const std::string& request) {
 }
 
 // A second padmapw hands its files to the one that runs (or asks it to read
-// its own again) and ends.
-int hand_over(int argc, wchar_t** argv) {
+// its own again). Returns false when that one does not answer: it is
+// ending, and this one takes its place once it is gone.
+bool hand_over(int argc, wchar_t** argv) {
     std::string request = argc > 1 ? "load" : "reload";
     for (int i = 1; i < argc; ++i) request += "\t" + utf8_text(full_path(from_wide(argv[i])).c_str());
     std::string answer;
-    return ask_padmapw(request, &answer) == control_answered ? 0 : 1;
+    return ask_padmapw(request, &answer) == control_answered;
 }
 
 std::string startup_request(unseen* state, bool on) {
@@ -220,11 +247,95 @@ std::string reload(unseen* state, std::vector<std::u16string>* load) {
     return "loading\n";
 }
 
+// New configuration: the running loop waits for a key of a keyboard no file
+// names; without a file, one that names the keyboard of the next key runs.
+std::string new_configuration(unseen* state) {
+    notify(state, "New configuration: press a key on the keyboard to remap");
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (!state->paths.empty() && state->loop_status < 0) {
+        post_notice(&state->notices, notice_enroll);
+    } else {
+        state->identify = true;
+        state->restart = true;
+        if (state->loop_status < 0) {
+            post_notice(&state->notices, notice_quit);
+        } else {
+            state->loop_status = -1;
+            CloseHandle(start_loop(state));
+        }
+    }
+    return "press a key on the keyboard to remap\n";
+}
+
+// A file name made of the id: characters a file name cannot hold become _.
+std::u16string file_name_of(const std::u16string& id) {
+    std::u16string name;
+    for (char16_t unit : id)
+        name += std::u16string(u"\\/:*?\"<>|").find(unit) == std::u16string::npos && unit >= 32 ? unit : u'_';
+    return name.substr(0, 100);
+}
+
+const char new_file_text[] =
+    "\r\n"
+    "# A configuration of padmap for the keyboard named on the first line (its\r\n"
+    "# hardware id: keep it first). Each line maps a key of that keyboard: the\r\n"
+    "# key's name, a space, then what it sends: up to 16 keys, comma between them,\r\n"
+    "# each with modifiers in front: S- Shift, C- Ctrl, A- Alt, W- Windows (rS-,\r\n"
+    "# rC-, rA-, rW-: the right-hand ones). Key names: padmap --monitor shows\r\n"
+    "# them, and the README lists them all. Save this file: padmap applies it at\r\n"
+    "# once. Two examples; take the # away to use them:\r\n"
+    "# F1 C-C\r\n"
+    "# F2 C-V\r\n";
+
 }  // namespace
+
+void write_new_configuration(unseen* state) {
+    std::u16string id;
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        id.swap(state->enrolled);
+    }
+    if (id.empty()) return;
+    std::u16string base = state->config_folder + u"\\" + file_name_of(id);
+    std::u16string path = base + u".cfg";
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // An earlier file of the same keyboard is kept: the new one takes a number.
+    for (int n = 2; n < 100; ++n) {
+        file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
+        path = base + u" (" + utf16_text(std::to_string(n).c_str()) + u").cfg";
+    }
+    std::string text = utf8_text(id.c_str()) + new_file_text;
+    DWORD written = 0;
+    bool done = file != INVALID_HANDLE_VALUE &&
+                WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!done) {
+        notify(state, "New configuration: cannot write " + utf8_text(path.c_str()));
+        return;
+    }
+    console_printf(console_out, "New configuration: %s\n", utf8_text(path.c_str()).c_str());
+    notify(state, "New configuration: " + utf8_text(path.c_str()));
+    open_file(path, L"edit");
+    std::vector<std::u16string> paths;
+    bool from_folder = false;
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        paths = state->paths;
+        from_folder = state->from_folder;
+    }
+    if (from_folder) {
+        reload(state, nullptr);
+        return;
+    }
+    if (paths.size() < static_cast<size_t>(max_config_files)) paths.push_back(path);
+    reload(state, &paths);
+}
 
 // The requests: status, process, reload, load<TAB>PATH..., pause, resume,
 // quit, startup on, startup off, open-log, edit N (the N-th file, from 1),
-// menu.
+// new, menu.
 std::string padmapw_command(unseen* state, const std::string& request) {
     if (request == "status") return status_line(state);
     if (request == "process") return std::to_string(GetCurrentProcessId()) + "\n";
@@ -239,7 +350,9 @@ std::string padmapw_command(unseen* state, const std::string& request) {
         return reload(state, &paths);
     }
     if ((request == "pause" || request == "resume") && !loop_runs(state)) return "nothing runs to " + request + "\n";
+    if (request == "new") return new_configuration(state);
     if (request == "pause" || request == "resume") {
+        std::lock_guard<std::mutex> hold(state->lock);
         post_notice(&state->notices, request == "pause" ? notice_pause : notice_resume);
         return request == "pause" ? "pausing\n" : "resuming\n";
     }
@@ -275,8 +388,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr) return 1;
     // One remapper a session: the name is the session's own.
-    HANDLE only = CreateMutexW(nullptr, FALSE, L"Local\\padmapw");
-    if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return hand_over(argc, argv);
+    HANDLE only = CreateMutexW(nullptr, TRUE, L"Local\\padmapw");
+    if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (hand_over(argc, argv)) return 0;
+        DWORD gone = WaitForSingleObject(only, handover_limit_ms);
+        if (gone != WAIT_OBJECT_0 && gone != WAIT_ABANDONED) return 1;
+    }
     std::unique_ptr<unseen> state(new (std::nothrow) unseen);
     if (state == nullptr) return 1;
     state->restart = false;
@@ -287,6 +404,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     state->report.keyboards = 0;
     state->report.paused = false;
     state->report.changed = report_changed;
+    state->report.enrolled = report_enrolled;
+    state->identify = false;
     state->report.context = state.get();
     state->config_folder = user_folder(L"APPDATA");
     CreateDirectoryW(wide(state->config_folder), nullptr);

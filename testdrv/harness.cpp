@@ -4,7 +4,7 @@
 // run (its --steps file), the session is ended where that run ended it, and
 // what reached the system is written in padmap-replay's format.
 //
-//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen]
+//   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen [--ask-first R]]
 //                          [--front-window EXE --front-folder DIR [--long-path PROGRAM]]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
@@ -53,6 +53,9 @@
 //   --unseen            PADMAP_EXE is padmapw.exe (remap mode, whatever its
 //                       arguments), on the harness's own desktop: it is asked
 //                       to quit once the session ended
+//   --ask-first REQUEST with --unseen: padmapw is asked REQUEST through its
+//                       channel before the session starts (new: a New
+//                       configuration)
 //   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
 //                       deep that its path is longer than 1100 UTF-16
 //                       units, more than padmap asks the system for
@@ -131,7 +134,8 @@ const wchar_t session_window_class[] = L"padmap-session-watch";
 constexpr size_t long_path_units = 1100;
 
 const char usage[] =
-    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen] "
+    "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--unseen [--ask-first "
+    "REQUEST]] "
     "[--front-window EXE --front-folder DIR [--long-path PROGRAM]] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
     "SESSION [ARG...]\n";
 
@@ -498,6 +502,19 @@ const char* control_padmapw(const char* request) {
     return ask_padmapw(request, &answer) == control_answered ? nullptr : "padmapw did not answer its channel";
 }
 
+// --ask-first: once padmapw answers its channel, the request (ASCII).
+const char* ask_first(session_run* run, const wchar_t* request) {
+    std::string text;
+    for (const wchar_t* at = request; *at != 0; ++at) text += static_cast<char>(*at);
+    DWORD started = GetTickCount();
+    std::string answer;
+    while (ask_padmapw("process", &answer) != control_answered) {
+        if (padmap_exited(run) || GetTickCount() - started > step_limit_ms) return "padmapw never answered its channel";
+        WaitForSingleObject(run->padmap.hProcess, 10);
+    }
+    return control_padmapw(text.c_str());
+}
+
 const char* freeze_padmap(session_run* run) {
     if (run->held) return nullptr;
     if (const char* problem = drain_driver(run)) return problem;
@@ -816,6 +833,7 @@ struct options {
     const wchar_t* long_path;
     bool blocked_stdout;
     bool unseen;
+    const wchar_t* ask_first;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
@@ -835,6 +853,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--front-window") == 0) file = &out->front_window;
         if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
         if (std::wcscmp(argv[at], L"--long-path") == 0) file = &out->long_path;
+        if (std::wcscmp(argv[at], L"--ask-first") == 0) file = &out->ask_first;
         if (file != nullptr) {
             if (at + 1 >= argc || *file != nullptr) return false;
             *file = argv[++at];
@@ -846,7 +865,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
             break;
         }
     }
-    if (argc - at < 4 || out->steps == nullptr) return false;
+    if (argc - at < 4 || out->steps == nullptr || (out->ask_first != nullptr && !out->unseen)) return false;
     if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
     if (out->long_path != nullptr && out->front_window == nullptr) return false;
     out->program = argv[at];
@@ -947,7 +966,8 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(output.write);
     if (!started) return fail("padmap cannot be started");
 
-    const char* problem = type_session(&run, &reader);
+    const char* problem = opts.ask_first != nullptr ? ask_first(&run, opts.ask_first) : nullptr;
+    if (problem == nullptr) problem = type_session(&run, &reader);
     session_close(&reader);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
     // padmapw stays with its tray once its loop ended: it is asked to go.
