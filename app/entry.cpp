@@ -200,7 +200,8 @@ int padmap_run_unseen(int count, const char16_t* const* paths, const padmap_log_
     run.output = output;
     run.notices = notices;
     run.report = report;
-    int status = run_remap(&run, count, paths);
+    // Without a file, a New configuration names its keyboard as identify mode does.
+    int status = count > 0 ? run_remap(&run, count, paths) : driver_usable(&run) ? run_identify(&run) : 1;
     close_device_set(run.set);
     return status;
 }

@@ -38,7 +38,8 @@ int padmap_run(int argc, const char16_t* const* argv, const padmap_log_output& l
 
 // padmapw's run: remap mode with the count files (1 to max_config_files), as
 // padmap CONFIG... runs it, the loop told through notices and telling what
-// it captures to report. Returns the exit status padmap would.
+// it captures to report; with none, identify mode (the id told to report).
+// Returns the exit status padmap would.
 struct notice_queue;
 struct loop_report;
 int padmap_run_unseen(int count, const char16_t* const* paths, const padmap_log_output& log, notice_queue* notices,

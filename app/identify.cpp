@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "app/key_loop.h"
+#include "app/notices.h"
 #include "keymap/text.h"
 
 namespace {
@@ -27,6 +28,7 @@ bool identify_stroke(run_state* run, int device, const stroke& received) {
         length = sizeof prefix - 1;
         length += utf16_to_utf8(id, text + length, sizeof text - length - 1);
         text[length++] = '\n';
+        if (run->report != nullptr && run->report->enrolled != nullptr) run->report->enrolled(run->report->context, id);
     } else {
         const char refusal[] = "BAD hardware_id, exiting...\n";
         std::memcpy(text, refusal, sizeof refusal - 1);

@@ -24,6 +24,7 @@ enum loop_notice : uint8_t {
     notice_pause,       // let every keyboard type its own keys
     notice_resume,      // capture again
     notice_quit,        // end the run, as a stop does
+    notice_enroll,      // New configuration: wait for a key of a keyboard no file names
     notice_kinds
 };
 
@@ -42,11 +43,14 @@ struct notice_queue {
 
 // What the loop tells of itself to padmapw's tray, from its own thread: the
 // keyboards it captures and whether it is paused. changed (may be null) is
-// called on the loop's thread after each change; it must not wait.
+// called on the loop's thread after each change, enrolled (may be null) with
+// the NUL-terminated id of the keyboard a New configuration picked; neither
+// may wait.
 struct loop_report {
     std::atomic<int> keyboards;
     std::atomic<bool> paused;
     void (*changed)(void* context);
+    void (*enrolled)(void* context, const char16_t* id);
     void* context;
 };
 

@@ -25,6 +25,8 @@ std::u16string padmapw_folder(const wchar_t* name) {
 namespace {
 
 constexpr DWORD loop_end_limit_ms = 5000;
+// A padmapw that is ending is gone well within this.
+constexpr DWORD handover_limit_ms = 10000;
 
 std::u16string from_wide(const wchar_t* text) {
     return std::u16string(reinterpret_cast<const char16_t*>(text));
@@ -64,6 +66,15 @@ void report_changed(void* context) {
     tell_tray(static_cast<unseen*>(context), loop_changed_message);
 }
 
+void report_enrolled(void* context, const char16_t* id) {
+    auto* state = static_cast<unseen*>(context);
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->enrolled = id;
+    }
+    tell_tray(state, enrolled_message);
+}
+
 void notify(unseen* state, const std::string& text) {
     {
         std::lock_guard<std::mutex> hold(state->lock);
@@ -91,11 +102,23 @@ DWORD WINAPI loop_thread(void* context) {
     int status = 1;
     for (;;) {
         std::vector<std::u16string> paths;
+        bool identify = false;
         {
             std::lock_guard<std::mutex> hold(state->lock);
+            if (state->quitting) {
+                status = 0;
+                state->loop_status = 0;
+                break;
+            }
             paths = state->paths;
+            identify = paths.empty() && state->identify;
+            state->identify = false;
             state->restart = false;
             state->loop_status = -1;
+            // What was asked of the run before (the quit that ended it for a
+            // restart) is not this run's; commands post under the same lock.
+            loop_notice stale[notice_queue_size];
+            while (take_notices(&state->notices, stale, notice_queue_size) > 0) {}
         }
         reset_stop();
         std::string gave_up;
@@ -107,6 +130,9 @@ DWORD WINAPI loop_thread(void* context) {
             console_printf(console_out, "%s\n", gave_up.c_str());
             notify(state, gave_up);
             status = 1;
+        } else if (identify) {
+            padmap_log_output output = {unseen_sink, state, true};
+            status = padmap_run_unseen(0, nullptr, output, &state->notices, &state->report);
         } else if (paths.empty()) {
             std::string line =
                 "no configuration: put .cfg files in " + utf8_text(state->config_folder.c_str()) + " and choose Reload";
@@ -123,6 +149,9 @@ DWORD WINAPI loop_thread(void* context) {
         std::lock_guard<std::mutex> hold(state->lock);
         if (state->restart) continue;
         state->loop_status = status;
+        // A loop ends well only when asked to, or when the driver gives no
+        // more keys (the test driver's end of a session): padmapw ends too.
+        if (status == 0 && !paths.empty()) state->quitting = true;
         break;
     }
     if (status != 0) notify(state, "padmap stopped: see its log");
@@ -139,19 +168,24 @@ std::string serve(void* context, const std::string& request) {
 }
 
 // A second padmapw hands its files to the one that runs (or asks it to read
-// its own again) and ends.
-int hand_over(int argc, wchar_t** argv) {
+// its own again). Returns false when that one does not answer: it is
+// ending, and this one takes its place once it is gone.
+bool hand_over(int argc, wchar_t** argv) {
     std::string request = argc > 1 ? "load" : "reload";
     for (int i = 1; i < argc; ++i) request += "\t" + utf8_text(full_path(from_wide(argv[i])).c_str());
     std::string answer;
-    return ask_padmapw(request, &answer) == control_answered ? 0 : 1;
+    return ask_padmapw(request, &answer) == control_answered;
 }
 
 std::string startup_request(unseen* state, bool on) {
     std::string why;
     std::vector<const char16_t*> argv;
     std::lock_guard<std::mutex> hold(state->lock);
-    for (const std::u16string& path : state->paths) argv.push_back(path.c_str());
+    // Started with the folder's files, it starts at logon with the folder's
+    // files of that moment.
+    if (!state->from_folder) {
+        for (const std::u16string& path : state->paths) argv.push_back(path.c_str());
+    }
     bool done = on ? startup_on(static_cast<int>(argv.size()), argv.data(), &why) : startup_off(&why);
     if (!done) return "cannot change what starts at logon: " + why + "\n";
     return on ? "padmapw starts at logon\n" : "padmapw no longer starts at logon\n";
@@ -186,7 +220,8 @@ std::string status_line(unseen* state) {
     } else if (state->report.paused.load()) {
         line += ": paused";
     } else {
-        line += ": " + std::to_string(state->report.keyboards.load()) + " keyboards captured";
+        int keyboards = state->report.keyboards.load();
+        line += ": " + std::to_string(keyboards) + (keyboards == 1 ? " keyboard" : " keyboards") + " captured";
     }
     line += state->icon_shown.load() ? "; tray icon shown\n" : "; no tray icon\n";
     for (const std::u16string& path : state->paths) line += "  " + utf8_text(path.c_str()) + "\n";
@@ -194,17 +229,22 @@ std::string status_line(unseen* state) {
 }
 
 // A loop that ended (a failure, or no file) starts again; a running one
-// reads its files again.
+// reads its files again, or starts again when it runs with the folder's
+// files and the folder holds others now.
 std::string reload(unseen* state, std::vector<std::u16string>* load) {
     std::lock_guard<std::mutex> hold(state->lock);
     state->gave_up.clear();
     bool running = state->loop_status < 0;
+    bool others = load != nullptr;
     if (load != nullptr) {
         state->paths = *load;
-    } else if (!running || state->paths.empty()) {
-        state->paths = folder_configs(state->config_folder);
+        state->from_folder = false;
+    } else if (state->from_folder) {
+        std::vector<std::u16string> now = folder_configs(state->config_folder);
+        others = now != state->paths;
+        state->paths = now;
     }
-    if (running && load == nullptr) {
+    if (running && !others) {
         post_notice(&state->notices, notice_reload);
         return "reloading\n";
     }
@@ -217,10 +257,95 @@ std::string reload(unseen* state, std::vector<std::u16string>* load) {
     return "loading\n";
 }
 
+// New configuration: the running loop waits for a key of a keyboard no file
+// names; without a file, one that names the keyboard of the next key runs.
+std::string new_configuration(unseen* state) {
+    notify(state, "New configuration: press a key on the keyboard to remap");
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (!state->paths.empty() && state->loop_status < 0) {
+        post_notice(&state->notices, notice_enroll);
+    } else {
+        state->identify = true;
+        state->restart = true;
+        if (state->loop_status < 0) {
+            post_notice(&state->notices, notice_quit);
+        } else {
+            state->loop_status = -1;
+            CloseHandle(start_loop(state));
+        }
+    }
+    return "press a key on the keyboard to remap\n";
+}
+
+// A file name made of the id: characters a file name cannot hold become _.
+std::u16string file_name_of(const std::u16string& id) {
+    std::u16string name;
+    for (char16_t unit : id)
+        name += std::u16string(u"\\/:*?\"<>|").find(unit) == std::u16string::npos && unit >= 32 ? unit : u'_';
+    return name.substr(0, 100);
+}
+
+const char new_file_text[] =
+    "\r\n"
+    "# A configuration of padmap for the keyboard named on the first line (its\r\n"
+    "# hardware id: keep it first). Each line maps a key of that keyboard: the\r\n"
+    "# key's name, a space, then what it sends: up to 16 keys, comma between them,\r\n"
+    "# each with modifiers in front: S- Shift, C- Ctrl, A- Alt, W- Windows (rS-,\r\n"
+    "# rC-, rA-, rW-: the right-hand ones). Key names: padmap --monitor shows\r\n"
+    "# them, and the README lists them all. Save this file: padmap applies it at\r\n"
+    "# once. Two examples; take the # away to use them:\r\n"
+    "# F1 C-C\r\n"
+    "# F2 C-V\r\n";
+
 }  // namespace
 
+void write_new_configuration(unseen* state) {
+    std::u16string id;
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        id.swap(state->enrolled);
+    }
+    if (id.empty()) return;
+    std::u16string base = state->config_folder + u"\\" + file_name_of(id);
+    std::u16string path = base + u".cfg";
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // An earlier file of the same keyboard is kept: the new one takes a number.
+    for (int n = 2; n < 100; ++n) {
+        file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
+        path = base + u" (" + utf16_text(std::to_string(n).c_str()) + u").cfg";
+    }
+    std::string text = utf8_text(id.c_str()) + new_file_text;
+    DWORD written = 0;
+    bool done = file != INVALID_HANDLE_VALUE &&
+                WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!done) {
+        notify(state, "New configuration: cannot write " + utf8_text(path.c_str()));
+        return;
+    }
+    console_printf(console_out, "New configuration: %s\n", utf8_text(path.c_str()).c_str());
+    notify(state, "New configuration: " + utf8_text(path.c_str()));
+    open_file(path, L"edit");
+    std::vector<std::u16string> paths;
+    bool from_folder = false;
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        paths = state->paths;
+        from_folder = state->from_folder;
+    }
+    if (from_folder) {
+        reload(state, nullptr);
+        return;
+    }
+    if (paths.size() < static_cast<size_t>(max_config_files)) paths.push_back(path);
+    reload(state, &paths);
+}
+
 // The requests: status, process, reload, load<TAB>PATH..., pause, resume,
-// quit, startup on, startup off, open-log, edit N (the N-th file, from 1).
+// quit, startup on, startup off, open-log, edit N (the N-th file, from 1),
+// new, menu.
 std::string padmapw_command(unseen* state, const std::string& request) {
     if (request == "status") return status_line(state);
     if (request == "process") return std::to_string(GetCurrentProcessId()) + "\n";
@@ -235,7 +360,9 @@ std::string padmapw_command(unseen* state, const std::string& request) {
         return reload(state, &paths);
     }
     if ((request == "pause" || request == "resume") && !loop_runs(state)) return "nothing runs to " + request + "\n";
+    if (request == "new") return new_configuration(state);
     if (request == "pause" || request == "resume") {
+        std::lock_guard<std::mutex> hold(state->lock);
         post_notice(&state->notices, request == "pause" ? notice_pause : notice_resume);
         return request == "pause" ? "pausing\n" : "resuming\n";
     }
@@ -249,6 +376,11 @@ std::string padmapw_command(unseen* state, const std::string& request) {
     }
     if (request == "startup on" || request == "startup off") return startup_request(state, request == "startup on");
     if (request == "open-log") return open_file(state->log.path, nullptr);
+    // The menu a right click on the icon opens, where the pointer is.
+    if (request == "menu") {
+        if (state->window != nullptr) PostMessageW(state->window, tray_icon_message, 0, WM_RBUTTONUP);
+        return "showing the menu\n";
+    }
     if (request.rfind("edit ", 0) == 0) {
         size_t n = static_cast<size_t>(std::atoi(request.c_str() + 5));
         std::u16string path;
@@ -288,8 +420,12 @@ std::string variable_text(const wchar_t* name) {
 // padmapw as the watcher starts it: the tray, the channel and the key loop.
 int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     // One remapper a session: the name is the session's own.
-    HANDLE only = CreateMutexW(nullptr, FALSE, L"Local\\padmapw");
-    if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return hand_over(argc, argv);
+    HANDLE only = CreateMutexW(nullptr, TRUE, L"Local\\padmapw");
+    if (only != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (hand_over(argc, argv)) return 0;
+        DWORD gone = WaitForSingleObject(only, handover_limit_ms);
+        if (gone != WAIT_OBJECT_0 && gone != WAIT_ABANDONED) return 1;
+    }
     std::unique_ptr<unseen> state(new (std::nothrow) unseen);
     if (state == nullptr) return 1;
     state->restart = false;
@@ -300,13 +436,16 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     state->report.keyboards = 0;
     state->report.paused = false;
     state->report.changed = report_changed;
+    state->report.enrolled = report_enrolled;
+    state->identify = false;
     state->report.context = state.get();
     state->config_folder = padmapw_folder(L"APPDATA");
     CreateDirectoryW(wide(state->config_folder), nullptr);
     state->log.handle = os_null_handle;
     open_log_file(&state->log, padmapw_folder(L"LOCALAPPDATA"));
     for (int i = 1; i < argc && i <= max_config_files; ++i) state->paths.push_back(full_path(from_wide(argv[i])));
-    if (argc == 1) state->paths = folder_configs(state->config_folder);
+    state->from_folder = argc == 1;
+    if (state->from_folder) state->paths = folder_configs(state->config_folder);
     if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
         console_print(console_out, "padmapw cannot make its window (is there a desktop?)\n");
         return 1;

@@ -32,10 +32,14 @@ constexpr wchar_t padmapw_gave_up_variable[] = L"PADMAPW_GAVE_UP";
 constexpr UINT tray_icon_message = WM_APP + 1;     // the icon was clicked
 constexpr UINT loop_changed_message = WM_APP + 2;  // the loop's report changed, or it ended
 constexpr UINT notify_message = WM_APP + 3;        // a notification waits in unseen::notification
+constexpr UINT enrolled_message = WM_APP + 4;      // a New configuration's keyboard waits in unseen::enrolled
 
 struct unseen {
     std::mutex lock;                    // guards what follows, up to the queue
     std::vector<std::u16string> paths;  // the files the loop runs with
+    bool from_folder;                   // they are the .cfg files of config_folder
+    bool identify;                      // with no file, the loop names a keyboard for a New configuration
+    std::u16string enrolled;            // the id of the keyboard a New configuration picked
     bool restart;                       // the loop runs again with paths once it ends
     bool quitting;                      // the program ends once the loop ends
     std::string notification;           // the text of the next notification
@@ -52,6 +56,10 @@ struct unseen {
 // A command of the tray's menu or of the channel, carried out; returns the
 // answer (a line of text). See padmapw-win32.cpp for the words.
 std::string padmapw_command(unseen* state, const std::string& request);
+
+// Writes the New configuration for the keyboard picked (in the folder,
+// named after its id), opens it in the editor and loads it.
+void write_new_configuration(unseen* state);
 
 // The tray: its hidden window and its icon. False when the window cannot be
 // made.

@@ -191,6 +191,7 @@ const char* const notice_lines[notice_kinds] = {
     "paused: every keyboard types its own keys until resumed\n",
     "resumed\n",
     "",
+    "New configuration: press a key on the keyboard to remap\n",
 };
 
 void take_notice(remap_session* remap, loop_notice notice) {
@@ -207,6 +208,9 @@ void take_notice(remap_session* remap, loop_notice notice) {
         if (!engine_resume(&remap->core, &remap->actions)) said = "padmap is not paused: nothing to resume\n";
         break;
     case notice_quit: request_stop(); break;
+    case notice_enroll:
+        if (!engine_enroll(&remap->core, &remap->actions)) said = "padmap is paused: resume it first\n";
+        break;
     default: break;
     }
     if (!said.empty()) log_line(remap->run, said.data(), said.size());
@@ -325,6 +329,13 @@ bool remap_stroke(remap_session* remap, int device, const stroke& received) {
     engine_time(&remap->core, now, &remap->actions);
     engine_stroke(&remap->core, device, usable ? id : nullptr, received.key, now, &remap->actions);
     carry_out(remap);
+    if (remap->actions.enrolled_device != 0) {
+        std::string said = "New configuration for the keyboard " + utf8_text(id) + "\n";
+        log_line(run, said.data(), said.size());
+        loop_report* to = run->report;
+        if (to != nullptr && to->enrolled != nullptr) to->enrolled(to->context, id);
+    }
+    if (remap->actions.check_keyboards) check_every_keyboard(remap);
     return true;
 }
 

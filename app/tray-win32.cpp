@@ -22,6 +22,7 @@ enum menu_command : UINT {
     menu_resume,
     menu_startup,
     menu_quit,
+    menu_new,
     menu_edit_first = 100,
 };
 
@@ -93,6 +94,7 @@ void show_menu(unseen* state) {
     AppendMenuW(menu, MF_STRING, menu_open_log, L"Open log");
     AppendMenuW(menu, MF_POPUP | (GetMenuItemCount(files) > 0 ? 0 : MF_GRAYED), reinterpret_cast<UINT_PTR>(files),
                 L"Edit configuration");
+    AppendMenuW(menu, MF_STRING, menu_new, L"New configuration");
     AppendMenuW(menu, MF_STRING, menu_reload, L"Reload");
     AppendMenuW(menu, MF_STRING, paused ? menu_resume : menu_pause, paused ? L"Resume" : L"Pause");
     AppendMenuW(menu, MF_STRING | (startup_is_on() ? MF_CHECKED : 0), menu_startup, L"Start at logon");
@@ -110,6 +112,7 @@ void show_menu(unseen* state) {
     case 0: break;
     case menu_open_log: padmapw_command(state, "open-log"); break;
     case menu_reload: padmapw_command(state, "reload"); break;
+    case menu_new: padmapw_command(state, "new"); break;
     case menu_pause: padmapw_command(state, "pause"); break;
     case menu_resume: padmapw_command(state, "resume"); break;
     case menu_startup: padmapw_command(state, startup_is_on() ? "startup off" : "startup on"); break;
@@ -134,6 +137,8 @@ LRESULT CALLBACK tray_window(HWND window, UINT message, WPARAM what, LPARAM deta
             ended = state->quitting && state->loop_status >= 0;
         }
         if (ended) {
+            // A menu left open (its modal loop brought the message here) goes first.
+            EndMenu();
             DestroyWindow(window);
             return 0;
         }
@@ -142,6 +147,10 @@ LRESULT CALLBACK tray_window(HWND window, UINT message, WPARAM what, LPARAM deta
     }
     if (message == notify_message) {
         show_notification(state);
+        return 0;
+    }
+    if (message == enrolled_message) {
+        write_new_configuration(state);
         return 0;
     }
     // Explorer started again: the icon is shown anew.

@@ -4,4 +4,5 @@ void clear_actions(engine_actions* out) {
     out->count = 0;
     out->log.clear();
     out->check_keyboards = false;
+    out->enrolled_device = 0;
 }

@@ -43,6 +43,9 @@ struct engine_actions {
     // Every keyboard slot's id is to be asked again and told to the engine
     // (a file now names another keyboard).
     bool check_keyboards;
+    // A new configuration is to be written for the keyboard of this slot,
+    // whose press was swallowed (0: none).
+    int enrolled_device;
 };
 
 // Empties the list for the next event; what it took stays reserved.

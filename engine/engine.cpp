@@ -311,6 +311,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     core->pending = 0;
     core->programs_refused = false;
     core->paused = false;
+    core->enrolling = false;
     core->out = nullptr;
     std::memset(core->after_e1, 0, sizeof core->after_e1);
     reset_held_outputs(&core->outputs);
@@ -341,7 +342,7 @@ void engine_keyboard(engine* core, int device, const char16_t* id, engine_action
     if (device < 1 || device > keyboard_count) return;
     int file = id != nullptr ? file_naming(core, id, -1) : -1;
     note_keyboard(core, device, file, out);
-    bool captured = !core->paused && (id == nullptr || file >= 0);
+    bool captured = !core->paused && (id == nullptr || file >= 0 || core->enrolling);
     add_filter(out, device, captured ? capture_every_stroke : capture_nothing);
 }
 
@@ -356,11 +357,19 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
     int file = id != nullptr ? file_naming(core, id, -1) : -1;
     // A stroke whose id cannot be read says nothing of where its keyboard went.
     if (id != nullptr) note_keyboard(core, device, file, out);
+    if (file < 0 && core->enrolling && id != nullptr && !(key.key_state & key_state_up)) {
+        // The press that picks the keyboard for a new configuration goes
+        // nowhere; the keyboards are then captured as before.
+        core->enrolling = false;
+        out->enrolled_device = device;
+        out->check_keyboards = true;
+        return;
+    }
     if (file < 0) {
         add_pass(out, device, key);
         // A keyboard no file names has no reason to pass through padmap; one
         // whose id cannot be read yet stays captured.
-        if (id != nullptr) add_filter(out, device, capture_nothing);
+        if (id != nullptr && !core->enrolling) add_filter(out, device, capture_nothing);
         return;
     }
     if (pause) {

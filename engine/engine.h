@@ -46,8 +46,9 @@ struct engine {
     std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
     int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];
-    config fresh;  // a file read again, before it replaces the layout in use
-    bool paused;   // every filter cleared until resumed
+    config fresh;    // a file read again, before it replaces the layout in use
+    bool paused;     // every filter cleared until resumed
+    bool enrolling;  // every keyboard captured until one no file names is pressed
 };
 
 // Makes a fresh engine for count files (1 to max_config_files) whose

@@ -41,6 +41,7 @@ std::string describe(const engine_actions& out) {
         text += line;
     }
     if (out.check_keyboards) text += "check keyboards\n";
+    if (out.enrolled_device != 0) text += "enrolled " + std::to_string(out.enrolled_device) + "\n";
     return text + out.log;
 }
 
@@ -121,8 +122,10 @@ std::string happen(engine_run* run, const std::string& event) {
         engine_stop(core, &run->out);
     } else if (event == "let go") {
         engine_let_go(core, &run->out);
-    } else if (event == "pause" || event == "resume") {
-        bool done = event == "pause" ? engine_pause(core, &run->out) : engine_resume(core, &run->out);
+    } else if (event == "pause" || event == "resume" || event == "enroll") {
+        bool done = event == "pause"    ? engine_pause(core, &run->out)
+                    : event == "resume" ? engine_resume(core, &run->out)
+                                        : engine_enroll(core, &run->out);
         if (!done) run->out.log += "nothing to do\n";
     } else {
         ADD_FAILURE() << "unknown event " << event;
@@ -336,6 +339,14 @@ const engine_case let_go_cases[] = {
       {"resume", "check keyboards\n"}, {"kbd 1 PAD", "filter 1 ffff\n"},
       {"up 1 3a PAD", "pass 1 003a 0001\nbypassing key 003a\n"},
       {"kbd 1 MAIN", "filter 1 0\n"}}},
+    {"a new configuration captures every keyboard and swallows the first press of one no file names", {pad},
+     {{"enroll", "check keyboards\n"}, {"kbd 1 PAD", "filter 1 ffff\n"}, {"kbd 2 MAIN", "filter 2 ffff\n"},
+      {"up 2 1e MAIN", "pass 2 001e 0001\n"},
+      {"down 1 3a PAD", "send 1 000e 0000\nDOWN pressed key=Caps 003a -> 000e: 000e down-\n"},
+      {"down 2 1e MAIN", "check keyboards\nenrolled 2\n"}, {"kbd 2 MAIN", "filter 2 0\n"},
+      {"pause", "send 1 000e 0001\nfilter 1 0\nfilter 2 0\nfilter 3 0\nfilter 4 0\nfilter 5 0\nfilter 6 0\n"
+                "filter 7 0\nfilter 8 0\nfilter 9 0\nfilter 10 0\n"},
+      {"enroll", "nothing to do\n"}}},
 };
 // clang-format on
 

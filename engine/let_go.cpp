@@ -43,6 +43,7 @@ void engine_let_go(engine* core, engine_actions* out) {
 bool engine_pause(engine* core, engine_actions* out) {
     if (core->paused) return false;
     core->paused = true;
+    core->enrolling = false;
     release_all_outputs(&core->outputs, out);
     // The keys passed on come up through the system once the filter is clear.
     std::memset(core->outputs.passed, 0, sizeof core->outputs.passed);
@@ -53,6 +54,13 @@ bool engine_pause(engine* core, engine_actions* out) {
         add_filter(out, device, capture_nothing);
     }
     core->pending = 0;
+    return true;
+}
+
+bool engine_enroll(engine* core, engine_actions* out) {
+    if (core->paused) return false;
+    core->enrolling = true;
+    out->check_keyboards = true;
     return true;
 }
 

@@ -4,7 +4,8 @@
 #include "engine/engine.h"
 
 // Moments when padmap lets go of the keys it holds on the system, besides a
-// stop and a keyboard that leaves.
+// stop and a keyboard that leaves; and what else changes which keyboards it
+// captures.
 
 // The session is locked, the system goes to sleep, or the session is
 // disconnected: whatever comes up meanwhile would never reach padmap's
@@ -25,5 +26,10 @@ bool engine_pause(engine* core, engine_actions* out);
 // Resume: the keyboards are to be asked again (check_keyboards), which
 // captures them as before the pause. Returns false when not paused.
 bool engine_resume(engine* core, engine_actions* out);
+
+// New configuration: every keyboard is captured (check_keyboards) until the
+// first press of one that no file names, which is swallowed and told in
+// enrolled_device. A pause ends the wait. Returns false while paused.
+bool engine_enroll(engine* core, engine_actions* out);
 
 #endif

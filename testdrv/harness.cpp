@@ -5,7 +5,7 @@
 // what reached the system is written in padmap-replay's format.
 //
 //   padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--kill-report FILE]
-//                          [--unseen [--kill-watcher]]
+//                          [--unseen [--ask-first R] [--kill-watcher]]
 //                          [--front-window EXE --front-folder DIR [--long-path PROGRAM]]
 //                          --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE SESSION [ARG...]
 //
@@ -52,7 +52,11 @@
 //   --front-folder DIR  where its copies are made, one folder for each
 //                       program name
 //   --unseen            PADMAP_EXE is padmapw.exe (remap mode, whatever its
-//                       arguments): it is asked to quit once the session ended
+//                       arguments), on the harness's own desktop: it is asked
+//                       to quit once the session ended
+//   --ask-first REQUEST with --unseen: padmapw is asked REQUEST through its
+//                       channel before the session starts (new: a New
+//                       configuration)
 //   --kill-report FILE  for each crash line (padmapw's key loop killed): the
 //                       ms from the kill to the watcher's last release and to
 //                       the next key's first output, a line each
@@ -139,7 +143,7 @@ constexpr size_t long_path_units = 1100;
 
 const char usage[] =
     "usage: padmap-testdrv-harness [--requests FILE] [--blocked-stdout] [--hold-report FILE] [--kill-report FILE] "
-    "[--unseen [--kill-watcher]] "
+    "[--unseen [--ask-first REQUEST] [--kill-watcher]] "
     "[--front-window EXE --front-folder DIR [--long-path PROGRAM]] --steps FILE PADMAP_EXE STDOUT_FILE DELIVERED_FILE "
     "SESSION [ARG...]\n";
 
@@ -213,7 +217,7 @@ bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, H
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.lpDesktop = padmap_desktop;
+    startup.lpDesktop = padmap_desktop[0] != 0 ? padmap_desktop : nullptr;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in == INVALID_HANDLE_VALUE ? nullptr : in;
     startup.hStdOutput = out;
@@ -570,6 +574,19 @@ const char* kill_watcher(session_run* run) {
     return ended ? nullptr : "padmapw's key loop did not end when its watcher was killed";
 }
 
+// --ask-first: once padmapw answers its channel, the request (ASCII).
+const char* ask_first(session_run* run, const wchar_t* request) {
+    std::string text;
+    for (const wchar_t* at = request; *at != 0; ++at) text += static_cast<char>(*at);
+    DWORD started = GetTickCount();
+    std::string answer;
+    while (ask_padmapw("process", &answer) != control_answered) {
+        if (padmap_exited(run) || GetTickCount() - started > step_limit_ms) return "padmapw never answered its channel";
+        WaitForSingleObject(run->padmap.hProcess, 10);
+    }
+    return control_padmapw(text.c_str());
+}
+
 const char* freeze_padmap(session_run* run) {
     if (run->held) return nullptr;
     if (const char* problem = drain_driver(run)) return problem;
@@ -892,6 +909,7 @@ struct options {
     bool blocked_stdout;
     bool unseen;
     bool kill_watcher;
+    const wchar_t* ask_first;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
@@ -912,6 +930,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--front-window") == 0) file = &out->front_window;
         if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
         if (std::wcscmp(argv[at], L"--long-path") == 0) file = &out->long_path;
+        if (std::wcscmp(argv[at], L"--ask-first") == 0) file = &out->ask_first;
         if (file != nullptr) {
             if (at + 1 >= argc || *file != nullptr) return false;
             *file = argv[++at];
@@ -925,7 +944,9 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
             break;
         }
     }
-    if (argc - at < 4 || out->steps == nullptr || (out->kill_watcher && !out->unseen)) return false;
+    if (argc - at < 4 || out->steps == nullptr || ((out->ask_first != nullptr || out->kill_watcher) && !out->unseen)) {
+        return false;
+    }
     if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
     if (out->long_path != nullptr && out->front_window == nullptr) return false;
     out->program = argv[at];
@@ -1004,7 +1025,8 @@ int wmain(int argc, wchar_t** argv) {
         run.stdout_copy = _wfopen(opts.stdout_path, L"wb");
         if (run.stdout_copy == nullptr) return fail("the stdout file cannot be written");
     }
-    if (!join_padmap_desktop()) return fail("padmap's desktop cannot be made");
+    // padmapw's tray and menu are for the user's desktop (its picture is taken there).
+    if (!opts.unseen && !join_padmap_desktop()) return fail("padmap's desktop cannot be made");
 
     testctl_link link = {};
     run.link = &link;
@@ -1025,7 +1047,8 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(output.write);
     if (!started) return fail("padmap cannot be started");
 
-    const char* problem = type_session(&run, &reader);
+    const char* problem = opts.ask_first != nullptr ? ask_first(&run, opts.ask_first) : nullptr;
+    if (problem == nullptr) problem = type_session(&run, &reader);
     session_close(&reader);
     if (problem == nullptr && opts.kill_watcher) problem = kill_watcher(&run);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
