@@ -447,7 +447,10 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     state->from_folder = argc == 1;
     if (state->from_folder) state->paths = folder_configs(state->config_folder);
     if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
-        console_print(console_out, "padmapw cannot make its window (is there a desktop?)\n");
+        // Early at logon (and now and then under Wine) the desktop is not
+        // ready for a new process's window: the watcher tries again, and
+        // says so if it never is.
+        mark_end(loop_found_no_desktop);
         return 1;
     }
     state->gave_up = variable_text(padmapw_gave_up_variable);
@@ -486,15 +489,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (argv == nullptr) return 1;
     wchar_t name[128];
     if (!watched_loop_name(name, sizeof name / sizeof name[0])) {
-        for (const wchar_t* running : {L"Local\\padmapw-watcher", L"Local\\padmapw"}) {
-            HANDLE there = OpenMutexW(SYNCHRONIZE, FALSE, running);
-            if (there == nullptr) continue;
-            CloseHandle(there);
-            return hand_over(argc, argv);
+        // One remapper a session: the one that runs takes this one's files;
+        // one that is ending is waited for, and this one takes its place.
+        HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, watcher_mutex_name);
+        if (running != nullptr) {
+            bool handed = hand_over(argc, argv);
+            DWORD gone = handed ? WAIT_TIMEOUT : WaitForSingleObject(running, handover_limit_ms);
+            CloseHandle(running);
+            if (handed) return 0;
+            if (gone != WAIT_OBJECT_0 && gone != WAIT_ABANDONED) return 1;
         }
         return run_watcher();
     }
     int status = run_padmapw(instance, argc, argv);
-    mark_end(loop_ended_cleanly);
+    if (!status_marked()) mark_end(loop_ended_cleanly);
     return status;
 }
