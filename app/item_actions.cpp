@@ -10,16 +10,20 @@ void hand_over(engine* core, const action& act, const config_item& item, program
     const config_items& items = core->files[act.file].layout.items;
     char shown[item_shown_bytes + 1];
     shown[show_item(items, item, shown)] = 0;
-    os_program_handed(program_word(item.kind), item_written(items, item));
     const char* why = nullptr;
-    if (item.units > program_command_units || folder.size() > static_cast<size_t>(program_folder_units)) {
+    if (worker == nullptr) {
+        why = "padmap had no memory for the worker that starts programs";
+    } else if (item.units > program_command_units || folder.size() > static_cast<size_t>(program_folder_units)) {
         why = "its configuration's folder has too long a path";
     } else {
         program_order order = {item.kind,      item_units(items, item), static_cast<size_t>(item.units),
                                folder.c_str(), folder.size(),           shown};
         if (!hand_program(worker, order)) why = "too many programs wait to be started";
     }
-    if (why == nullptr) return;
+    if (why == nullptr) {
+        os_program_handed(program_word(item.kind), item_written(items, item));
+        return;
+    }
     out->log += std::string(core->files[act.file].line_prefix) + shown + " did not start: " + why + "\n";
 }
 

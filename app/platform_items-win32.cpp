@@ -42,7 +42,8 @@ void say_error(DWORD error, char* why, size_t cap) {
 }
 
 // A target names a place of its own when it has a scheme ("https:", "mailto:")
-// or is a full path; any other is taken from the folder.
+// or is a full path (a drive letter's colon counts as a scheme); any other
+// is taken from the folder.
 bool stands_alone(const std::u16string& target) {
     if (target.size() >= 2 && (target[0] == u'\\' || target[0] == u'/') && (target[1] == u'\\' || target[1] == u'/')) {
         return true;
@@ -57,9 +58,39 @@ bool stands_alone(const std::u16string& target) {
     return true;
 }
 
+bool is_full_path(const std::u16string& path) {
+    if (path.size() >= 2 && path[1] == u':') return true;
+    return !path.empty() && (path[0] == u'\\' || path[0] == u'/');
+}
+
+// A program named by a relative path that is a file in the configuration's
+// folder (as written, or with .exe added) is started from there: the
+// command line then names it by its full path. Any other is looked for as
+// CreateProcessW looks (padmap's folder, the system's, PATH).
+std::u16string from_folder(const char16_t* command, const char16_t* folder) {
+    std::u16string line = command;
+    bool quoted = !line.empty() && line[0] == u'"';
+    size_t end = quoted ? line.find(u'"', 1) : line.find_first_of(u" \t");
+    if (quoted && end == std::u16string::npos) return line;
+    if (end == std::u16string::npos) end = line.size();
+    std::u16string program = line.substr(quoted ? 1 : 0, end - (quoted ? 1 : 0));
+    if (program.empty() || is_full_path(program)) return line;
+    for (const char16_t* ending : {u"", u".exe"}) {
+        std::u16string path = std::u16string(folder) + u"\\" + program + ending;
+        DWORD attributes = GetFileAttributesW(wide(path.c_str()));
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        wchar_t full[MAX_PATH * 4];
+        DWORD length = GetFullPathNameW(wide(path.c_str()), MAX_PATH * 4, full, nullptr);
+        if (length > 0 && length < MAX_PATH * 4) path.assign(full, full + length);
+        return u"\"" + path + u"\"" + line.substr(quoted ? end + 1 : end);
+    }
+    return line;
+}
+
 bool run_program(const char16_t* command, const char16_t* folder, char* why, size_t cap) {
+    std::u16string program = from_folder(command, folder);
     // CreateProcessW may write to the command line it is given.
-    std::vector<wchar_t> line(wide(command), wide(command) + std::char_traits<char16_t>::length(command) + 1);
+    std::vector<wchar_t> line(wide(program.c_str()), wide(program.c_str()) + program.size() + 1);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};

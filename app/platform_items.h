@@ -25,7 +25,9 @@ void os_program_handed(const char* word, const char* written);
 
 // Starts the program and waits for nothing it does: run: CreateProcessW of
 // the command line (no shell), a console program with a console of its
-// own; open: ShellExecuteExW of the URL, file or folder, a relative one
+// own, a program named by a relative path taken from folder when it is a
+// file there (as written or with .exe added; the command line then names it
+// by its full path); open: ShellExecuteExW of the URL, file or folder, a relative one
 // taken from folder. folder (NUL-terminated) is the program's working
 // folder. No handle of padmap's is inherited. Called on the worker beside
 // the key loop: it may take a while. Returns false with the system's message

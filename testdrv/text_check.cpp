@@ -18,7 +18,9 @@
 //   relative name: it must start there, with that folder as its working
 //   folder;
 // - F5 opens a file that is not there: padmap must log that it did not
-//   start, with the system's message.
+//   start, with the system's message;
+// - F6 runs that copy by a relative name without .exe: it must start from
+//   the configuration's folder, named there by its full path.
 // One PASS or FAIL line per check on standard output.
 //
 // Exit status 0 when every check passes, 1 when one fails; 2 for bad usage;
@@ -144,7 +146,7 @@ HANDLE elevated_token(HANDLE* limited) {
     return token;
 }
 
-// padmap with administrator rights says it refuses the three program lines
+// padmap with administrator rights says it refuses the four program lines
 // as it loads the file (no keyboard is declared yet: it then ends).
 void check_refusal(text_run* run, const std::wstring& command) {
     HANDLE padmap = nullptr;
@@ -160,8 +162,8 @@ void check_refusal(text_run* run, const std::wstring& command) {
          at = said.find("' is refused: padmap runs with administrator rights", at + 1)) {
         ++refused;
     }
-    report(run, refused == 3, "with administrator rights padmap refuses the run and open lines",
-           std::to_string(refused) + " of 3 refused");
+    report(run, refused == 4, "with administrator rights padmap refuses the run and open lines",
+           std::to_string(refused) + " of 4 refused");
 }
 
 // The value after "name: " on its line of a program's record.
@@ -217,6 +219,14 @@ void check_programs(text_run* run, const std::wstring& recorder, const std::stri
     size_t at = said.find("open missing-file.txt did not start: ");
     report(run, at != std::string::npos, "open of a missing file: padmap says it did not start",
            at == std::string::npos ? "no such line" : said.substr(at, said.find('\n', at) - at));
+
+    if (const char* problem = tap(run, 0x40)) return report(run, false, "run by a relative name", problem);
+    record = wait_for_file(full_path(L"relative-record.txt").c_str(), "console processes: ");
+    std::string expected =
+        "\"" + expected_folder + "\\rec-open.exe\" \"" + utf8(full_path(L"relative-record.txt")) + "\" one";
+    report(run, field(record, "command line") == expected && field(record, "working folder") == expected_folder,
+           "run by a relative name: the program in the configuration's folder, named by its full path",
+           record.empty() ? "nothing started" : field(record, "command line"));
 }
 
 }  // namespace
@@ -231,7 +241,8 @@ int wmain(int argc, wchar_t** argv) {
         "\"" + utf8(recorder) + "\" \"" + utf8(full_path(L"run-record.txt")) + "\" one \"two words\" three";
     std::string config = "HID\\VID_1A86&PID_E026&MI_00\r\nF1 " + std::string(f1_text) + "\r\nF2 C-A," + f2_text +
                          ",Enter\r\nF3 run " + run_command + " # a comment\r\nF4 open rec-open.exe\r\n" +
-                         "F5 open missing-file.txt\r\n";
+                         "F5 open missing-file.txt\r\nF6 run rec-open \"" + utf8(full_path(L"relative-record.txt")) +
+                         "\" one\r\n";
     if (!CreateDirectoryW(L"conf", nullptr) || !write_file(L"conf\\pad.cfg", config) ||
         !CopyFileW(recorder.c_str(), L"conf\\rec-open.exe", FALSE)) {
         return fail("the configuration cannot be written");
