@@ -37,7 +37,8 @@ struct unseen {
     loop_report report;
     log_file log;
     std::u16string config_folder;  // %APPDATA%\padmap
-    HWND window;                   // the tray's
+    HWND window;                   // the tray's; null when none could be made
+    HANDLE finished;               // set when padmapw without a window is to end
     std::atomic<bool> icon_shown;
 };
 

@@ -13,6 +13,8 @@ namespace {
 
 const wchar_t tray_window_class[] = L"padmapw-tray";
 constexpr UINT icon_id = 1;
+constexpr int window_attempts = 50;
+constexpr DWORD window_retry_ms = 100;
 
 // The menu's commands; each file of Edit configuration is edit_first + its index.
 enum menu_command : UINT {
@@ -174,8 +176,15 @@ bool open_tray(unseen* state, HINSTANCE instance) {
     kind.hInstance = instance;
     kind.lpszClassName = tray_window_class;
     if (RegisterClassExW(&kind) == 0) return false;
-    state->window = CreateWindowExW(WS_EX_TOOLWINDOW, tray_window_class, L"padmapw", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                    nullptr, instance, nullptr);
+    // A desktop that is still starting (at logon; Wine's, at its first
+    // window) may refuse the first windows for a moment: its own window is
+    // asked for first, which waits for it.
+    GetDesktopWindow();
+    for (int attempt = 0; attempt < window_attempts && state->window == nullptr; ++attempt) {
+        if (attempt > 0) Sleep(window_retry_ms);
+        state->window = CreateWindowExW(WS_EX_TOOLWINDOW, tray_window_class, L"padmapw", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                        nullptr, instance, nullptr);
+    }
     if (state->window == nullptr) return false;
     SetWindowLongPtrW(state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     add_icon(state);
