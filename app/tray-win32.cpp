@@ -13,7 +13,9 @@ namespace {
 
 const wchar_t tray_window_class[] = L"padmapw-tray";
 constexpr UINT icon_id = 1;
-constexpr int window_attempts = 50;
+constexpr int window_attempts = 10;
+constexpr UINT_PTR icon_timer = 1;
+constexpr UINT icon_retry_ms = 1000;
 constexpr DWORD window_retry_ms = 100;
 
 // The menu's commands; each file of Edit configuration is edit_first + its index.
@@ -155,6 +157,11 @@ LRESULT CALLBACK tray_window(HWND window, UINT message, WPARAM what, LPARAM deta
         write_new_configuration(state);
         return 0;
     }
+    if (message == WM_TIMER && what == icon_timer) {
+        add_icon(state);
+        if (state->icon_shown.load()) KillTimer(window, icon_timer);
+        return 0;
+    }
     // Explorer started again: the icon is shown anew.
     if (message == taskbar_created) {
         add_icon(state);
@@ -185,9 +192,18 @@ bool open_tray(unseen* state, HINSTANCE instance) {
         state->window = CreateWindowExW(WS_EX_TOOLWINDOW, tray_window_class, L"padmapw", WS_POPUP, 0, 0, 0, 0, nullptr,
                                         nullptr, instance, nullptr);
     }
+    // A message-only window takes the icon's clicks and owns the menu just
+    // as well; it misses only Explorer's restart (the icon is not shown anew).
+    if (state->window == nullptr) {
+        state->window =
+            CreateWindowExW(0, tray_window_class, L"padmapw", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    }
     if (state->window == nullptr) return false;
     SetWindowLongPtrW(state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     add_icon(state);
+    // At logon the notification area may not be there yet: the icon is
+    // offered again until it is shown.
+    if (!state->icon_shown.load()) SetTimer(state->window, icon_timer, icon_retry_ms, nullptr);
     return true;
 }
 
