@@ -131,13 +131,19 @@ bool padmapw_elsewhere() {
     return true;
 }
 
-int run_mode(int argc, const char16_t* const* argv, const padmap_log_output& output) {
+// What every run mode does first: the banner, the priority, the device set.
+run_state start_run(const padmap_log_output& output) {
     console_print(console_out, banner);
     console_flush(console_out);
     os_raise_priority();
     run_state run = {};
     run.set = open_device_set();
     run.output = output;
+    return run;
+}
+
+int run_mode(int argc, const char16_t* const* argv, const padmap_log_output& output) {
+    run_state run = start_run(output);
     int status = 1;
     if (argc >= 2 && is(argv[1], u"--monitor")) {
         if (driver_usable(&run)) status = run_monitor(&run);
@@ -192,12 +198,7 @@ padmap_log_output padmap_console_log() {
 
 int padmap_run_unseen(int count, const char16_t* const* paths, const padmap_log_output& output, notice_queue* notices,
                       loop_report* report) {
-    console_print(console_out, banner);
-    console_flush(console_out);
-    os_raise_priority();
-    run_state run = {};
-    run.set = open_device_set();
-    run.output = output;
+    run_state run = start_run(output);
     run.notices = notices;
     run.report = report;
     // Without a file, a New configuration names its keyboard as identify mode does.

@@ -58,8 +58,14 @@ std::vector<std::u16string> folder_configs(const std::u16string& folder) {
     return names;
 }
 
+// Without its window, padmapw ends once it quits and its loop ended.
 void tell_tray(unseen* state, UINT message) {
-    if (state->window != nullptr) PostMessageW(state->window, message, 0, 0);
+    if (state->window != nullptr) {
+        PostMessageW(state->window, message, 0, 0);
+        return;
+    }
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (message == loop_changed_message && state->quitting && state->loop_status >= 0) SetEvent(state->finished);
 }
 
 void report_changed(void* context) {
@@ -367,11 +373,15 @@ std::string padmapw_command(unseen* state, const std::string& request) {
         return request == "pause" ? "pausing\n" : "resuming\n";
     }
     if (request == "quit") {
-        std::lock_guard<std::mutex> hold(state->lock);
-        state->quitting = true;
-        state->restart = false;
-        post_notice(&state->notices, notice_quit);
-        if (state->loop_status >= 0) tell_tray(state, loop_changed_message);
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->quitting = true;
+            state->restart = false;
+            post_notice(&state->notices, notice_quit);
+            ended = state->loop_status >= 0;
+        }
+        if (ended) tell_tray(state, loop_changed_message);
         return "quitting\n";
     }
     if (request == "startup on" || request == "startup off") return startup_request(state, request == "startup on");
@@ -446,12 +456,14 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     for (int i = 1; i < argc && i <= max_config_files; ++i) state->paths.push_back(full_path(from_wide(argv[i])));
     state->from_folder = argc == 1;
     if (state->from_folder) state->paths = folder_configs(state->config_folder);
-    if (!open_notice_queue(&state->notices) || !open_tray(state.get(), instance)) {
-        // Early at logon (and now and then under Wine) the desktop is not
-        // ready for a new process's window: the watcher tries again, and
-        // says so if it never is.
-        mark_end(loop_found_no_desktop);
-        return 1;
+    state->finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!open_notice_queue(&state->notices) || state->finished == nullptr) return 1;
+    // Where no window can be made, padmapw remaps all the same, without its
+    // icon: the channel still reaches it (padmap --quit ends it).
+    if (!open_tray(state.get(), instance)) {
+        char why[256];
+        os_error_text(os_last_error(), why, sizeof why);
+        console_printf(console_out, "padmapw cannot make its window (%s): it runs without its icon\n", why);
     }
     state->gave_up = variable_text(padmapw_gave_up_variable);
     std::string restarted = variable_text(padmapw_restarted_variable);
@@ -461,10 +473,11 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     control_server* server = serve_control(serve, state.get());
     HANDLE loop = start_loop(state.get());
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (state->window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    if (state->window == nullptr) WaitForSingleObject(state->finished, INFINITE);
     stop_control_server(server);
     post_notice(&state->notices, notice_quit);
     // A loop that does not end in time goes with the process.
@@ -502,6 +515,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return run_watcher();
     }
     int status = run_padmapw(instance, argc, argv);
-    if (!status_marked()) mark_end(loop_ended_cleanly);
+    mark_end(loop_ended_cleanly);
     return status;
 }

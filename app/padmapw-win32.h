@@ -49,7 +49,8 @@ struct unseen {
     log_file log;
     std::u16string config_folder;  // %APPDATA%\padmap
     std::string gave_up;           // the watcher starts no more loops: why (no loop runs until Reload)
-    HWND window;                   // the tray's
+    HWND window;                   // the tray's; null when none could be made
+    HANDLE finished;               // set when padmapw without a window is to end
     std::atomic<bool> icon_shown;
 };
 

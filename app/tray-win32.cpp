@@ -13,6 +13,10 @@ namespace {
 
 const wchar_t tray_window_class[] = L"padmapw-tray";
 constexpr UINT icon_id = 1;
+constexpr int window_attempts = 10;
+constexpr UINT_PTR icon_timer = 1;
+constexpr UINT icon_retry_ms = 1000;
+constexpr DWORD window_retry_ms = 100;
 
 // The menu's commands; each file of Edit configuration is edit_first + its index.
 enum menu_command : UINT {
@@ -153,6 +157,11 @@ LRESULT CALLBACK tray_window(HWND window, UINT message, WPARAM what, LPARAM deta
         write_new_configuration(state);
         return 0;
     }
+    if (message == WM_TIMER && what == icon_timer) {
+        add_icon(state);
+        if (state->icon_shown.load()) KillTimer(window, icon_timer);
+        return 0;
+    }
     // Explorer started again: the icon is shown anew.
     if (message == taskbar_created) {
         add_icon(state);
@@ -174,11 +183,27 @@ bool open_tray(unseen* state, HINSTANCE instance) {
     kind.hInstance = instance;
     kind.lpszClassName = tray_window_class;
     if (RegisterClassExW(&kind) == 0) return false;
-    state->window = CreateWindowExW(WS_EX_TOOLWINDOW, tray_window_class, L"padmapw", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                    nullptr, instance, nullptr);
+    // A desktop that is still starting (at logon; Wine's, at its first
+    // window) may refuse the first windows for a moment: its own window is
+    // asked for first, which waits for it.
+    GetDesktopWindow();
+    for (int attempt = 0; attempt < window_attempts && state->window == nullptr; ++attempt) {
+        if (attempt > 0) Sleep(window_retry_ms);
+        state->window = CreateWindowExW(WS_EX_TOOLWINDOW, tray_window_class, L"padmapw", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                        nullptr, instance, nullptr);
+    }
+    // A message-only window takes the icon's clicks and owns the menu just
+    // as well; it misses only Explorer's restart (the icon is not shown anew).
+    if (state->window == nullptr) {
+        state->window =
+            CreateWindowExW(0, tray_window_class, L"padmapw", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    }
     if (state->window == nullptr) return false;
     SetWindowLongPtrW(state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     add_icon(state);
+    // At logon the notification area may not be there yet: the icon is
+    // offered again until it is shown.
+    if (!state->icon_shown.load()) SetTimer(state->window, icon_timer, icon_retry_ms, nullptr);
     return true;
 }
 

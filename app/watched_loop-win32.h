@@ -16,9 +16,8 @@ struct watched_loop {
 };
 
 enum loop_end : uint32_t {
-    loop_ended_cleanly = 1,     // it let go of what it held: nothing to release
-    loop_left_keys = 2,         // it gave up waiting for its loop: what the table lists is to be released
-    loop_found_no_desktop = 3,  // it could not make its window: it is started again shortly
+    loop_ended_cleanly = 1,  // it let go of what it held: nothing to release
+    loop_left_keys = 2,      // it gave up waiting for its loop: what the table lists is to be released
 };
 
 // The watcher's mutex, owned while it runs: one watcher a session.
@@ -36,8 +35,6 @@ bool watched_loop_name(wchar_t* name, size_t cap, DWORD* watcher = nullptr);
 // a failure it reported): nothing is restarted, and only when how is
 // loop_left_keys is anything released.
 void mark_end(loop_end how);
-// True once mark_end was called in this process.
-bool status_marked();
 
 // padmapw's watcher: starts padmapw again as its key loop (the same command
 // line, the environment saying so), and when that process ends other than

@@ -10,18 +10,6 @@
 #include "app/watcher.h"
 #include "keymap/text.h"
 
-bool status_marked() {
-    wchar_t name[128];
-    if (!watched_loop_name(name, sizeof name / sizeof name[0])) return false;
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
-    if (mapping == nullptr) return false;
-    auto* shared = static_cast<watched_loop*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(watched_loop)));
-    bool marked = shared != nullptr && shared->ended.load(std::memory_order_acquire) != 0;
-    if (shared != nullptr) UnmapViewOfFile(shared);
-    CloseHandle(mapping);
-    return marked;
-}
-
 void mark_end(loop_end how) {
     wchar_t name[128];
     if (!watched_loop_name(name, sizeof name / sizeof name[0])) return;
@@ -96,11 +84,6 @@ int run_watcher() {
     HANDLE only = CreateMutexW(nullptr, TRUE, watcher_mutex_name);
     DWORD status = 1;
     bool gave_up = false;
-    // A loop that finds no desktop for its window is started again, for ten
-    // seconds at most, before the watcher gives up as the loop did.
-    constexpr int desktop_tries_allowed = 20;
-    constexpr DWORD desktop_retry_ms = 500;
-    int desktop_tries = 0;
     for (;;) {
         reset_published_keys(&shared->keys);
         shared->ended.store(0, std::memory_order_release);
@@ -111,14 +94,6 @@ int run_watcher() {
         CloseHandle(loop);
         uint32_t how = shared->ended.load(std::memory_order_acquire);
         if (how == loop_ended_cleanly) break;
-        if (how == loop_found_no_desktop && ++desktop_tries <= desktop_tries_allowed) {
-            Sleep(desktop_retry_ms);
-            continue;
-        }
-        if (how == loop_found_no_desktop) {
-            log_lines("padmapw cannot make its window (is there a desktop?)\n");
-            break;
-        }
         if (how == loop_left_keys) {
             std::string said;
             release_published(&shared->keys, &said);

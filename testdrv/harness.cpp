@@ -1035,8 +1035,10 @@ int wmain(int argc, wchar_t** argv) {
     // The desktop's own window is made here, not when padmap makes its first
     // window, so that it comes to the front, and is sent away, before padmap
     // starts.
-    if (fronts) {
+    if (fronts || opts.unseen) {
         GetDesktopWindow();
+    }
+    if (fronts) {
         if (const char* problem = leave_no_window_in_front(&run)) return fail(problem);
     }
 
