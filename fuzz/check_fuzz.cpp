@@ -60,6 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int mapped = 0;
     for (int i = 0; i < key_count; ++i) {
         const key_entry& entry = alone.keys.entries[i];
+        // A stroke finds the first entry that holds its code: an unclaimed
+        // user entry (code 0) after another with code 0 is never found.
+        bool behind = false;
+        for (int j = 0; j < i && i < first_late_key; ++j)
+            behind = behind || alone.keys.entries[j].scan_code == entry.scan_code;
+        if (behind) continue;
         bool claimed = false;
         if (i >= first_late_key) {
             for (int user = first_user_key; user < first_late_key; ++user) {
