@@ -19,7 +19,7 @@ int64_t restart_delay(restart_record* record, uint64_t now_ms) {
     record->count = kept;
     record->ends[record->count++] = now_ms;
     if (record->count > restart_ends_allowed) return -1;
-    uint64_t delay = record->count == 1 || record->delay_ms == 0 ? restart_first_delay_ms : record->delay_ms * 2;
+    uint64_t delay = record->count == 1 ? restart_first_delay_ms : record->delay_ms * 2;
     if (delay > restart_longest_delay_ms) delay = restart_longest_delay_ms;
     record->delay_ms = delay;
     return static_cast<int64_t>(delay);

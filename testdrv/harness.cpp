@@ -515,9 +515,6 @@ const char* control_padmapw(const char* request) {
     return ask_padmapw(request, &answer) == control_answered ? nullptr : "padmapw did not answer its channel";
 }
 
-// padmapw's key loop killed as Task Manager's End task kills it: its channel
-// names its process, which is ended with exit code 1; the harness goes on
-// once it is gone (the watcher then releases and starts a new one).
 int64_t counter_now() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -546,12 +543,22 @@ bool write_kill_report(const session_run* run, const wchar_t* path) {
     return std::fclose(out) == 0;
 }
 
-const char* kill_key_loop(session_run* run) {
+// padmapw's key loop, as its channel names its process, opened for access
+// into loop; null, or what went wrong.
+const char* open_key_loop(DWORD access, HANDLE* loop) {
     std::string answer;
     if (ask_padmapw("process", &answer) != control_answered) return "padmapw did not answer its channel";
     DWORD pid = static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
-    HANDLE loop = pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
-    if (loop == nullptr) return "padmapw's key loop cannot be opened";
+    *loop = pid != 0 ? OpenProcess(access, FALSE, pid) : nullptr;
+    return *loop != nullptr ? nullptr : "padmapw's key loop cannot be opened";
+}
+
+// padmapw's key loop killed as Task Manager's End task kills it, with exit
+// code 1; the harness goes on once it is gone (the watcher then releases
+// and starts a new one).
+const char* kill_key_loop(session_run* run) {
+    HANDLE loop = nullptr;
+    if (const char* problem = open_key_loop(PROCESS_TERMINATE | SYNCHRONIZE, &loop)) return problem;
     run->kills.push_back(counter_now());
     bool killed = TerminateProcess(loop, 1) && WaitForSingleObject(loop, 10000) == WAIT_OBJECT_0;
     CloseHandle(loop);
@@ -562,11 +569,8 @@ const char* kill_key_loop(session_run* run) {
 // session is typed: its key loop must end on its own, letting go of what it
 // holds, within the step limit.
 const char* kill_watcher(session_run* run) {
-    std::string answer;
-    if (ask_padmapw("process", &answer) != control_answered) return "padmapw did not answer its channel";
-    DWORD pid = static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
-    HANDLE loop = pid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
-    if (loop == nullptr) return "padmapw's key loop cannot be opened";
+    HANDLE loop = nullptr;
+    if (const char* problem = open_key_loop(SYNCHRONIZE, &loop)) return problem;
     bool killed = TerminateProcess(run->padmap.hProcess, 1) != 0;
     bool ended = killed && WaitForSingleObject(loop, step_limit_ms) == WAIT_OBJECT_0;
     CloseHandle(loop);
