@@ -44,13 +44,16 @@ struct notice_queue {
 // What the loop tells of itself to padmapw's tray, from its own thread: the
 // keyboards it captures and whether it is paused. changed (may be null) is
 // called on the loop's thread after each change, enrolled (may be null) with
-// the NUL-terminated id of the keyboard a New configuration picked; neither
-// may wait.
+// the NUL-terminated id of the keyboard a New configuration picked, arrived
+// (may be null) with the path (UTF-8, as given) of the file that names a
+// keyboard plugged in for the first time since the loop started (not one
+// there at its start, nor one plugged in again); none may wait.
 struct loop_report {
     std::atomic<int> keyboards;
     std::atomic<bool> paused;
     void (*changed)(void* context);
     void (*enrolled)(void* context, const char16_t* id);
+    void (*arrived)(void* context, const char* file);
     void* context;
 };
 

@@ -81,12 +81,26 @@ void report_enrolled(void* context, const char16_t* id) {
     tell_tray(state, enrolled_message);
 }
 
-void notify(unseen* state, const std::string& text) {
+void notify(unseen* state, const std::string& text, bool warning = true) {
     {
         std::lock_guard<std::mutex> hold(state->lock);
-        state->notification = text;
+        state->waiting.push_back(balloon{text, warning});
+        if (state->notified.size() == notifications_kept) state->notified.erase(state->notified.begin());
+        state->notified.push_back(text);
     }
     tell_tray(state, notify_message);
+}
+
+// A keyboard a file names, plugged in after the loop started: the user sees
+// the pad taken (or why not: padmap is paused).
+void report_arrived(void* context, const char* file) {
+    auto* state = static_cast<unseen*>(context);
+    std::string name = file;
+    size_t folder = name.find_last_of("\\/");
+    if (folder != std::string::npos) name.erase(0, folder + 1);
+    std::string text = "the keyboard of " + name + " is plugged in: ";
+    text += state->report.paused.load() ? "padmap is paused (Resume remaps it)" : "padmap remaps it";
+    notify(state, text, false);
 }
 
 // The log's lines that a console would have shown the user, as a
@@ -234,6 +248,15 @@ std::string status_line(unseen* state) {
     return line;
 }
 
+// The notifications this padmapw showed, oldest first, a line each.
+std::string notifications_line(unseen* state) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (state->notified.empty()) return "no notification\n";
+    std::string lines;
+    for (const std::string& text : state->notified) lines += text + "\n";
+    return lines;
+}
+
 // A loop that ended (a failure, or no file) starts again; a running one
 // reads its files again, or starts again when it runs with the folder's
 // files and the folder holds others now.
@@ -351,9 +374,10 @@ void write_new_configuration(unseen* state) {
 
 // The requests: status, process, reload, load<TAB>PATH..., pause, resume,
 // quit, startup on, startup off, open-log, edit N (the N-th file, from 1),
-// new, menu.
+// new, menu, notifications.
 std::string padmapw_command(unseen* state, const std::string& request) {
     if (request == "status") return status_line(state);
+    if (request == "notifications") return notifications_line(state);
     if (request == "process") return std::to_string(GetCurrentProcessId()) + "\n";
     if (request == "reload") return reload(state, nullptr);
     if (request.rfind("load\t", 0) == 0) {
@@ -447,6 +471,7 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     state->report.paused = false;
     state->report.changed = report_changed;
     state->report.enrolled = report_enrolled;
+    state->report.arrived = report_arrived;
     state->identify = false;
     state->report.context = state.get();
     state->config_folder = padmapw_folder(L"APPDATA");

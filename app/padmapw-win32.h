@@ -31,8 +31,17 @@ constexpr wchar_t padmapw_gave_up_variable[] = L"PADMAPW_GAVE_UP";
 // Messages to the tray's window, from the other threads.
 constexpr UINT tray_icon_message = WM_APP + 1;     // the icon was clicked
 constexpr UINT loop_changed_message = WM_APP + 2;  // the loop's report changed, or it ended
-constexpr UINT notify_message = WM_APP + 3;        // a notification waits in unseen::notification
+constexpr UINT notify_message = WM_APP + 3;        // notifications wait in unseen::waiting
 constexpr UINT enrolled_message = WM_APP + 4;      // a New configuration's keyboard waits in unseen::enrolled
+
+// A notification: the loop stopped, a file refused, a keyboard plugged in.
+struct balloon {
+    std::string text;
+    bool warning;  // something failed (not news such as a keyboard plugged in)
+};
+
+// The notifications a padmapw keeps to answer its channel's "notifications".
+constexpr size_t notifications_kept = 32;
 
 struct unseen {
     std::mutex lock;                    // guards what follows, up to the queue
@@ -42,7 +51,8 @@ struct unseen {
     std::u16string enrolled;            // the id of the keyboard a New configuration picked
     bool restart;                       // the loop runs again with paths once it ends
     bool quitting;                      // the program ends once the loop ends
-    std::string notification;           // the text of the next notification
+    std::vector<balloon> waiting;       // notifications still to be shown, oldest first
+    std::vector<std::string> notified;  // the last notifications_kept notifications' texts, oldest first
     int loop_status;                    // -1 while the loop runs; then its exit status
     notice_queue notices;
     loop_report report;
@@ -67,7 +77,7 @@ void write_new_configuration(unseen* state);
 bool open_tray(unseen* state, HINSTANCE instance);
 // Shows the loop's state in the icon's picture and tooltip.
 void show_state(unseen* state);
-// Shows the notification that waits, if any.
+// Shows the notifications that wait, oldest first.
 void show_notification(unseen* state);
 void close_tray(unseen* state);
 

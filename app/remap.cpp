@@ -47,6 +47,7 @@ struct remap_session {
     // process ends the driver lets their keyboard go, and their release
     // reaches the system as typed.
     published_keys* published;
+    bool tells_arrivals;  // past the run's first look at the keyboards: a keyboard seen now was plugged in
     program_worker* programs;
     std::u16string folders[max_config_files];  // each file's folder: its programs' working folder
 };
@@ -150,6 +151,12 @@ void carry_out(remap_session* remap) {
     }
     if (!remap->actions.log.empty()) log_line(run, remap->actions.log.data(), remap->actions.log.size());
     if (filtered) report(remap);
+    int arrived = remap->actions.arrived_device;
+    loop_report* to = run->report;
+    if (arrived != 0 && remap->tells_arrivals && to != nullptr && to->arrived != nullptr) {
+        int file = remap->core.keyboard_file[arrived - 1];
+        if (file >= 0) to->arrived(to->context, remap->core.files[file].shown.c_str());
+    }
 }
 
 // Every keyboard slot whose device opened is asked its id, in order.
@@ -353,6 +360,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     remap->waits_known = false;
     remap->polls = true;
     remap->published = nullptr;
+    remap->tells_arrivals = false;
     reset_capture(&remap->capture);
     reset_front(&remap->front);
     if (!load_files(remap.get(), count, paths)) return 1;
@@ -367,6 +375,7 @@ int run_remap(run_state* run, int count, const char16_t* const* paths) {
     start_log(run);
     remap->programs = start_program_worker(os_start_program, report_program, run);
     check_every_keyboard(remap.get());
+    remap->tells_arrivals = true;
     remap->keyboards = os_watch_keyboards();
     if (remap->notices != nullptr) remap->session = os_watch_session(remap->notices);
     std::string said;

@@ -218,18 +218,19 @@ void show_state(unseen* state) {
 }
 
 void show_notification(unseen* state) {
-    NOTIFYICONDATAW data = icon_data(state);
-    std::string text;
+    std::vector<balloon> waiting;
     {
         std::lock_guard<std::mutex> hold(state->lock);
-        text.swap(state->notification);
+        waiting.swap(state->waiting);
     }
-    if (text.empty()) return;
-    data.uFlags = NIF_INFO;
-    data.dwInfoFlags = NIIF_WARNING;
-    copy_text(data.szInfoTitle, sizeof data.szInfoTitle / sizeof data.szInfoTitle[0], "padmap");
-    copy_text(data.szInfo, sizeof data.szInfo / sizeof data.szInfo[0], text);
-    Shell_NotifyIconW(NIM_MODIFY, &data);
+    for (const balloon& shown : waiting) {
+        NOTIFYICONDATAW data = icon_data(state);
+        data.uFlags = NIF_INFO;
+        data.dwInfoFlags = shown.warning ? NIIF_WARNING : NIIF_INFO;
+        copy_text(data.szInfoTitle, sizeof data.szInfoTitle / sizeof data.szInfoTitle[0], "padmap");
+        copy_text(data.szInfo, sizeof data.szInfo / sizeof data.szInfo[0], shown.text);
+        Shell_NotifyIconW(NIM_MODIFY, &data);
+    }
 }
 
 void close_tray(unseen* state) {

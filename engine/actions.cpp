@@ -5,4 +5,5 @@ void clear_actions(engine_actions* out) {
     out->log.clear();
     out->check_keyboards = false;
     out->enrolled_device = 0;
+    out->arrived_device = 0;
 }

@@ -46,6 +46,9 @@ struct engine_actions {
     // A new configuration is to be written for the keyboard of this slot,
     // whose press was swallowed (0: none).
     int enrolled_device;
+    // The keyboard in this slot, which a file names, was seen for the first
+    // time since the engine started (0: none).
+    int arrived_device;
 };
 
 // Empties the list for the next event; what it took stays reserved.

@@ -317,6 +317,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     reset_held_outputs(&core->outputs);
     reset_pressed_keys(&core->pressed);
     core->front_program.clear();
+    forget_seen_keyboards(&core->seen);
 }
 
 int file_naming(const engine* core, const char16_t* id, int except) {
@@ -341,6 +342,9 @@ void engine_front(engine* core, const char16_t* program) {
 void engine_keyboard(engine* core, int device, const char16_t* id, engine_actions* out) {
     if (device < 1 || device > keyboard_count) return;
     int file = id != nullptr ? file_naming(core, id, -1) : -1;
+    // Every keyboard present is noted, those no file names too: a file that
+    // names one later did not see it plugged in.
+    if (id != nullptr && first_sight(&core->seen, id) && file >= 0) out->arrived_device = device;
     note_keyboard(core, device, file, out);
     bool captured = !core->paused && (id == nullptr || file >= 0 || core->enrolling);
     add_filter(out, device, captured ? capture_every_stroke : capture_nothing);
@@ -355,8 +359,13 @@ void engine_stroke(engine* core, int device, const char16_t* id, const key_strok
     }
     bool pause = is_pause_stroke(&core->after_e1[device - 1], key);
     int file = id != nullptr ? file_naming(core, id, -1) : -1;
-    // A stroke whose id cannot be read says nothing of where its keyboard went.
-    if (id != nullptr) note_keyboard(core, device, file, out);
+    // A stroke whose id cannot be read says nothing of where its keyboard
+    // went. One whose keyboard is not the one its slot held may come before
+    // the system's news of it.
+    if (id != nullptr && core->keyboard_file[device - 1] != file) {
+        if (first_sight(&core->seen, id) && file >= 0) out->arrived_device = device;
+        note_keyboard(core, device, file, out);
+    }
     if (file < 0 && core->enrolling && id != nullptr && !(key.key_state & key_state_up)) {
         // The press that picks the keyboard for a new configuration goes
         // nowhere; the keyboards are then captured as before.

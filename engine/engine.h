@@ -9,6 +9,7 @@
 #include "engine/held_outputs.h"
 #include "engine/layers.h"
 #include "engine/pressed_keys.h"
+#include "engine/seen_keyboards.h"
 #include "engine/translate.h"
 #include "keymap/config.h"
 #include "keymap/key_stroke.h"
@@ -46,9 +47,10 @@ struct engine {
     std::string front_program;               // the program in front (UTF-8), empty when none or it cannot be asked
     int in_front[max_config_files];          // each file's section for that program, -1 for none
     bool sections_known[max_config_files];
-    config fresh;    // a file read again, before it replaces the layout in use
-    bool paused;     // every filter cleared until resumed
-    bool enrolling;  // every keyboard captured until one no file names is pressed
+    config fresh;         // a file read again, before it replaces the layout in use
+    bool paused;          // every filter cleared until resumed
+    bool enrolling;       // every keyboard captured until one no file names is pressed
+    seen_keyboards seen;  // every keyboard seen in a slot since the engine started
 };
 
 // Makes a fresh engine for count files (1 to max_config_files) whose
@@ -72,7 +74,9 @@ void engine_front(engine* core, const char16_t* program);
 // Keyboard device 1-10 was asked for its id (null: no usable id came back):
 // its filter is set by the rule (captured when a file names it or its id is
 // unknown), and a keyboard that is no longer the one a file named there has
-// everything padmap held for it released.
+// everything padmap held for it released. A keyboard a file names that no
+// slot held before since the engine started is told in arrived_device
+// (so is one whose stroke comes first).
 void engine_keyboard(engine* core, int device, const char16_t* id, engine_actions* out);
 
 // A stroke of keyboard device 1-10, with the id its slot answered (null: no

@@ -359,6 +359,58 @@ TEST(Engine, LettingGoLeavesNothingHeldAndForgetsThePressesBefore) {
     }
 }
 
+// Which events tell a keyboard a file names as seen for the first time (the
+// loop tells the user of those after its start): each event's arrived slot,
+// "-" for none.
+struct arrival_case {
+    const char* name;
+    std::vector<std::string> files;
+    std::vector<std::string> events;
+    const char* arrivals;
+};
+
+const arrival_case arrival_cases[] = {
+    {"plugged in, out and in again in another slot: news once",
+     {pad},
+     {"kbd 1 PAD", "kbd 1 -", "kbd 2 PAD", "kbd 2 MAIN", "kbd 1 PAD"},
+     "1 - - - -"},
+    {"a stroke that comes before the system's news of its keyboard",
+     {pad},
+     {"kbd 1 MAIN", "down 1 3a PAD", "up 1 3a PAD", "kbd 1 PAD"},
+     "- 1 - -"},
+    {"a keyboard whose id reads only later is news once it reads",
+     {pad},
+     {"kbd 1 -", "down 1 1e -", "up 1 1e -", "kbd 1 PAD"},
+     "- - - 1"},
+    {"a keyboard no file names is no news, nor once a save names it",
+     {pad, "OTHER\n"},
+     {"kbd 2 NEW", "down 2 1e NEW", "save 1 NEW\n", "kbd 2 NEW", "down 2 1e NEW"},
+     "- - - - -"},
+    {"the keyboard a new configuration picked was there",
+     {pad},
+     {"kbd 1 PAD", "enroll", "kbd 2 NEW", "down 2 1e NEW", "save 0 NEW\n", "kbd 2 NEW", "kbd 1 PAD"},
+     "1 - - - - - -"},
+    {"a pause or a resume brings no news; a keyboard plugged in while paused is",
+     {pad, numpad},
+     {"kbd 1 PAD", "pause", "kbd 2 NUM", "resume", "kbd 1 PAD", "kbd 2 NUM"},
+     "1 - 2 - - -"},
+};
+
+TEST(Engine, AKeyboardAFileNamesIsNewsTheFirstTimeASlotHoldsIt) {
+    for (const arrival_case& c : arrival_cases) {
+        SCOPED_TRACE(c.name);
+        engine_run run;
+        start(&run, c.files);
+        std::string arrivals;
+        for (const std::string& event : c.events) {
+            happen(&run, event);
+            if (!arrivals.empty()) arrivals += " ";
+            arrivals += run.out.arrived_device != 0 ? std::to_string(run.out.arrived_device) : "-";
+        }
+        EXPECT_EQ(c.arrivals, arrivals);
+    }
+}
+
 // Random sessions of two pads with layers and holds, locked, paused and
 // resumed at random points. A key typed while paused goes straight to the
 // system (the user's own). What the engine sends never releases a key that

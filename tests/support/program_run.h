@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/notices.h"
 #include "app/stop.h"
 #include "console/console.h"
 #include "sim/sim.h"
@@ -69,6 +70,7 @@ struct run_options {
     std::function<void()> on_end;                      // when the script has run out
     std::function<void(size_t typed)> before_typed;    // as each item of the script is about to happen
     std::vector<std::string> args;                     // instead of the configuration path
+    loop_report* report = nullptr;                     // set: remap mode as padmapw runs it, telling this report
 };
 
 // The driver's source and sink for run_program.
@@ -131,7 +133,9 @@ inline program_run run_program(const std::vector<sim_typed>& script, const std::
     for (const std::u16string& arg : args) argv.push_back(arg.c_str());
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    run.status = padmap_run(static_cast<int>(args.size()), argv.data(), options.log);
+    run.status = options.report != nullptr ? padmap_run_unseen(static_cast<int>(args.size()) - 1, argv.data() + 1,
+                                                               options.log, nullptr, options.report)
+                                           : padmap_run(static_cast<int>(args.size()), argv.data(), options.log);
     run.output = testing::internal::GetCapturedStdout();
     sim_set_source(nullptr, nullptr);
     sim_set_sink(nullptr, nullptr);
