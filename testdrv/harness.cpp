@@ -62,6 +62,9 @@
 //                       the next key's first output, a line each
 //   --kill-watcher      with --unseen: once the session is typed, padmapw's
 //                       watcher is killed; its key loop must end on its own
+//   --notifications FILE with --unseen: once the session is typed, what
+//                       padmapw answers to "notifications" (the texts of
+//                       the notifications it showed)
 //   --long-path PROGRAM the copy named PROGRAM lies in folders nested so
 //                       deep that its path is longer than 1100 UTF-16
 //                       units, more than padmap asks the system for
@@ -289,6 +292,7 @@ struct session_run {
     HANDLE pipe;               // padmap's standard output while blocked; null otherwise
     std::FILE* stdout_copy;
     bool remap;     // padmap runs remap mode, which watches keyboards
+    bool unseen;    // padmap is padmapw: its key loop runs in a child process
     bool attached;  // the harness shares padmap's console for Ctrl+C
     bool priority_checked;
     unsigned long requests_seen;  // padmap's requests taken from the driver so far
@@ -450,12 +454,22 @@ void leave_console(session_run* run) {
 }
 
 // padmap's keyboard watch window, or null when it has none (yet).
+// The process whose windows hear of keyboards and of the session: padmap's,
+// or padmapw's key loop as its channel names it (0 while it cannot).
+DWORD key_loop_process(const session_run* run) {
+    if (!run->unseen) return run->padmap.dwProcessId;
+    std::string answer;
+    if (ask_padmapw("process", &answer) != control_answered) return 0;
+    return static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
+}
+
 HWND find_watch_window(const session_run* run) {
+    DWORD loop = key_loop_process(run);
     HWND window = nullptr;
     while ((window = FindWindowExW(HWND_MESSAGE, window, watch_window_class, nullptr)) != nullptr) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == run->padmap.dwProcessId) return window;
+        if (loop != 0 && owner == loop) return window;
     }
     return nullptr;
 }
@@ -492,10 +506,11 @@ const char* tell_session(session_run* run, UINT message, WPARAM what) {
     DWORD started = GetTickCount();
     HWND window = nullptr;
     for (;;) {
+        DWORD loop = key_loop_process(run);
         while ((window = FindWindowExW(nullptr, window, session_window_class, nullptr)) != nullptr) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == run->padmap.dwProcessId) break;
+            if (loop != 0 && owner == loop) break;
         }
         if (window != nullptr) break;
         if (padmap_exited(run)) return nullptr;
@@ -576,6 +591,16 @@ const char* kill_watcher(session_run* run) {
     CloseHandle(loop);
     if (!killed) return "padmapw's watcher cannot be killed";
     return ended ? nullptr : "padmapw's key loop did not end when its watcher was killed";
+}
+
+// --notifications: padmapw's answer, as it gives it.
+const char* write_notifications(const wchar_t* path) {
+    std::string answer;
+    if (ask_padmapw("notifications", &answer) != control_answered) return "padmapw did not answer its channel";
+    std::FILE* out = _wfopen(path, L"wb");
+    if (out == nullptr) return "the notifications file cannot be written";
+    bool written = std::fwrite(answer.data(), 1, answer.size(), out) == answer.size();
+    return std::fclose(out) == 0 && written ? nullptr : "the notifications file cannot be written";
 }
 
 // --ask-first: once padmapw answers its channel, the request (ASCII).
@@ -914,6 +939,7 @@ struct options {
     bool unseen;
     bool kill_watcher;
     const wchar_t* ask_first;
+    const wchar_t* notifications;
     const wchar_t* program;
     const wchar_t* stdout_path;
     const wchar_t* delivered_path;
@@ -935,6 +961,7 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
         if (std::wcscmp(argv[at], L"--front-folder") == 0) file = &out->front_folder;
         if (std::wcscmp(argv[at], L"--long-path") == 0) file = &out->long_path;
         if (std::wcscmp(argv[at], L"--ask-first") == 0) file = &out->ask_first;
+        if (std::wcscmp(argv[at], L"--notifications") == 0) file = &out->notifications;
         if (file != nullptr) {
             if (at + 1 >= argc || *file != nullptr) return false;
             *file = argv[++at];
@@ -948,7 +975,8 @@ bool parse_options(int argc, wchar_t** argv, options* out) {
             break;
         }
     }
-    if (argc - at < 4 || out->steps == nullptr || ((out->ask_first != nullptr || out->kill_watcher) && !out->unseen)) {
+    if (argc - at < 4 || out->steps == nullptr ||
+        ((out->ask_first != nullptr || out->notifications != nullptr || out->kill_watcher) && !out->unseen)) {
         return false;
     }
     if ((out->front_window == nullptr) != (out->front_folder == nullptr)) return false;
@@ -1014,6 +1042,7 @@ int wmain(int argc, wchar_t** argv) {
     session_run run = {};
     run.session_path = session_path;
     run.remap = opts.unseen || runs_remap(opts);
+    run.unseen = opts.unseen;
     run.front_program = opts.front_window;
     run.front_folder = opts.front_folder;
     run.long_path_program = opts.long_path;
@@ -1056,6 +1085,9 @@ int wmain(int argc, wchar_t** argv) {
     const char* problem = opts.ask_first != nullptr ? ask_first(&run, opts.ask_first) : nullptr;
     if (problem == nullptr) problem = type_session(&run, &reader);
     session_close(&reader);
+    if (problem == nullptr && opts.notifications != nullptr && run.end == typed_all) {
+        problem = write_notifications(opts.notifications);
+    }
     if (problem == nullptr && opts.kill_watcher) problem = kill_watcher(&run);
     if (problem == nullptr && run.end == typed_all && !testctl_end(&link)) problem = "the session cannot be ended";
     // padmapw stays with its tray once its loop ended: it is asked to go.
