@@ -48,9 +48,12 @@ struct report_case {
 };
 
 const report_case cases[] = {
-    {"there at the start, then plugged in again elsewhere: no news", pad_id,
-     {press_a, plug(2, spare_id), plug(3, pad_id)}, ""},
-    {"its first press before the system's news, then plugged in again: news once", spare_id,
+    {"there at the start, then plugged in again elsewhere: no news",
+     pad_id,
+     {press_a, plug(2, spare_id), plug(3, pad_id)},
+     ""},
+    {"its first press before the system's news, then plugged in again: news once",
+     spare_id,
      {plug(2, pad_id, sim_typed_unnoticed_id), press_a, plug(2, pad_id), plug(2, spare_id), plug(3, pad_id)},
      "FILE, 1 keyboards, remapping\n"},
     {"plugged in while paused", spare_id, {notice(notice_pause), plug(2, pad_id)}, "FILE, 0 keyboards, paused\n"},
