@@ -53,7 +53,11 @@ void send_output(held_outputs* held, engine_actions* out, int device, const key_
 
 void pass_key(held_outputs* held, engine_actions* out, int device, const key_stroke& key) {
     add_pass(out, device, key);
-    set_bit(held->passed, device, key, !(key.key_state & key_state_up));
+    bool down = !(key.key_state & key_state_up);
+    set_bit(held->passed, device, key, down);
+    // An output of the same code is up on the system now too: a stop must
+    // not release it again.
+    if (!down) set_down(held, device, key, false);
 }
 
 bool key_held(const held_outputs* held, int device, const key_stroke& key) {

@@ -29,7 +29,7 @@ void note_output(held_outputs* held, int device, const key_stroke& key);
 void send_output(held_outputs* held, engine_actions* out, int device, const key_stroke& key);
 
 // Asks for the stroke to be passed on as typed and notes it among the keys
-// passed on.
+// passed on; a release lets an output of the same code go too.
 void pass_key(held_outputs* held, engine_actions* out, int device, const key_stroke& key);
 
 // True when padmap holds the key down on keyboard 1-10, as an output or a
