@@ -1,5 +1,6 @@
 #include "app/platform.h"
 
+#include "app/listening_window-win32.h"
 #include "app/watched_loop-win32.h"
 
 #include <cstddef>
@@ -11,30 +12,18 @@
 
 #include <dbt.h>
 
-// The system tells windows, not events, of devices that come and go: a
-// message-only window on a thread of its own takes the notification for the
-// keyboard class and does nothing but set the watch's event.
+// A message-only window on a thread of its own takes the system's
+// notification for the keyboard class and does nothing but set the watch's
+// event.
 struct os_keyboard_watch {
     HANDLE event;
-    HANDLE ready;  // set once the window exists, or the thread gave up
-    HANDLE stop;   // set to end the thread
-    HANDLE thread;
-    bool listening;
-    // The caller and the thread each hold the watch; whichever lets go last
-    // frees it, so that a thread the caller stopped waiting for still can.
-    LONG holders;
+    listening_window* listener;
 };
 
 namespace {
 
 // The device interface class of keyboards.
 const GUID keyboard_class = {0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-const wchar_t watch_window_class[] = L"padmap-keyboard-watch";
-// Making a window takes milliseconds; only a broken system takes this long.
-constexpr DWORD watch_start_limit_ms = 10000;
-// A thread told to stop ends in milliseconds; the end of a run does not
-// wait longer than this for one that does not.
-constexpr DWORD watch_stop_limit_ms = 2000;
 
 LRESULT CALLBACK watch_window(HWND window, UINT message, WPARAM what, LPARAM detail) {
     if (message == WM_DEVICECHANGE) {
@@ -47,62 +36,27 @@ LRESULT CALLBACK watch_window(HWND window, UINT message, WPARAM what, LPARAM det
     return DefWindowProcW(window, message, what, detail);
 }
 
-void free_watch(os_keyboard_watch* watch) {
-    if (watch->thread != nullptr) CloseHandle(watch->thread);
-    if (watch->stop != nullptr) CloseHandle(watch->stop);
-    if (watch->ready != nullptr) CloseHandle(watch->ready);
-    if (watch->event != nullptr) CloseHandle(watch->event);
-    HeapFree(GetProcessHeap(), 0, watch);
-}
-
-void let_go(os_keyboard_watch* watch) {
-    if (InterlockedDecrement(&watch->holders) == 0) free_watch(watch);
-}
-
-// Takes messages, sent ones among them, until the stop is set; the thread
-// does nothing else, so this wait holds nobody up.
-void listen(os_keyboard_watch* watch) {
-    for (;;) {
-        DWORD woken = MsgWaitForMultipleObjectsEx(1, &watch->stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woken != WAIT_OBJECT_0 + 1) return;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-}
-
-DWORD WINAPI watch_thread(void* context) {
-    auto* watch = static_cast<os_keyboard_watch*>(context);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW kind = {};
-    kind.cbSize = sizeof kind;
-    kind.lpfnWndProc = watch_window;
-    kind.hInstance = instance;
-    kind.lpszClassName = watch_window_class;
-    // A class left registered by an earlier watch of this process is the same one.
-    HWND window = nullptr;
-    if (RegisterClassExW(&kind) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
-        window = CreateWindowExW(0, watch_window_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    }
-    if (window == nullptr) {
-        SetEvent(watch->ready);
-        let_go(watch);
-        return 1;
-    }
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
+// The window takes the messages sent to it even where the system does not
+// register the interest; the slow poll covers what then goes unnoticed.
+void* notice_keyboards(HWND window) {
     DEV_BROADCAST_DEVICEINTERFACE_W interest = {};
     interest.dbcc_size = sizeof interest;
     interest.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     interest.dbcc_classguid = keyboard_class;
-    HDEVNOTIFY notification = RegisterDeviceNotificationW(window, &interest, DEVICE_NOTIFY_WINDOW_HANDLE);
-    // The window takes the messages sent to it even where the system does not
-    // register the interest; the slow poll covers what then goes unnoticed.
-    watch->listening = true;
-    SetEvent(watch->ready);
-    listen(watch);
-    if (notification != nullptr) UnregisterDeviceNotification(notification);
-    DestroyWindow(window);
-    let_go(watch);
-    return 0;
+    return RegisterDeviceNotificationW(window, &interest, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void forget_keyboards(HWND, void* registration) {
+    if (registration != nullptr) UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(registration));
+}
+
+const listening_window_kind keyboard_listener = {L"padmap-keyboard-watch", watch_window, false, notice_keyboards,
+                                                 forget_keyboards};
+
+void free_keyboard_watch(void* context) {
+    auto* watch = static_cast<os_keyboard_watch*>(context);
+    if (watch->event != nullptr) CloseHandle(watch->event);
+    HeapFree(GetProcessHeap(), 0, watch);
 }
 
 }  // namespace
@@ -112,23 +66,14 @@ os_keyboard_watch* os_watch_keyboards() {
         static_cast<os_keyboard_watch*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(os_keyboard_watch)));
     if (watch == nullptr) return nullptr;
     watch->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch->holders = 2;
-    if (watch->event != nullptr && watch->ready != nullptr && watch->stop != nullptr) {
-        watch->thread = CreateThread(nullptr, 0, watch_thread, watch, 0, nullptr);
-    }
-    if (watch->thread == nullptr) {
-        free_watch(watch);
+    if (watch->event == nullptr) {
+        free_keyboard_watch(watch);
         return nullptr;
     }
-    // A thread that never got its window ready, or gave up, is told to stop
-    // and left to free the watch whenever it ends.
-    if (WaitForSingleObject(watch->ready, watch_start_limit_ms) != WAIT_OBJECT_0 || !watch->listening) {
-        SetEvent(watch->stop);
-        let_go(watch);
-        return nullptr;
-    }
+    // A watch whose window cannot be made is freed with it.
+    listening_window* listener = open_listening_window(&keyboard_listener, watch, free_keyboard_watch);
+    if (listener == nullptr) return nullptr;
+    watch->listener = listener;
     return watch;
 }
 
@@ -137,11 +82,7 @@ os_handle os_keyboard_watch_event(const os_keyboard_watch* watch) {
 }
 
 bool os_unwatch_keyboards(os_keyboard_watch* watch) {
-    if (watch == nullptr) return true;
-    SetEvent(watch->stop);
-    bool ended = WaitForSingleObject(watch->thread, watch_stop_limit_ms) == WAIT_OBJECT_0;
-    let_go(watch);
-    return ended;
+    return watch == nullptr || close_listening_window(watch->listener);
 }
 
 struct os_folder_watch {
@@ -209,12 +150,16 @@ void add_other_form(os_folder_watch* watch, const std::wstring& path, DWORD(WINA
     add_name(watch, name, converted + length - name);
 }
 
+// A cancelled request ends in milliseconds; the end of a run does not wait
+// longer than this for one that does not.
+constexpr DWORD folder_cancel_limit_ms = 2000;
+
 bool free_folder_watch(os_folder_watch* watch) {
     if (watch->listening) {
         // The system writes into the watch until the request is over: a
         // request that does not end leaves the watch as it is, never freed.
         CancelIoEx(watch->folder, &watch->overlapped);
-        if (WaitForSingleObject(watch->event, watch_stop_limit_ms) != WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(watch->event, folder_cancel_limit_ms) != WAIT_OBJECT_0) return false;
         DWORD bytes = 0;
         GetOverlappedResult(watch->folder, &watch->overlapped, &bytes, FALSE);
     }

@@ -4,6 +4,8 @@
 
 #include <wtsapi32.h>
 
+#include "app/listening_window-win32.h"
+
 // The session's news comes to windows as messages: the session change to a
 // window registered for it, the power broadcast to every top-level window
 // (a message-only window never gets it). A hidden top-level window on a
@@ -11,20 +13,10 @@
 struct os_session_watch {
     CRITICAL_SECTION guard;  // held while posting, and to let go of the queue
     notice_queue* queue;     // null once the caller let go
-    HANDLE ready;            // set once the window exists, or the thread gave up
-    HANDLE stop;             // set to end the thread
-    HANDLE thread;
-    bool listening;
-    // The caller and the thread each hold the watch; whichever lets go last
-    // frees it, so that a thread the caller stopped waiting for still can.
-    LONG holders;
+    listening_window* listener;
 };
 
 namespace {
-
-const wchar_t session_window_class[] = L"padmap-session-watch";
-constexpr DWORD watch_start_limit_ms = 10000;
-constexpr DWORD watch_stop_limit_ms = 2000;
 
 void post(os_session_watch* watch, loop_notice notice) {
     EnterCriticalSection(&watch->guard);
@@ -55,56 +47,23 @@ LRESULT CALLBACK session_window(HWND window, UINT message, WPARAM what, LPARAM d
     return DefWindowProcW(window, message, what, detail);
 }
 
-void free_watch(os_session_watch* watch) {
-    if (watch->thread != nullptr) CloseHandle(watch->thread);
-    if (watch->stop != nullptr) CloseHandle(watch->stop);
-    if (watch->ready != nullptr) CloseHandle(watch->ready);
+// Where the session cannot be registered for, its messages sent to the
+// window (by the system or a test) are still taken.
+void* notice_session(HWND window) {
+    return WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE ? window : nullptr;
+}
+
+void forget_session(HWND window, void* registration) {
+    if (registration != nullptr) WTSUnRegisterSessionNotification(window);
+}
+
+const listening_window_kind session_listener = {L"padmap-session-watch", session_window, true, notice_session,
+                                                forget_session};
+
+void free_session_watch(void* context) {
+    auto* watch = static_cast<os_session_watch*>(context);
     DeleteCriticalSection(&watch->guard);
     HeapFree(GetProcessHeap(), 0, watch);
-}
-
-void let_go(os_session_watch* watch) {
-    if (InterlockedDecrement(&watch->holders) == 0) free_watch(watch);
-}
-
-void listen(os_session_watch* watch) {
-    for (;;) {
-        DWORD woken = MsgWaitForMultipleObjectsEx(1, &watch->stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woken != WAIT_OBJECT_0 + 1) return;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-}
-
-DWORD WINAPI session_thread(void* context) {
-    auto* watch = static_cast<os_session_watch*>(context);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW kind = {};
-    kind.cbSize = sizeof kind;
-    kind.lpfnWndProc = session_window;
-    kind.hInstance = instance;
-    kind.lpszClassName = session_window_class;
-    HWND window = nullptr;
-    if (RegisterClassExW(&kind) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
-        window = CreateWindowExW(WS_EX_TOOLWINDOW, session_window_class, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                 instance, nullptr);
-    }
-    if (window == nullptr) {
-        SetEvent(watch->ready);
-        let_go(watch);
-        return 1;
-    }
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
-    // Where the session cannot be registered for, its messages sent to the
-    // window (by the system or a test) are still taken.
-    bool registered = WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE;
-    watch->listening = true;
-    SetEvent(watch->ready);
-    listen(watch);
-    if (registered) WTSUnRegisterSessionNotification(window);
-    DestroyWindow(window);
-    let_go(watch);
-    return 0;
 }
 
 }  // namespace
@@ -115,20 +74,10 @@ os_session_watch* os_watch_session(notice_queue* queue) {
     if (watch == nullptr) return nullptr;
     InitializeCriticalSection(&watch->guard);
     watch->queue = queue;
-    watch->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch->holders = 2;
-    if (watch->ready != nullptr && watch->stop != nullptr) {
-        watch->thread = CreateThread(nullptr, 0, session_thread, watch, 0, nullptr);
-    }
-    if (watch->thread == nullptr) {
-        free_watch(watch);
-        return nullptr;
-    }
-    if (WaitForSingleObject(watch->ready, watch_start_limit_ms) != WAIT_OBJECT_0 || !watch->listening) {
-        os_unwatch_session(watch);
-        return nullptr;
-    }
+    // A watch whose window cannot be made is freed with it.
+    listening_window* listener = open_listening_window(&session_listener, watch, free_session_watch);
+    if (listener == nullptr) return nullptr;
+    watch->listener = listener;
     return watch;
 }
 
@@ -137,8 +86,5 @@ bool os_unwatch_session(os_session_watch* watch) {
     EnterCriticalSection(&watch->guard);
     watch->queue = nullptr;
     LeaveCriticalSection(&watch->guard);
-    SetEvent(watch->stop);
-    bool ended = WaitForSingleObject(watch->thread, watch_stop_limit_ms) == WAIT_OBJECT_0;
-    let_go(watch);
-    return ended;
+    return close_listening_window(watch->listener);
 }
