@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/capture.h"
+#include "app/platform_items.h"
 #include "console/console.h"
 #include "keymap/config_check.h"
 #include "keymap/text.h"
@@ -35,6 +36,22 @@ void find_ids_named_twice(std::vector<checked_file>& files) {
                         "the hardware id is the one " + files[earlier].shown +
                             " names: padmap takes one configuration for each keyboard");
             break;
+        }
+    }
+}
+
+// With administrator rights remap mode refuses the lines that start
+// programs: a check run in the same console says so.
+void find_refused_programs(std::vector<checked_file>& files) {
+    if (!os_elevated()) return;
+    for (checked_file& file : files) {
+        config_check& result = *file.result;
+        if (result.outcome != config_loaded) continue;
+        const config_items& items = result.loaded.items;
+        for (int i = 0; i < items.count; ++i) {
+            if (items.list[i].kind != item_text) {
+                add_finding(&result, items.list[i].line, program_refusal(items, items.list[i]));
+            }
         }
     }
 }
@@ -87,6 +104,7 @@ int run_check(int count, const char16_t* const* paths) {
         files.push_back(std::move(file));
     }
     find_ids_named_twice(files);
+    find_refused_programs(files);
     int status = 0;
     for (const checked_file& file : files) {
         int one = report(file);

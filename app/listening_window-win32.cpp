@@ -55,8 +55,8 @@ DWORD WINAPI listening_thread(void* context) {
     // A class left registered by an earlier window of this process is the same one.
     HWND window = nullptr;
     if (RegisterClassExW(&shape) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
-        window = kind.top_level ? CreateWindowExW(WS_EX_TOOLWINDOW, kind.class_name, L"", WS_POPUP, 0, 0, 0, 0,
-                                                  nullptr, nullptr, instance, nullptr)
+        window = kind.top_level ? CreateWindowExW(WS_EX_TOOLWINDOW, kind.class_name, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                                  nullptr, instance, nullptr)
                                 : CreateWindowExW(0, kind.class_name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                                   instance, nullptr);
     }

@@ -633,10 +633,13 @@ std::string refuse_programs(config* layout) {
     for (int i = 0; i < layout->items.count; ++i) {
         const config_item& item = layout->items.list[i];
         if (item.kind == item_text) continue;
-        said += "line " + std::to_string(item.line) + ": '" + program_word(item.kind) + " " +
-                item_written(layout->items, item) +
-                "' is refused: padmap runs with administrator rights, and a file any program of yours can write "
-                "must not start programs as administrator\n";
+        said += "line " + std::to_string(item.line) + ": " + program_refusal(layout->items, item) + "\n";
     }
     return said;
+}
+
+std::string program_refusal(const config_items& items, const config_item& item) {
+    return std::string("'") + program_word(item.kind) + " " + item_written(items, item) +
+           "' is refused: padmap runs with administrator rights, and a file any program of yours can write must "
+           "not start programs as administrator";
 }

@@ -181,6 +181,10 @@ config_outcome read_config_bytes(const uint8_t* data, size_t size, config* into,
 // a line saying so for each, in line order.
 std::string refuse_programs(config* layout);
 
+// Why the run or open item is refused with administrator rights, for its
+// line: "'run X' is refused: ...".
+std::string program_refusal(const config_items& items, const config_item& item);
+
 // True when the configuration names the keyboard with the NUL-terminated id:
 // equal, whole and in case.
 bool names_keyboard(const config& layout, const char16_t* id);

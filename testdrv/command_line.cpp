@@ -70,3 +70,16 @@ bool write_file(const wchar_t* path, const std::string& bytes) {
 bool exited(HANDLE process) {
     return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
+
+HANDLE limited_token() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    TOKEN_ELEVATION elevation = {};
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                    elevation.TokenIsElevated &&
+                    GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(token);
+    return elevated ? linked.LinkedToken : nullptr;
+}

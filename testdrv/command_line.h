@@ -28,6 +28,12 @@ bool start_with_output(int argc, const wchar_t* const* argv, const wchar_t* stdo
 // Returns false when the file cannot be made or written.
 bool write_file(const wchar_t* path, const std::string& bytes);
 
+// The limited counterpart of this program's token when it runs elevated
+// (Wine's programs do, as an administrator's do with UAC off), to start a
+// program without administrator rights; null when this program is not
+// elevated. The caller closes a token it gets.
+HANDLE limited_token();
+
 // True once the process has ended.
 bool exited(HANDLE process);
 

@@ -204,8 +204,9 @@ bool join_padmap_desktop() {
 // harness's process group: a new group would start with Ctrl+C ignored, which
 // padmap, like most programs, does not undo. The console has no window: on
 // Wine a console window makes its desktop's own window come up a moment
-// later, which then counts as the window in front.
-bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, HANDLE out,
+// later, which then counts as the window in front. With a token (null:
+// the harness's own) padmap runs as that user.
+bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, HANDLE out, HANDLE token,
                   PROCESS_INFORMATION* started) {
     static wchar_t line[command_line_units];
     line[0] = 0;
@@ -225,8 +226,10 @@ bool start_padmap(const wchar_t* program, wchar_t* const* args, int arg_count, H
     startup.hStdInput = in == INVALID_HANDLE_VALUE ? nullptr : in;
     startup.hStdOutput = out;
     startup.hStdError = err != nullptr ? err : out;
-    BOOL ok =
-        CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, started);
+    BOOL ok = token == nullptr ? CreateProcessW(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                                nullptr, &startup, started)
+                               : CreateProcessAsUserW(token, program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                                      nullptr, nullptr, &startup, started);
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (err != nullptr) CloseHandle(err);
     if (!ok) return false;
@@ -1078,7 +1081,11 @@ int wmain(int argc, wchar_t** argv) {
     padmap_output output;
     if (!make_output(opts.stdout_path, opts.blocked_stdout, &output)) return fail("padmap's output cannot be made");
     run.pipe = output.pipe;
-    bool started = start_padmap(opts.program, opts.args, opts.arg_count, output.write, &run.padmap);
+    // padmap has administrator rights when the session says so (an
+    // elevated line), as in padmap-replay, and not otherwise.
+    HANDLE limited = devices.elevated ? nullptr : limited_token();
+    bool started = start_padmap(opts.program, opts.args, opts.arg_count, output.write, limited, &run.padmap);
+    if (limited != nullptr) CloseHandle(limited);
     CloseHandle(output.write);
     if (!started) return fail("padmap cannot be started");
 

@@ -127,25 +127,6 @@ const char* tap(text_run* run, uint16_t make_code) {
     return nullptr;
 }
 
-// The runner's token when it is elevated (Wine's processes are, as an
-// administrator's are with UAC off), with its limited counterpart in
-// *limited; null when it is not elevated.
-HANDLE elevated_token(HANDLE* limited) {
-    HANDLE token = nullptr;
-    *limited = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token)) return nullptr;
-    TOKEN_ELEVATION elevation = {};
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) ||
-        !elevation.TokenIsElevated || !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
-        CloseHandle(token);
-        return nullptr;
-    }
-    *limited = linked.LinkedToken;
-    return token;
-}
-
 // padmap with administrator rights says it refuses the four program lines
 // as it loads the file (no keyboard is declared yet: it then ends).
 void check_refusal(text_run* run, const std::wstring& command) {
@@ -251,11 +232,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!testctl_open(&link)) return fail("the test driver is not running");
     if (!testctl_reset(&link)) return fail("the test driver cannot be reset");
     std::wstring padmap_command = L"\"" + std::wstring(argv[1]) + L"\" conf\\pad.cfg";
-    HANDLE limited = nullptr;
-    HANDLE elevated = elevated_token(&limited);
+    HANDLE limited = limited_token();
     text_run run = {&link, nullptr, 0, 0};
     if (!join_desktop()) return fail("the runner's desktop cannot be made");
-    if (elevated != nullptr) check_refusal(&run, padmap_command);
+    if (limited != nullptr) check_refusal(&run, padmap_command);
     if (!testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
         !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
         return fail("the test driver refused the keyboards");
