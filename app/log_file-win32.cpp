@@ -64,6 +64,38 @@ log_sink_answer log_file_sink(void* context, const char* text, size_t size) {
     return answer;
 }
 
+uint64_t log_file_length(const log_file* file) {
+    LARGE_INTEGER size = {};
+    if (file->handle == os_null_handle || !GetFileSizeEx(reinterpret_cast<HANDLE>(file->handle), &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+std::string last_log_line(const log_file* file, uint64_t since) {
+    // A line that says why is short: the end of the file holds it.
+    constexpr uint64_t tail_bytes = 4096;
+    HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(file->path.c_str()), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return "";
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(handle, &size);
+    uint64_t end = static_cast<uint64_t>(size.QuadPart);
+    uint64_t from = since <= end ? since : 0;
+    if (end - from > tail_bytes) from = end - tail_bytes;
+    std::string text(static_cast<size_t>(end - from), '\0');
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(from);
+    DWORD read = 0;
+    bool done = SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) &&
+                ReadFile(handle, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+    CloseHandle(handle);
+    if (!done) return "";
+    text.resize(read);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    size_t start = text.find_last_of('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+}
+
 void close_log_file(log_file* file) {
     make_standard(nullptr);
     if (file->handle != os_null_handle) CloseHandle(reinterpret_cast<HANDLE>(file->handle));

@@ -33,6 +33,15 @@ bool open_log_file(log_file* file, const std::u16string& folder);
 // turning the file over first when it would pass the limit.
 log_sink_answer log_file_sink(void* context, const char* text, size_t size);
 
+// How long padmap.log is now (0 when it cannot be asked): where what is
+// printed from now on starts.
+uint64_t log_file_length(const log_file* file);
+
+// The last line (without its CR LF) written to padmap.log from offset since
+// on; empty when none was, or the file cannot be read. A file turned over
+// meanwhile is read from its start.
+std::string last_log_line(const log_file* file, uint64_t since);
+
 void close_log_file(log_file* file);
 
 #endif

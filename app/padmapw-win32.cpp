@@ -104,13 +104,13 @@ void report_arrived(void* context, const char* file) {
 }
 
 // The log's lines that a console would have shown the user, as a
-// notification: a file refused at a reload, the driver failing.
+// notification: a file refused at a reload.
 log_sink_answer unseen_sink(void* context, const char* text, size_t size) {
     auto* state = static_cast<unseen*>(context);
     std::string piece(text, size);
-    for (const char* start : {"not reloaded ", "keyboard filter driver failed"}) {
-        size_t at = piece.find(start);
-        if (at == std::string::npos || (at > 0 && piece[at - 1] != '\n')) continue;
+    // A failure of the driver ends the loop: the notice of its end says it.
+    size_t at = piece.find("not reloaded ");
+    if (at != std::string::npos && (at == 0 || piece[at - 1] == '\n')) {
         notify(state, piece.substr(at, piece.find('\n', at) - at));
     }
     return log_file_sink(&state->log, text, size);
@@ -120,6 +120,8 @@ log_sink_answer unseen_sink(void* context, const char* text, size_t size) {
 DWORD WINAPI loop_thread(void* context) {
     auto* state = static_cast<unseen*>(context);
     int status = 1;
+    bool said = false;  // the end was notified with its reason already
+    uint64_t log_start = 0;
     for (;;) {
         std::vector<std::u16string> paths;
         bool identify = false;
@@ -141,6 +143,12 @@ DWORD WINAPI loop_thread(void* context) {
             while (take_notices(&state->notices, stale, notice_queue_size) > 0) {}
         }
         reset_stop();
+        log_start = log_file_length(&state->log);
+        said = false;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->stopped_why.clear();
+        }
         std::string gave_up;
         {
             std::lock_guard<std::mutex> hold(state->lock);
@@ -149,6 +157,7 @@ DWORD WINAPI loop_thread(void* context) {
         if (!gave_up.empty()) {
             console_printf(console_out, "%s\n", gave_up.c_str());
             notify(state, gave_up);
+            said = true;
             status = 1;
         } else if (identify) {
             padmap_log_output output = {unseen_sink, state, true};
@@ -158,6 +167,7 @@ DWORD WINAPI loop_thread(void* context) {
                 "no configuration: put .cfg files in " + utf8_text(state->config_folder.c_str()) + " and choose Reload";
             console_printf(console_out, "%s\n", line.c_str());
             notify(state, line);
+            said = true;
             status = 1;
         } else {
             std::vector<const char16_t*> argv;
@@ -174,7 +184,18 @@ DWORD WINAPI loop_thread(void* context) {
         if (status == 0 && !paths.empty()) state->quitting = true;
         break;
     }
-    if (status != 0) notify(state, "padmap stopped: see its log");
+    // What the console would have shown last says why: a file that cannot be
+    // loaded, the driver missing or failing.
+    if (status != 0 && !said) {
+        console_flush(console_out);
+        std::string why = last_log_line(&state->log, log_start);
+        if (why.empty()) why = "see its log";
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->stopped_why = why;
+        }
+        notify(state, "padmap stopped: " + why);
+    }
     tell_tray(state, loop_changed_message);
     return 0;
 }
@@ -235,8 +256,9 @@ std::string status_line(unseen* state) {
     if (state->paths.empty()) {
         line += ": no configuration in " + utf8_text(state->config_folder.c_str());
     } else if (state->loop_status >= 0) {
-        line +=
-            ": stopped (status " + std::to_string(state->loop_status) + "), see " + utf8_text(state->log.path.c_str());
+        line += ": stopped (status " + std::to_string(state->loop_status) + ")";
+        if (!state->stopped_why.empty()) line += ": " + state->stopped_why;
+        line += ", see " + utf8_text(state->log.path.c_str());
     } else if (state->report.paused.load()) {
         line += ": paused";
     } else {

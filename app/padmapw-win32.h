@@ -54,6 +54,7 @@ struct unseen {
     std::vector<balloon> waiting;       // notifications still to be shown, oldest first
     std::vector<std::string> notified;  // the last notifications_kept notifications' texts, oldest first
     int loop_status;                    // -1 while the loop runs; then its exit status
+    std::string stopped_why;            // a loop that failed: the last line it printed (empty: none)
     notice_queue notices;
     loop_report report;
     log_file log;

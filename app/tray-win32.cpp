@@ -45,6 +45,8 @@ NOTIFYICONDATAW icon_data(unseen* state) {
 void copy_text(wchar_t* into, size_t cap, const std::string& text) {
     std::u16string wide = utf16_text(text.c_str());
     size_t units = wide.size() < cap - 1 ? wide.size() : cap - 1;
+    // A cut text ends before a character, not inside one.
+    if (units < wide.size() && units > 0 && wide[units - 1] >= 0xD800 && wide[units - 1] < 0xDC00) --units;
     for (size_t i = 0; i < units; ++i) into[i] = static_cast<wchar_t>(wide[i]);
     into[units] = 0;
 }
@@ -59,7 +61,7 @@ void fill_state(unseen* state, NOTIFYICONDATAW* data) {
             tip += "no configuration";
             picture = MAKEINTRESOURCEW(32515);  // IDI_WARNING
         } else if (state->loop_status >= 0) {
-            tip += "stopped, see its log";
+            tip += state->stopped_why.empty() ? "stopped, see its log" : "stopped: " + state->stopped_why;
             picture = MAKEINTRESOURCEW(32513);  // IDI_ERROR
         } else if (state->report.paused.load()) {
             tip += "paused";
