@@ -40,8 +40,6 @@ constexpr DWORD start_limit_ms = 15000;
 // driver too, which must not slow the client down.
 constexpr DWORD look_every_ms = 10;
 constexpr uint16_t caps_make_code = 0x3A;
-const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
-const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-bench: %s\n", message);
@@ -78,8 +76,8 @@ int wmain(int argc, wchar_t** argv) {
     testctl_link link = {};
     if (!testctl_open(&link)) return fail("the test driver is not running");
     if (!testctl_reset(&link) ||
-        !testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
-        !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
+        !testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
+        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
         return fail("the test driver refused the keyboards");
     }
     PROCESS_INFORMATION client;

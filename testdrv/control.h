@@ -9,6 +9,13 @@
 // The test side's requests to the test driver's control device. Each returns
 // false when the request fails (the driver refused it or is not running).
 
+// The keyboards the runners declare: a pad their configurations name (its
+// id as UTF-8 for the files, as UTF-16 for the driver), and a main keyboard
+// that no file names.
+constexpr char testdrv_pad_id_text[] = "HID\\VID_1A86&PID_E026&MI_00";
+constexpr char16_t testdrv_pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
+constexpr char16_t testdrv_main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
+
 struct testctl_link {
     void* handle;  // the opened control device
 };

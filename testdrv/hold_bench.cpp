@@ -54,9 +54,6 @@ constexpr DWORD quiet_margin_ms = 30;
 constexpr uint32_t ctl_read = 0x222100;
 constexpr uint16_t f1_make_code = 0x3B;
 constexpr uint16_t lctrl_make_code = 0x1D;
-const char pad_id_text[] = "HID\\VID_1A86&PID_E026&MI_00";
-const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
-const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-hold: %s\n", message);
@@ -191,15 +188,15 @@ int wmain(int argc, wchar_t** argv) {
     run.hold_ms = hold_ms;
     run.poll = std::wcscmp(argv[3], L"poll") == 0;
     std::string layout =
-        std::string(pad_id_text) + "\r\nhold-time " + std::to_string(hold_ms) + "\r\nhold F1 LCtrl\r\n";
+        std::string(testdrv_pad_id_text) + "\r\nhold-time " + std::to_string(hold_ms) + "\r\nhold F1 LCtrl\r\n";
     if (!write_file(argv[5], layout)) return fail("the configuration cannot be written");
 
     testctl_link link = {};
     run.link = &link;
     if (!testctl_open(&link)) return fail("the test driver is not running");
     if (!testctl_reset(&link) ||
-        !testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
-        !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
+        !testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
+        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
         return fail("the test driver refused the keyboards");
     }
     const wchar_t* padmap_argv[] = {argv[4], argv[5]};

@@ -50,9 +50,6 @@ constexpr double stroke_limit_ms = 3000;
 constexpr uint16_t f1_make_code = 0x3B;
 constexpr uint16_t a_make_code = 0x1E;
 constexpr uint16_t b_make_code = 0x30;
-const char pad_id_text[] = "HID\\VID_1A86&PID_E026&MI_00";
-const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
-const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
 
 int fail(const char* message) {
     std::fprintf(stderr, "padmap-testdrv-reload: %s\n", message);
@@ -74,7 +71,7 @@ double now_ms() {
 }
 
 std::string layout(uint16_t output) {
-    return std::string(pad_id_text) + "\r\nF1 " + (output == a_make_code ? "A" : "B") + "\r\n";
+    return std::string(testdrv_pad_id_text) + "\r\nF1 " + (output == a_make_code ? "A" : "B") + "\r\n";
 }
 
 // An editor's save: the file written over in place, or a new file beside it
@@ -208,8 +205,8 @@ int wmain(int argc, wchar_t** argv) {
     run.link = &link;
     if (!testctl_open(&link)) return fail("the test driver is not running");
     if (!testctl_reset(&link) ||
-        !testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
-        !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
+        !testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
+        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
         return fail("the test driver refused the keyboards");
     }
     PROCESS_INFORMATION padmap;

@@ -42,8 +42,6 @@
 namespace {
 
 constexpr DWORD step_limit_ms = text_step_limit_ms;
-const char16_t pad_id[] = u"HID\\VID_1A86&PID_E026&MI_00";
-const char16_t main_id[] = u"ACPI\\VEN_PNP&DEV_0303";
 
 // The texts as conf\pad.cfg writes them (UTF-8), and the units they type.
 const char f1_text[] = "\"h\xC3\xA9llo, \xF0\x9F\x91\x8B\\n\"";
@@ -236,8 +234,8 @@ int wmain(int argc, wchar_t** argv) {
     text_run run = {&link, nullptr, 0, 0};
     if (!join_desktop()) return fail("the runner's desktop cannot be made");
     if (limited != nullptr) check_refusal(&run, padmap_command);
-    if (!testctl_declare_device(&link, 1, pad_id, std::char_traits<char16_t>::length(pad_id)) ||
-        !testctl_declare_device(&link, 2, main_id, std::char_traits<char16_t>::length(main_id))) {
+    if (!testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
+        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
         return fail("the test driver refused the keyboards");
     }
     HANDLE window = nullptr;
