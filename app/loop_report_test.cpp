@@ -2,9 +2,12 @@
 // with the state the loop reported by then; pads there at the start are not.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "app/file_watch.h"
+#include "keymap/text.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -69,6 +72,7 @@ TEST(LoopReport, APadPluggedInAfterTheStartIsToldOnce) {
         tray to;
         to.report.keyboards = 0;
         to.report.paused = false;
+        to.report.refused = 0;
         to.report.changed = nullptr;
         to.report.enrolled = nullptr;
         to.report.arrived = on_arrived;
@@ -80,6 +84,39 @@ TEST(LoopReport, APadPluggedInAfterTheStartIsToldOnce) {
         if (!expected.empty()) expected.replace(0, 4, config);
         EXPECT_EQ(expected, to.told);
     }
+    std::remove(config.c_str());
+}
+
+void on_changed(void* context) {
+    auto* to = static_cast<tray*>(context);
+    to->told += "refused " + std::to_string(to->report.refused.load()) + "\n";
+}
+
+// A save the loop refused is reported until a save of the file loads.
+TEST(LoopReport, ARefusedSaveIsReportedUntilTheFileLoads) {
+    const std::string good = std::string(pad_id) + "\nA B\n";
+    const std::string config = write_config(good);
+    const std::vector<std::string> saves = {"", " \n", good + "B C\n"};
+    const std::string folder = utf8_text(folder_of(utf16_text(config.c_str()).c_str()).c_str());
+    sim_typed saved = {};
+    saved.kind = sim_typed_files;
+    saved.folder = folder.c_str();
+    const std::vector<sim_typed> script(saves.size(), saved);
+    sim_reset();
+    sim_declare_device(2, pad_id);
+    tray to;
+    to.report.keyboards = 0;
+    to.report.paused = false;
+    to.report.refused = 0;
+    to.report.changed = on_changed;
+    to.report.enrolled = nullptr;
+    to.report.arrived = nullptr;
+    to.report.context = &to;
+    run_options options;
+    options.report = &to.report;
+    options.before_typed = [&](size_t typed) { std::ofstream(config, std::ios::binary) << saves[typed]; };
+    EXPECT_EQ(0, run_program(script, config, options).status);
+    EXPECT_EQ("refused 0\nrefused 1\nrefused 0\n", to.told);
     std::remove(config.c_str());
 }
 

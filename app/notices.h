@@ -42,7 +42,8 @@ struct notice_queue {
 };
 
 // What the loop tells of itself to padmapw's tray, from its own thread: the
-// keyboards it captures and whether it is paused. changed (may be null) is
+// keyboards it captures, whether it is paused, and the files whose save it
+// refused. changed (may be null) is
 // called on the loop's thread after each change, enrolled (may be null) with
 // the NUL-terminated id of the keyboard a New configuration picked, arrived
 // (may be null) with the path (UTF-8, as given) of the file that names a
@@ -51,6 +52,7 @@ struct notice_queue {
 struct loop_report {
     std::atomic<int> keyboards;
     std::atomic<bool> paused;
+    std::atomic<uint32_t> refused;  // the files (bit i for the i-th) whose last save was not reloaded
     void (*changed)(void* context);
     void (*enrolled)(void* context, const char16_t* id);
     void (*arrived)(void* context, const char* file);

@@ -245,6 +245,23 @@ std::string open_file(const std::u16string& path, const wchar_t* verb) {
     return done > 32 ? "opening " + utf8_text(path.c_str()) + "\n" : "cannot open " + utf8_text(path.c_str()) + "\n";
 }
 
+}  // namespace
+
+std::string refused_files(unseen* state) {
+    uint32_t refused = state->report.refused.load();
+    std::string names;
+    int count = 0;
+    for (size_t i = 0; i < state->paths.size() && i < 32; ++i) {
+        if (!(refused & (1u << i))) continue;
+        const std::u16string& path = state->paths[i];
+        names = utf8_text(path.substr(path.find_last_of(u"\\/") + 1).c_str());
+        ++count;
+    }
+    return count > 1 ? std::to_string(count) + " files" : names;
+}
+
+namespace {
+
 bool loop_runs(unseen* state) {
     std::lock_guard<std::mutex> hold(state->lock);
     return !state->paths.empty() && state->loop_status < 0;
@@ -265,6 +282,8 @@ std::string status_line(unseen* state) {
         int keyboards = state->report.keyboards.load();
         line += ": " + std::to_string(keyboards) + (keyboards == 1 ? " keyboard" : " keyboards") + " captured";
     }
+    std::string refused = state->loop_status < 0 ? refused_files(state) : "";
+    if (!refused.empty()) line += "; " + refused + " not reloaded (the layout in use is older)";
     line += state->icon_shown.load() ? "; tray icon shown\n" : "; no tray icon\n";
     for (const std::u16string& path : state->paths) line += "  " + utf8_text(path.c_str()) + "\n";
     return line;
@@ -491,6 +510,7 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     state->icon_shown = false;
     state->report.keyboards = 0;
     state->report.paused = false;
+    state->report.refused = 0;
     state->report.changed = report_changed;
     state->report.enrolled = report_enrolled;
     state->report.arrived = report_arrived;

@@ -65,6 +65,10 @@ struct unseen {
     std::atomic<bool> icon_shown;
 };
 
+// The files whose save the loop refused, by name ("pad.cfg", "2 files"),
+// with state->lock held; empty when none.
+std::string refused_files(unseen* state);
+
 // A command of the tray's menu or of the channel, carried out; returns the
 // answer (a line of text). See padmapw-win32.cpp for the words.
 std::string padmapw_command(unseen* state, const std::string& request);

@@ -111,6 +111,7 @@ void report(remap_session* remap) {
     for (uint16_t filter : remap->capture.filter) keyboards += filter != capture_nothing;
     bool changed = to->keyboards.exchange(keyboards) != keyboards;
     changed = to->paused.exchange(remap->core.paused) != remap->core.paused || changed;
+    changed = to->refused.exchange(remap->core.refused) != remap->core.refused || changed;
     if (changed && to->changed != nullptr) to->changed(to->context);
 }
 
@@ -179,6 +180,7 @@ void reload_changed(remap_session* remap) {
     note_reloaded(&remap->files, engine_reload(&remap->core, news, &remap->actions));
     carry_out(remap);
     if (remap->actions.check_keyboards) check_every_keyboard(remap);
+    report(remap);
 }
 
 }  // namespace

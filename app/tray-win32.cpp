@@ -70,6 +70,12 @@ void fill_state(unseen* state, NOTIFYICONDATAW* data) {
             int keyboards = state->report.keyboards.load();
             tip += std::to_string(keyboards) + (keyboards == 1 ? " keyboard" : " keyboards");
         }
+        // A save it refused: the pads run an older layout than the file says.
+        std::string refused = state->loop_status < 0 ? refused_files(state) : "";
+        if (!refused.empty()) {
+            tip += ", " + refused + " not reloaded (see its log)";
+            picture = MAKEINTRESOURCEW(32515);  // IDI_WARNING
+        }
     }
     data->uFlags |= NIF_ICON | NIF_TIP;
     data->hIcon = LoadIconW(nullptr, picture);

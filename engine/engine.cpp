@@ -318,6 +318,7 @@ void start_engine(engine* core, int count, const std::string* shown) {
     reset_pressed_keys(&core->pressed);
     core->front_program.clear();
     forget_seen_keyboards(&core->seen);
+    core->refused = 0;
 }
 
 int file_naming(const engine* core, const char16_t* id, int except) {

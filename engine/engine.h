@@ -51,6 +51,8 @@ struct engine {
     bool paused;          // every filter cleared until resumed
     bool enrolling;       // every keyboard captured until one no file names is pressed
     seen_keyboards seen;  // every keyboard seen in a slot since the engine started
+    uint32_t refused;     // the files (bit i for file i) whose text the last reload refused: their layout
+                          // in use is older than what they hold
 };
 
 // Makes a fresh engine for count files (1 to max_config_files) whose
@@ -115,7 +117,8 @@ struct file_news {
 // it is refused; until no id is named twice. The log says "reloaded FILE"
 // with its echo and what the check finds in it, or for a file saved since
 // "not reloaded FILE: why" with its layout kept. Returns the files (bit i for
-// file i) whose layout was replaced.
+// file i) whose layout was replaced; core->refused holds those whose text
+// was refused.
 uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out);
 
 // The layout of file i was replaced (engine_reload does it): the prefixes of

@@ -417,6 +417,18 @@ TEST(Engine, AKeyboardAFileNamesIsNewsTheFirstTimeASlotHoldsIt) {
     }
 }
 
+TEST(Engine, AFileWhoseSaveWasRefusedIsKnownUntilItLoadsOrHoldsItsLayoutAgain) {
+    const std::vector<std::pair<std::string, uint32_t>> steps = {
+        {"save 1 PAD\n", 2},          {"save 0 !", 1},   {"again 1 PAD\n || save 0 NEW\n", 0}, {"save 1 NUM\n", 0},
+        {"save 0  || save 1 X\n", 1}, {"again 1 X\n", 0}};
+    engine_run run;
+    start(&run, {pad, numpad});
+    for (const auto& step : steps) {
+        happen(&run, step.first);
+        EXPECT_EQ(step.second, run.core->refused) << step.first;
+    }
+}
+
 // Random sessions of two pads with layers and holds, locked, paused and
 // resumed at random points. A key typed while paused goes straight to the
 // system (the user's own). What the engine sends never releases a key that

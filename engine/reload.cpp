@@ -113,9 +113,11 @@ uint32_t engine_reload(engine* core, const file_news* news, engine_actions* out)
     share_keyboards(core, files);
     uint32_t replaced = 0;
     bool id_changed = false;
+    core->refused = 0;
     for (int i = 0; i < count; ++i) {
         engine_file& file = core->files[i];
         if (!files[i].candidate) {
+            if (news[i].kind != file_unchanged) core->refused |= 1u << i;
             if (files[i].named_with >= 0) {
                 files[i].why = "not reloaded " + file.shown + ": " + core->files[files[i].named_with].shown +
                                " names the same keyboard" + kept;
