@@ -191,8 +191,11 @@ void expect_handled(int device, const key_stroke& key) {
         expect_passed_on(device, key);
         // A key of the configured keyboard passed on is held down by padmap.
         if (configured && !pause && key.make_code <= 0xFF) {
-            passed[device][((key.key_state & key_state_e0) ? 256 : 0) + key.make_code] =
-                !(key.key_state & key_state_up);
+            int code = ((key.key_state & key_state_e0) ? 256 : 0) + key.make_code;
+            bool down = !(key.key_state & key_state_up);
+            passed[device][code] = down;
+            // The system has one key of a code: an output of it is up too.
+            if (!down) held[device][code] = false;
         }
         return;
     }
