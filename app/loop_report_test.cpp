@@ -17,8 +17,19 @@ const char spare_id[] = "HID\\VID_046D&PID_C31C";
 
 struct tray {
     loop_report report;
-    std::string told;  // "FILE, N keyboards, paused|remapping", a line each
+    std::string told;  // what the callbacks were told, a line each
 };
+
+// The tray as padmapw starts it, listening with these callbacks.
+void open_tray(tray* to, void (*changed)(void*), void (*arrived)(void*, const char*)) {
+    to->report.keyboards = 0;
+    to->report.paused = false;
+    to->report.refused = 0;
+    to->report.changed = changed;
+    to->report.enrolled = nullptr;
+    to->report.arrived = arrived;
+    to->report.context = to;
+}
 
 void on_arrived(void* context, const char* file) {
     auto* to = static_cast<tray*>(context);
@@ -70,13 +81,7 @@ TEST(LoopReport, APadPluggedInAfterTheStartIsToldOnce) {
         sim_declare_device(2, c.pad_at_start);
         sim_declare_device(3, spare_id);
         tray to;
-        to.report.keyboards = 0;
-        to.report.paused = false;
-        to.report.refused = 0;
-        to.report.changed = nullptr;
-        to.report.enrolled = nullptr;
-        to.report.arrived = on_arrived;
-        to.report.context = &to;
+        open_tray(&to, nullptr, on_arrived);
         run_options options;
         options.report = &to.report;
         EXPECT_EQ(0, run_program(c.script, config, options).status);
@@ -105,13 +110,7 @@ TEST(LoopReport, ARefusedSaveIsReportedUntilTheFileLoads) {
     sim_reset();
     sim_declare_device(2, pad_id);
     tray to;
-    to.report.keyboards = 0;
-    to.report.paused = false;
-    to.report.refused = 0;
-    to.report.changed = on_changed;
-    to.report.enrolled = nullptr;
-    to.report.arrived = nullptr;
-    to.report.context = &to;
+    open_tray(&to, on_changed, nullptr);
     run_options options;
     options.report = &to.report;
     options.before_typed = [&](size_t typed) { std::ofstream(config, std::ios::binary) << saves[typed]; };
