@@ -96,10 +96,13 @@ void show_menu(unseen* state) {
     bool paused = state->report.paused.load();
     {
         std::lock_guard<std::mutex> hold(state->lock);
+        uint32_t refused = state->loop_status < 0 ? state->report.refused.load() : 0;
         for (size_t i = 0; i < state->paths.size(); ++i) {
             const std::u16string& path = state->paths[i];
             size_t slash = path.find_last_of(u"\\/");
             std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+            // The file whose save was not applied is the one to open.
+            if (i < 32 && (refused & (1u << i))) name += u" (not reloaded)";
             AppendMenuW(files, MF_STRING, menu_edit_first + i, reinterpret_cast<const wchar_t*>(name.c_str()));
         }
     }
