@@ -1,6 +1,7 @@
 #include "testdrv/control.h"
 
 #include <cstring>
+#include <string>
 
 #include <windows.h>
 
@@ -47,6 +48,11 @@ bool testctl_reset(testctl_link* link) {
 
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units) {
     return send_id(link, TESTCTL_DECLARE, device, id, units);
+}
+
+bool testctl_declare_pad_and_main(testctl_link* link) {
+    return testctl_declare_device(link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) &&
+           testctl_declare_device(link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id));
 }
 
 bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_t units) {

@@ -31,6 +31,10 @@ bool testctl_reset(testctl_link* link);
 // cut there, which no 1000-byte answer can tell apart.
 bool testctl_declare_device(testctl_link* link, int device, const char16_t* id, size_t units);
 
+// Declares the pad (testdrv_pad_id) as keyboard 1 and the main keyboard
+// (testdrv_main_id) as keyboard 2.
+bool testctl_declare_pad_and_main(testctl_link* link);
+
 // Gives a declared device the id (same form as above) at once; see
 // TESTCTL_CHANGE_ID.
 bool testctl_change_id(testctl_link* link, int device, const char16_t* id, size_t units);

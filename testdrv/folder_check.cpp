@@ -134,9 +134,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     testctl_link link = {};
     if (!testctl_open(&link)) return fail("the test driver is not running");
-    if (!testctl_reset(&link) ||
-        !testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
-        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
+    if (!testctl_reset(&link) || !testctl_declare_pad_and_main(&link)) {
         return fail("the test driver refused the keyboards");
     }
     const wchar_t* padmap_argv[] = {argv[1], L"conf\\pad.cfg"};

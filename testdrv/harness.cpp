@@ -466,13 +466,15 @@ DWORD key_loop_process(const session_run* run) {
     return static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
 }
 
-HWND find_watch_window(const session_run* run) {
+// The window of the class that padmap's key loop made (parent HWND_MESSAGE:
+// a message-only one, null: a top-level one); null while there is none.
+HWND key_loop_window(const session_run* run, HWND parent, const wchar_t* class_name) {
     DWORD loop = key_loop_process(run);
     HWND window = nullptr;
-    while ((window = FindWindowExW(HWND_MESSAGE, window, watch_window_class, nullptr)) != nullptr) {
+    while (loop != 0 && (window = FindWindowExW(parent, window, class_name, nullptr)) != nullptr) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (loop != 0 && owner == loop) return window;
+        if (owner == loop) return window;
     }
     return nullptr;
 }
@@ -486,7 +488,7 @@ const char* tell_keyboards_changed(session_run* run) {
     if (!run->remap) return nullptr;
     DWORD started = GetTickCount();
     HWND window;
-    while ((window = find_watch_window(run)) == nullptr) {
+    while ((window = key_loop_window(run, HWND_MESSAGE, watch_window_class)) == nullptr) {
         if (padmap_exited(run)) return nullptr;
         if (run->held || GetTickCount() - started > step_limit_ms) return "padmap has no keyboard watch window";
         WaitForSingleObject(run->padmap.hProcess, 1);
@@ -508,14 +510,7 @@ const char* tell_keyboards_changed(session_run* run) {
 const char* tell_session(session_run* run, UINT message, WPARAM what) {
     DWORD started = GetTickCount();
     HWND window = nullptr;
-    for (;;) {
-        DWORD loop = key_loop_process(run);
-        while ((window = FindWindowExW(nullptr, window, session_window_class, nullptr)) != nullptr) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (loop != 0 && owner == loop) break;
-        }
-        if (window != nullptr) break;
+    while ((window = key_loop_window(run, nullptr, session_window_class)) == nullptr) {
         if (padmap_exited(run)) return nullptr;
         if (GetTickCount() - started > step_limit_ms) return "padmap has no session window (is there a display?)";
         WaitForSingleObject(run->padmap.hProcess, 1);
@@ -563,11 +558,10 @@ bool write_kill_report(const session_run* run, const wchar_t* path) {
 
 // padmapw's key loop, as its channel names its process, opened for access
 // into loop; null, or what went wrong.
-const char* open_key_loop(DWORD access, HANDLE* loop) {
-    std::string answer;
-    if (ask_padmapw("process", &answer) != control_answered) return "padmapw did not answer its channel";
-    DWORD pid = static_cast<DWORD>(std::strtoul(answer.c_str(), nullptr, 10));
-    *loop = pid != 0 ? OpenProcess(access, FALSE, pid) : nullptr;
+const char* open_key_loop(const session_run* run, DWORD access, HANDLE* loop) {
+    DWORD pid = key_loop_process(run);
+    if (pid == 0) return "padmapw did not answer its channel";
+    *loop = OpenProcess(access, FALSE, pid);
     return *loop != nullptr ? nullptr : "padmapw's key loop cannot be opened";
 }
 
@@ -576,7 +570,7 @@ const char* open_key_loop(DWORD access, HANDLE* loop) {
 // and starts a new one).
 const char* kill_key_loop(session_run* run) {
     HANDLE loop = nullptr;
-    if (const char* problem = open_key_loop(PROCESS_TERMINATE | SYNCHRONIZE, &loop)) return problem;
+    if (const char* problem = open_key_loop(run, PROCESS_TERMINATE | SYNCHRONIZE, &loop)) return problem;
     run->kills.push_back(counter_now());
     bool killed = TerminateProcess(loop, 1) && WaitForSingleObject(loop, 10000) == WAIT_OBJECT_0;
     CloseHandle(loop);
@@ -588,7 +582,7 @@ const char* kill_key_loop(session_run* run) {
 // holds, within the step limit.
 const char* kill_watcher(session_run* run) {
     HANDLE loop = nullptr;
-    if (const char* problem = open_key_loop(SYNCHRONIZE, &loop)) return problem;
+    if (const char* problem = open_key_loop(run, SYNCHRONIZE, &loop)) return problem;
     bool killed = TerminateProcess(run->padmap.hProcess, 1) != 0;
     bool ended = killed && WaitForSingleObject(loop, step_limit_ms) == WAIT_OBJECT_0;
     CloseHandle(loop);

@@ -24,6 +24,7 @@
 
 #include <windows.h>
 
+#include "testdrv/command_line.h"
 #include "testdrv/control.h"
 #include "testdrv/text_runs.h"
 
@@ -104,19 +105,12 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     std::u16string text = bench_text();
-    HANDLE config = CreateFileW(L"pad.cfg", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string bytes = "HID\\VID_1A86&PID_E026&MI_00\r\nF1 \"" + utf8(text) + "\"\r\n";
-    DWORD written = 0;
-    if (config == INVALID_HANDLE_VALUE ||
-        !WriteFile(config, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    if (!write_file(L"pad.cfg", std::string(testdrv_pad_id_text) + "\r\nF1 \"" + utf8(text) + "\"\r\n")) {
         return fail("pad.cfg cannot be written");
     }
-    CloseHandle(config);
     testctl_link link = {};
     if (!testctl_open(&link)) return fail("the test driver is not running");
-    if (!testctl_reset(&link) ||
-        !testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
-        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
+    if (!testctl_reset(&link) || !testctl_declare_pad_and_main(&link)) {
         return fail("the test driver refused the keyboards");
     }
     HANDLE window = nullptr;

@@ -234,8 +234,7 @@ int wmain(int argc, wchar_t** argv) {
     text_run run = {&link, nullptr, 0, 0};
     if (!join_desktop()) return fail("the runner's desktop cannot be made");
     if (limited != nullptr) check_refusal(&run, padmap_command);
-    if (!testctl_declare_device(&link, 1, testdrv_pad_id, std::char_traits<char16_t>::length(testdrv_pad_id)) ||
-        !testctl_declare_device(&link, 2, testdrv_main_id, std::char_traits<char16_t>::length(testdrv_main_id))) {
+    if (!testctl_declare_pad_and_main(&link)) {
         return fail("the test driver refused the keyboards");
     }
     HANDLE window = nullptr;
