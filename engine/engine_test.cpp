@@ -302,13 +302,18 @@ const engine_case cases[] = {
 };
 // clang-format on
 
-TEST(Engine, GivenTheseEventsTheseActions) {
-    for (const engine_case& c : cases) {
+template <size_t count>
+void expect_actions(const engine_case (&table)[count]) {
+    for (const engine_case& c : table) {
         SCOPED_TRACE(c.name);
         engine_run run;
         start(&run, c.files);
         for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
     }
+}
+
+TEST(Engine, GivenTheseEventsTheseActions) {
+    expect_actions(cases);
 }
 
 // clang-format off
@@ -357,12 +362,7 @@ const engine_case let_go_cases[] = {
 // clang-format on
 
 TEST(Engine, LettingGoLeavesNothingHeldAndForgetsThePressesBefore) {
-    for (const engine_case& c : let_go_cases) {
-        SCOPED_TRACE(c.name);
-        engine_run run;
-        start(&run, c.files);
-        for (const step& s : c.steps) EXPECT_EQ(s.actions, happen(&run, s.event)) << s.event;
-    }
+    expect_actions(let_go_cases);
 }
 
 // Which events tell a keyboard a file names as seen for the first time (the
