@@ -54,13 +54,6 @@ void engine_text_short(engine* core, const action& act, uint32_t taken, uint32_t
     out->log += line;
 }
 
-bool has_items(const key_entry& entry) {
-    for (int i = 0; i < key_outputs && entry.outputs[i] != 0; ++i) {
-        if (is_item_output(entry.outputs[i], entry.modifiers[i])) return true;
-    }
-    return false;
-}
-
 namespace {
 
 void carry_entry_items(const config_items& from, config_items* into, key_entry* entry) {

@@ -34,7 +34,4 @@ void engine_text_short(engine* core, const action& act, uint32_t taken, uint32_t
 // which fresh has no room left is dropped.
 void carry_items(engine* core, int file, config* fresh);
 
-// Whether the entry has a text or a program among its outputs.
-bool has_items(const key_entry& entry);
-
 #endif
