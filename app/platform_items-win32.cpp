@@ -1,7 +1,6 @@
 #include "app/platform_items.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +9,8 @@
 
 #include <objbase.h>
 #include <shellapi.h>
+
+#include "driver/os.h"
 
 namespace {
 
@@ -26,28 +27,16 @@ INPUT key_input(WORD key, WORD unit, DWORD flags) {
     return input;
 }
 
-// The system's words for the error, as UTF-8 without the line end it ends in.
-void say_error(DWORD error, char* why, size_t cap) {
-    wchar_t text[256] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                  sizeof text / sizeof text[0], nullptr);
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ')) {
-        text[--length] = 0;
-    }
-    int bytes = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), why,
-                                                 static_cast<int>(cap) - 1, nullptr, nullptr)
-                           : 0;
-    if (bytes <= 0) bytes = std::snprintf(why, cap, "error %lu", static_cast<unsigned long>(error));
-    why[bytes < static_cast<int>(cap) ? bytes : static_cast<int>(cap) - 1] = 0;
+// A path from a drive or from the root (a network path among them).
+bool is_full_path(const std::u16string& path) {
+    if (path.size() >= 2 && path[1] == u':') return true;
+    return !path.empty() && (path[0] == u'\\' || path[0] == u'/');
 }
 
-// A target names a place of its own when it has a scheme ("https:", "mailto:")
-// or is a full path (a drive letter's colon counts as a scheme); any other
-// is taken from the folder.
+// A target names a place of its own when it is a full path or has a scheme
+// ("https:", "mailto:"); any other is taken from the folder.
 bool stands_alone(const std::u16string& target) {
-    if (target.size() >= 2 && (target[0] == u'\\' || target[0] == u'/') && (target[1] == u'\\' || target[1] == u'/')) {
-        return true;
-    }
+    if (is_full_path(target)) return true;
     size_t colon = target.find(u':');
     if (colon == std::u16string::npos || colon == 0) return false;
     for (size_t i = 0; i < colon; ++i) {
@@ -56,11 +45,6 @@ bool stands_alone(const std::u16string& target) {
         if (!letter && !(i > 0 && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'))) return false;
     }
     return true;
-}
-
-bool is_full_path(const std::u16string& path) {
-    if (path.size() >= 2 && path[1] == u':') return true;
-    return !path.empty() && (path[0] == u'\\' || path[0] == u'/');
 }
 
 // A program named by a relative path that is a file in the configuration's
@@ -98,7 +82,7 @@ bool run_program(const char16_t* command, const char16_t* folder, char* why, siz
     // gets a console of its own rather than padmap's.
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT,
                         nullptr, wide(folder), &startup, &process)) {
-        say_error(GetLastError(), why, cap);
+        os_error_text(GetLastError(), why, cap);
         return false;
     }
     CloseHandle(process.hThread);
@@ -118,7 +102,7 @@ bool open_target(const char16_t* target, const char16_t* folder, char* why, size
     info.lpDirectory = wide(folder);
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&info)) {
-        say_error(GetLastError(), why, cap);
+        os_error_text(GetLastError(), why, cap);
         return false;
     }
     return true;
