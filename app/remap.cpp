@@ -225,8 +225,10 @@ void take_notice(remap_session* remap, loop_notice notice) {
     if (!said.empty()) log_line(remap->run, said.data(), said.size());
     carry_out(remap);
     if (notice == notice_reload) {
+        // It asks the keyboards and reports what it changed itself.
         read_every_file(&remap->files);
         reload_changed(remap);
+        return;
     }
     if (remap->actions.check_keyboards) check_every_keyboard(remap);
     report(remap);
