@@ -4,7 +4,6 @@ bool open_notice_queue(notice_queue* queue) {
     std::lock_guard<std::mutex> hold(queue->lock);
     queue->first = 0;
     queue->count = 0;
-    queue->lost = 0;
     queue->event = os_create_event();
     return queue->event != os_null_handle;
 }
@@ -20,10 +19,7 @@ void close_notice_queue(notice_queue* queue) {
 // takes the others is never left behind an event that was reset.
 bool post_notice(notice_queue* queue, loop_notice notice) {
     std::lock_guard<std::mutex> hold(queue->lock);
-    if (queue->event == os_null_handle || queue->count == notice_queue_size) {
-        ++queue->lost;
-        return false;
-    }
+    if (queue->event == os_null_handle || queue->count == notice_queue_size) return false;
     queue->waiting[(queue->first + queue->count) % notice_queue_size] = notice;
     ++queue->count;
     os_set_event(queue->event);

@@ -37,7 +37,6 @@ struct notice_queue {
     loop_notice waiting[notice_queue_size];
     int first;
     int count;
-    uint32_t lost;    // notices posted while the queue was full
     os_handle event;  // manual reset: set while a notice waits
 };
 
@@ -65,7 +64,7 @@ bool open_notice_queue(notice_queue* queue);
 void close_notice_queue(notice_queue* queue);
 
 // Appends the notice and sets the event; safe from any thread. Returns false
-// when the queue is full or not open (the notice is lost and counted).
+// when the queue is full or not open (the notice is lost).
 bool post_notice(notice_queue* queue, loop_notice notice);
 
 // Moves the notices waiting, oldest first, into taken (at most cap) and
