@@ -75,6 +75,11 @@ void note_loaded_files(file_watch* files, int count, const char16_t* const* path
 // rewatch_folders.
 void watch_folders(file_watch* files, std::string* log);
 
+// The folder of file i, once watch_folders has run.
+inline const std::u16string& file_folder(const file_watch* files, int i) {
+    return files->folders[files->files[i].folder].path;
+}
+
 // Lets go of each watch whose folder is no longer the one at its path
 // (removed, renamed away, another made in its place), as lost: said in log.
 // Then tries again to watch each folder whose watch could not be set up or

@@ -29,13 +29,13 @@ void hand_over(engine* core, const action& act, const config_item& item, program
 
 }  // namespace
 
-void carry_out_item(engine* core, const action& act, program_worker* worker, const std::u16string* folders,
+void carry_out_item(engine* core, const action& act, program_worker* worker, const std::u16string& folder,
                     engine_actions* out) {
     const config_item* item = item_asked(core, act);
     if (item == nullptr) return;
     const config_items& items = core->files[act.file].layout.items;
     if (item->kind != item_text) {
-        hand_over(core, act, *item, worker, folders[act.file], out);
+        hand_over(core, act, *item, worker, folder, out);
         return;
     }
     uint32_t total = static_cast<uint32_t>(2 * item->units);

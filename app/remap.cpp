@@ -49,7 +49,6 @@ struct remap_session {
     published_keys* published;
     bool tells_arrivals;  // past the run's first look at the keyboards: a keyboard seen now was plugged in
     program_worker* programs;
-    std::u16string folders[max_config_files];  // each file's folder: its programs' working folder
 };
 
 namespace {
@@ -63,7 +62,6 @@ bool load_files(remap_session* remap, int count, const char16_t* const* paths) {
         shown[i] = utf8_text(paths[i]);
         if (count > 1) console_printf(console_out, "%s:\n", shown[i].c_str());
         if (!load_config(paths[i], &remap->core.files[i].layout)) return false;
-        remap->folders[i] = folder_of(paths[i]);
     }
     start_engine(&remap->core, count, shown);
     // A file any program of the user can write must not start programs as
@@ -128,7 +126,7 @@ void carry_out(remap_session* remap) {
             continue;
         }
         if (act.kind == action_item) {
-            carry_out_item(&remap->core, act, remap->programs, remap->folders, &remap->actions);
+            carry_out_item(&remap->core, act, remap->programs, file_folder(&remap->files, act.file), &remap->actions);
             continue;
         }
         stroke out = {};
