@@ -79,9 +79,12 @@ bool load_files(remap_session* remap, int count, const char16_t* const* paths) {
 }
 
 // A start that failed, said from the worker's thread: the log writer takes
-// text from any thread.
+// text from any thread. A log written on the loop's own thread (no writer:
+// tests, the fuzzer) would be written from two threads at once: the line is
+// dropped there.
 void report_program(void* context, const char* text, size_t size) {
-    log_line(static_cast<run_state*>(context), text, size);
+    auto* run = static_cast<run_state*>(context);
+    if (run->writer != nullptr) log_text(run->writer, text, size);
 }
 
 // How long the end of a run waits for programs still to be started.
