@@ -16,6 +16,11 @@ int64_t restart_delay(restart_record* record, uint64_t now_ms) {
     for (int i = 0; i < record->count; ++i) {
         if (now_ms - record->ends[i] < restart_window_ms) record->ends[kept++] = record->ends[i];
     }
+    // A record asked again after it said to stop keeps its latest ends.
+    if (kept == restart_ends_allowed + 1) {
+        for (int i = 1; i < kept; ++i) record->ends[i - 1] = record->ends[i];
+        --kept;
+    }
     record->count = kept;
     record->ends[record->count++] = now_ms;
     if (record->count > restart_ends_allowed) return -1;
