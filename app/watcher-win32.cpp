@@ -110,6 +110,8 @@ int run_watcher() {
         // The next padmapw says it in a notification (the icon went with the
         // process that ended).
         std::string notice = ended.substr(0, ended.size() - 1) + "; " + next.substr(0, next.size() - 1);
+        // Once it gives up, the last restart's notice is not said again.
+        if (delay < 0) SetEnvironmentVariableW(padmapw_restarted_variable, nullptr);
         SetEnvironmentVariableW(delay < 0 ? padmapw_gave_up_variable : padmapw_restarted_variable,
                                 wide_text(notice).c_str());
         gave_up = delay < 0;
