@@ -46,15 +46,14 @@ log_sink_answer log_file_sink(void* context, const char* text, size_t size) {
     if (file->size > 0 && file->size + adding > log_file_limit) {
         // Where the file cannot be turned over, the log goes on growing
         // rather than losing lines.
-        HANDLE fresh = INVALID_HANDLE_VALUE;
-        CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+        if (file->handle != os_null_handle) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
         if (MoveFileExW(reinterpret_cast<const wchar_t*>(file->path.c_str()),
                         reinterpret_cast<const wchar_t*>(file->older.c_str()), MOVEFILE_REPLACE_EXISTING)) {
             file->size = 0;
         }
-        fresh = open_for_appending(file->path);
-        file->handle = reinterpret_cast<os_handle>(fresh);
-        make_standard(fresh);
+        HANDLE fresh = open_for_appending(file->path);
+        file->handle = fresh != INVALID_HANDLE_VALUE ? reinterpret_cast<os_handle>(fresh) : os_null_handle;
+        make_standard(fresh != INVALID_HANDLE_VALUE ? fresh : nullptr);
     }
     log_sink_answer answer = {log_sink_took, ""};
     console_answer wrote = console_write_direct(text, size, answer.why, sizeof answer.why);
