@@ -322,6 +322,9 @@ std::string reload(unseen* state, std::vector<std::u16string>* load) {
     if (running) {
         post_notice(&state->notices, notice_quit);
     } else {
+        // Running from here on: a second reload meanwhile asks this loop,
+        // it does not start another.
+        state->loop_status = -1;
         CloseHandle(start_loop(state));
     }
     return "loading\n";
