@@ -134,6 +134,9 @@ DWORD WINAPI loop_thread(void* context) {
             }
             paths = state->paths;
             identify = paths.empty() && state->identify;
+            // A New configuration asked while files are loaded but their
+            // loop stopped: the loop started now waits for the keyboard.
+            bool enroll = !paths.empty() && state->identify;
             state->identify = false;
             state->restart = false;
             state->loop_status = -1;
@@ -141,6 +144,7 @@ DWORD WINAPI loop_thread(void* context) {
             // restart) is not this run's; commands post under the same lock.
             loop_notice stale[notice_queue_size];
             while (take_notices(&state->notices, stale, notice_queue_size) > 0) {}
+            if (enroll) post_notice(&state->notices, notice_enroll);
         }
         reset_stop();
         log_start = log_file_length(&state->log);
