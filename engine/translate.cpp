@@ -119,15 +119,18 @@ struct line_context {
     uint32_t extra_info;
 };
 
-void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const line_context& line, uint16_t out) {
-    const key_entry& entry = *line.entry;
-    const uint16_t received = line.received;
+// A line's head up to what the key sends: "DOWN pressed key=F1 003b -> ".
+void put_key_head(stroke_log* log, const char* prefix, size_t prefix_size, const line_context& line) {
     put_line_start(log, line.line_prefix);
     put(log, prefix, prefix_size);
-    put_name(log, entry.name);
+    put_name(log, line.entry->name);
     put_text(log, name_gap);
-    put_hex(log, received);
+    put_hex(log, line.received);
     put_text(log, code_gap);
+}
+
+void put_head(stroke_log* log, const char* prefix, size_t prefix_size, const line_context& line, uint16_t out) {
+    put_key_head(log, prefix, prefix_size, line);
     put_hex(log, out);
     put_text(log, head_end);
 }
@@ -180,16 +183,11 @@ void item_output(stroke_log* log, const line_context& line, uint16_t out, uint16
     const output_target& target = line.target;
     const config_item* item = item_of(*target.items, out, modifiers);
     if (item == nullptr) return;
-    put_line_start(log, line.line_prefix);
     if (release) {
-        put_text(log, up_prefix);
+        put_key_head(log, up_prefix, length(up_prefix), line);
     } else {
-        put_text(log, down_prefix);
+        put_key_head(log, down_prefix, length(down_prefix), line);
     }
-    put_name(log, line.entry->name);
-    put_text(log, name_gap);
-    put_hex(log, line.received);
-    put_text(log, code_gap);
     char shown[item_shown_bytes + 1];
     size_t count = show_item(*target.items, *item, shown);
     put(log, shown, count);
