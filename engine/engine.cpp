@@ -14,10 +14,6 @@ void copy_prefix(const std::string& prefix, char* into) {
     std::memcpy(into, prefix.c_str(), prefix.size() + 1);
 }
 
-bool continues_character(char byte) {
-    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
-}
-
 // A prefix longer than its room keeps its start: the file, then the section
 // or layer, cut before a whole character.
 void copy_cut_prefix(std::string prefix, char* into) {

@@ -5,14 +5,7 @@
 #include <string>
 
 #include "engine/engine.h"
-
-namespace {
-
-bool continues_character(char byte) {
-    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
-}
-
-}  // namespace
+#include "keymap/text.h"
 
 size_t show_item(const config_items& items, const config_item& item, char* shown) {
     size_t length = 0;

@@ -15,6 +15,12 @@ size_t utf16_to_utf8(const char16_t* text, char* out, size_t cap);
 // written, without the NUL.
 size_t utf8_to_utf16(const char* text, char16_t* out, size_t cap);
 
+// True for a byte that continues a UTF-8 character (a place where text must
+// not be cut).
+inline bool continues_character(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
 // The same conversions, whole, into a string of their own.
 std::string utf8_text(const char16_t* text);
 std::u16string utf16_text(const char* text);
