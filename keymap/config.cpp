@@ -181,7 +181,7 @@ void start_section(config_section* section, long line, const std::string& names)
     size_t room = static_cast<size_t>(section_label_bytes) - 1;
     if (label.size() > room) {
         size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && continues_character(label[cut])) --cut;
         label.resize(cut);
     }
     std::memcpy(section->label, label.c_str(), label.size() + 1);
@@ -255,9 +255,10 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
 void apply_program(config* layout, key_table* outputs, const char* line, const char16_t* wide, long number,
                    line_note* note) {
     const output_note& word = note->outputs[0];
-    bool is_word = std::strcmp(word.name, "run") == 0 || std::strcmp(word.name, "open") == 0;
-    if (note->output_count != 1 || word.modifiers != 0 || note->ended_by == ',' || !is_word) return;
-    item_kind kind = word.name[0] == 'r' ? item_run : item_open;
+    item_kind kind = item_text;
+    if (note->output_count != 1 || word.modifiers != 0 || note->ended_by == ',' || !is_program_word(word.name, &kind)) {
+        return;
+    }
     note->program = kind;
     if (note->ended_by != ' ') return;
     size_t rest_at = static_cast<size_t>(note->rest - line);
@@ -639,7 +640,7 @@ std::string refuse_programs(config* layout) {
 }
 
 std::string program_refusal(const config_items& items, const config_item& item) {
-    return std::string("'") + program_word(item.kind) + " " + item_written(items, item) +
+    return "'" + item_shown(items, item) +
            "' is refused: padmap runs with administrator rights, and a file any program of yours can write must "
            "not start programs as administrator";
 }

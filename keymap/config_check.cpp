@@ -79,8 +79,7 @@ std::string sends_text(const config& layout, const key_table& table, const key_e
         if (item == nullptr) {
             append_output_token(table, entry.modifiers[i], entry.outputs[i], text);
         } else {
-            text += std::string(item->kind == item_text ? "" : program_word(item->kind)) +
-                    (item->kind == item_text ? "" : " ") + item_written(layout.items, *item);
+            text += item_shown(layout.items, *item);
         }
     }
     return text.empty() ? "nothing" : text;
@@ -204,10 +203,6 @@ std::string joined_list(const char* list) {
         text += *at;
     }
     return text;
-}
-
-bool is_program_word(const char* name) {
-    return std::strcmp(name, "run") == 0 || std::strcmp(name, "open") == 0;
 }
 
 // A "run" line whose program is a full path to no file: it would start

@@ -17,6 +17,18 @@ const char* program_word(item_kind kind) {
     return kind == item_open ? "open" : "run";
 }
 
+bool is_program_word(const char* word, item_kind* kind) {
+    bool run = std::strcmp(word, "run") == 0;
+    if (!run && std::strcmp(word, "open") != 0) return false;
+    if (kind != nullptr) *kind = run ? item_run : item_open;
+    return true;
+}
+
+std::string item_shown(const config_items& items, const config_item& item) {
+    std::string written = item_written(items, item);
+    return item.kind == item_text ? written : program_word(item.kind) + (" " + written);
+}
+
 namespace {
 
 char16_t escaped(char16_t unit) {

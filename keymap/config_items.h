@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Outputs that are more than a key: a text typed as characters ("TEXT" in
 // an output list) and a program started by a "run" or "open" line. An
@@ -58,6 +59,14 @@ inline const char16_t* item_units(const config_items& items, const config_item& 
 
 // The word a program line starts with: "run" or "open".
 const char* program_word(item_kind kind);
+
+// True when word is one a program line starts with; its kind then goes into
+// kind (when not null).
+bool is_program_word(const char* word, item_kind* kind = nullptr);
+
+// The item as a configuration writes it: a text with its quotes, a program
+// after its word ("run notepad.exe").
+std::string item_shown(const config_items& items, const config_item& item);
 
 // Why the token (its units from the opening quote to the token's end) is no
 // text: null when it is one. A text is one quote, at least one character
