@@ -242,8 +242,7 @@ void apply_switch(config* layout, key_table* outputs, line_note* note) {
     // A switch is the key's whole mapping: it merges with nothing a line
     // before gave the key.
     key_entry& entry = outputs->entries[note->entry];
-    std::memset(entry.outputs, 0, sizeof entry.outputs);
-    std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+    clear_outputs(&entry);
     entry.outputs[0] = code;
     entry.modifiers[0] = modifier_switch;
     note->outputs[0].found = output_switch;
@@ -271,8 +270,7 @@ void apply_program(config* layout, key_table* outputs, const char* line, const c
     config_item& item = layout->items.list[value - 1];
     item.line = number;
     key_entry& entry = outputs->entries[note->entry];
-    std::memset(entry.outputs, 0, sizeof entry.outputs);
-    std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+    clear_outputs(&entry);
     entry.outputs[0] = value;
     entry.modifiers[0] = modifier_switch | modifier_item;
     note->outputs[0].found = output_item;
@@ -337,21 +335,18 @@ void apply_hold_line(config* layout, int scope, char* line, const char16_t* wide
         kept->line = number;
         kept->entry = note->entry;
         kept->key = layout->keys.entries[note->entry];
-        std::memset(kept->key.outputs, 0, sizeof kept->key.outputs);
-        std::memset(kept->key.modifiers, 0, sizeof kept->key.modifiers);
+        clear_outputs(&kept->key);
     }
     note->hold_kept = kept != nullptr;
     if (kept != nullptr && (is_program(outputs) || is_program(kept->key))) {
-        std::memset(kept->key.outputs, 0, sizeof kept->key.outputs);
-        std::memset(kept->key.modifiers, 0, sizeof kept->key.modifiers);
+        clear_outputs(&kept->key);
     }
     for (int i = 0; kept != nullptr && i < key_outputs; ++i) {
         if (outputs.outputs[i] == 0 && outputs.modifiers[i] == 0) continue;
         kept->key.outputs[i] = outputs.outputs[i];
         kept->key.modifiers[i] = outputs.modifiers[i];
     }
-    std::memset(outputs.outputs, 0, sizeof outputs.outputs);
-    std::memset(outputs.modifiers, 0, sizeof outputs.modifiers);
+    clear_outputs(&outputs);
 }
 
 // A switch that names a layer no line of the file defines maps nothing.
@@ -607,8 +602,7 @@ namespace {
 
 void drop_program(key_entry* entry) {
     if (!is_program(*entry)) return;
-    std::memset(entry->outputs, 0, sizeof entry->outputs);
-    std::memset(entry->modifiers, 0, sizeof entry->modifiers);
+    clear_outputs(entry);
 }
 
 }  // namespace

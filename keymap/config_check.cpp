@@ -372,8 +372,7 @@ void follow_outputs(checker* c, const line_note& note) {
     key_entry& entry = c->result->table.entries[note.entry];
     bool switches = note.output_count > 0 && note.outputs[0].found == output_switch;
     if (is_layer_switch(entry) || is_program(entry) || switches || note.program_kept) {
-        std::memset(entry.outputs, 0, sizeof entry.outputs);
-        std::memset(entry.modifiers, 0, sizeof entry.modifiers);
+        clear_outputs(&entry);
     }
     for (int i = 0; i < note.output_count; ++i) {
         const output_note& out = note.outputs[i];

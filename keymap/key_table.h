@@ -2,6 +2,7 @@
 #define PADMAP_KEYMAP_KEY_TABLE_H
 
 #include <cstdint>
+#include <cstring>
 
 constexpr int key_outputs = 16;
 constexpr int key_name_size = 16;
@@ -36,6 +37,12 @@ struct key_entry {
     uint16_t outputs[key_outputs];  // the first 0 ends the sequence
     uint16_t modifiers[key_outputs];
 };
+
+// The entry maps nothing: every output and its modifiers cleared.
+inline void clear_outputs(key_entry* entry) {
+    std::memset(entry->outputs, 0, sizeof entry->outputs);
+    std::memset(entry->modifiers, 0, sizeof entry->modifiers);
+}
 
 // One configuration's keys: the first named keys, user1..user10, then the
 // later named keys, in their fixed order, each with the outputs the

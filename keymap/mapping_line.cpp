@@ -108,8 +108,7 @@ void apply_mapping_line(key_table* table, key_table* outputs_into, char* line, l
     // A key whose mapping was a layer switch or a program gets a mapping
     // anew: they merge with nothing.
     if ((entry->modifiers[0] & modifier_switch) != 0 && entry->outputs[0] != 0) {
-        std::memset(entry->outputs, 0, sizeof entry->outputs);
-        std::memset(entry->modifiers, 0, sizeof entry->modifiers);
+        clear_outputs(entry);
     }
 
     char* pos = space + 1;
