@@ -60,6 +60,10 @@ void pass_key(held_outputs* held, engine_actions* out, int device, const key_str
     if (!down) set_down(held, device, key, false);
 }
 
+void forget_passed_keys(held_outputs* held) {
+    std::memset(held->passed, 0, sizeof held->passed);
+}
+
 bool key_held(const held_outputs* held, int device, const key_stroke& key) {
     if (device < 1 || device > keyboard_count || key.make_code > 0xFF) return false;
     int code = code_of(key);

@@ -40,6 +40,10 @@ bool key_held(const held_outputs* held, int device, const key_stroke& key);
 // the key up, a release refused leaves it down.
 void note_refused(held_outputs* held, int device, const key_stroke& key);
 
+// Forgets every key passed on, on every keyboard, without a release: the
+// keyboards' own releases reach the system once their filters are clear.
+void forget_passed_keys(held_outputs* held);
+
 // Asks for a release (extra information 0) of every output held on keyboard
 // 1-10, plain keys before E0 keys, each in code order; other numbers are
 // ignored. release_all_outputs does it keyboard by keyboard.

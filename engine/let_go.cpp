@@ -1,7 +1,5 @@
 #include "engine/let_go.h"
 
-#include <cstring>
-
 namespace {
 
 // The layer a key that is down holds on, "" for none: a plain key whose
@@ -45,8 +43,7 @@ bool engine_pause(engine* core, engine_actions* out) {
     core->paused = true;
     core->enrolling = false;
     release_all_outputs(&core->outputs, out);
-    // The keys passed on come up through the system once the filter is clear.
-    std::memset(core->outputs.passed, 0, sizeof core->outputs.passed);
+    forget_passed_keys(&core->outputs);
     for (int device = 1; device <= keyboard_count; ++device) {
         drop_held_layers(core, device);
         forget_presses(&core->pressed, device);
