@@ -125,6 +125,7 @@ DWORD WINAPI loop_thread(void* context) {
     for (;;) {
         std::vector<std::u16string> paths;
         bool identify = false;
+        std::string gave_up;
         {
             std::lock_guard<std::mutex> hold(state->lock);
             if (state->quitting) {
@@ -145,19 +146,12 @@ DWORD WINAPI loop_thread(void* context) {
             loop_notice stale[notice_queue_size];
             while (take_notices(&state->notices, stale, notice_queue_size) > 0) {}
             if (enroll) post_notice(&state->notices, notice_enroll);
+            state->stopped_why.clear();
+            gave_up = state->gave_up;
         }
         reset_stop();
         log_start = log_file_length(&state->log);
         said = false;
-        {
-            std::lock_guard<std::mutex> hold(state->lock);
-            state->stopped_why.clear();
-        }
-        std::string gave_up;
-        {
-            std::lock_guard<std::mutex> hold(state->lock);
-            gave_up = state->gave_up;
-        }
         if (!gave_up.empty()) {
             console_printf(console_out, "%s\n", gave_up.c_str());
             notify(state, gave_up);
@@ -437,9 +431,9 @@ std::string padmapw_command(unseen* state, const std::string& request) {
         }
         return reload(state, &paths);
     }
-    if ((request == "pause" || request == "resume") && !loop_runs(state)) return "nothing runs to " + request + "\n";
     if (request == "new") return new_configuration(state);
     if (request == "pause" || request == "resume") {
+        if (!loop_runs(state)) return "nothing runs to " + request + "\n";
         std::lock_guard<std::mutex> hold(state->lock);
         post_notice(&state->notices, request == "pause" ? notice_pause : notice_resume);
         return request == "pause" ? "pausing\n" : "resuming\n";

@@ -219,12 +219,12 @@ bool open_tray(unseen* state, HINSTANCE instance) {
 }
 
 void show_state(unseen* state) {
-    NOTIFYICONDATAW data = icon_data(state);
-    fill_state(state, &data);
     if (!state->icon_shown.load()) {
         add_icon(state);
         return;
     }
+    NOTIFYICONDATAW data = icon_data(state);
+    fill_state(state, &data);
     Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
