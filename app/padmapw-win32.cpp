@@ -198,8 +198,12 @@ DWORD WINAPI loop_thread(void* context) {
     return 0;
 }
 
-HANDLE start_loop(unseen* state) {
-    return CreateThread(nullptr, 0, loop_thread, state, 0, nullptr);
+// Starts the loop's thread, with state->lock held. Its handle is the one the end waits on; the thread before,
+// whose run ended, needs no waiting.
+void start_loop(unseen* state) {
+    HANDLE thread = CreateThread(nullptr, 0, loop_thread, state, 0, nullptr);
+    if (state->loop_handle != nullptr) CloseHandle(state->loop_handle);
+    state->loop_handle = thread;
 }
 
 std::string serve(void* context, const std::string& request) {
@@ -323,7 +327,7 @@ std::string reload(unseen* state, std::vector<std::u16string>* load) {
         // Running from here on: a second reload meanwhile asks this loop,
         // it does not start another.
         state->loop_status = -1;
-        CloseHandle(start_loop(state));
+        start_loop(state);
     }
     return "loading\n";
 }
@@ -342,7 +346,7 @@ std::string new_configuration(unseen* state) {
             post_notice(&state->notices, notice_quit);
         } else {
             state->loop_status = -1;
-            CloseHandle(start_loop(state));
+            start_loop(state);
         }
     }
     return "press a key on the keyboard to remap\n";
@@ -508,6 +512,7 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     state->quitting = false;
     state->loop_status = -1;
     state->window = nullptr;
+    state->loop_handle = nullptr;
     state->icon_shown = false;
     state->report.keyboards = 0;
     state->report.paused = false;
@@ -539,7 +544,10 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     HANDLE watcher = CreateThread(nullptr, 0, watch_watcher, state.get(), 0, nullptr);
     if (watcher != nullptr) CloseHandle(watcher);
     control_server* server = serve_control(serve, state.get());
-    HANDLE loop = start_loop(state.get());
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        start_loop(state.get());
+    }
     MSG message;
     while (state->window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -547,7 +555,12 @@ int run_padmapw(HINSTANCE instance, int argc, wchar_t** argv) {
     }
     if (state->window == nullptr) WaitForSingleObject(state->finished, INFINITE);
     stop_control_server(server);
-    post_notice(&state->notices, notice_quit);
+    HANDLE loop = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        post_notice(&state->notices, notice_quit);
+        loop = state->loop_handle;
+    }
     // A loop that does not end in time goes with the process.
     bool ended = loop == nullptr || WaitForSingleObject(loop, loop_end_limit_ms) == WAIT_OBJECT_0;
     close_tray(state.get());

@@ -60,6 +60,7 @@ struct unseen {
     log_file log;
     std::u16string config_folder;  // %APPDATA%\padmap
     std::string gave_up;           // the watcher starts no more loops: why (no loop runs until Reload)
+    HANDLE loop_handle;            // the thread of the latest loop started; null when none could be
     HWND window;                   // the tray's; null when none could be made
     HANDLE finished;               // set when padmapw without a window is to end
     std::atomic<bool> icon_shown;
