@@ -320,11 +320,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Whether the file will load, from the loader's byte-buffer entry.
     bool loads = load_config_bytes(file_bytes, file_size, &expected_layout);
-    // The model knows no layers or holds: a file with any is the engine
-    // tests' to check.
-    bool holds = false;
-    for (const scope_holds& scope : expected_layout.holds) holds = holds || scope.count > 0;
-    if (loads && (expected_layout.layer_count > 0 || holds)) return 0;
+    // The model knows no layers, holds, layer switches, texts or programs: a
+    // file with any is the engine tests' to check.
+    bool beyond = expected_layout.layer_count > 0 || expected_layout.items.count > 0;
+    for (const scope_holds& scope : expected_layout.holds) beyond = beyond || scope.count > 0;
+    for (const key_entry& entry : expected_layout.keys.entries) beyond = beyond || is_layer_switch(entry);
+    if (loads && beyond) return 0;
 
     feed in;
     in.strokes = config + config_size;
